@@ -1,0 +1,16 @@
+# facelume_add_test(<source> [LIBS ...] [LABELS ...])
+# Builds one GoogleTest program named after its source file (foo_test.cpp -> foo_test)
+# and registers its tests with CTest.
+include(GoogleTest)
+
+function(facelume_add_test source)
+    cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    gtest_discover_tests(${name}
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS "${ARG_LABELS}")
+endfunction()
