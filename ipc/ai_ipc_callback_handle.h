@@ -1,0 +1,17 @@
+#pragma once
+
+// The interface through which the channel hands over everything it receives. The bodies are
+// empty, so an implementation overrides only what it needs. Pointers are valid during the call
+// only. onData, onCommand and onEvent come on the thread that owns the channel; onMessage also
+// comes on whatever thread calls send, so an override must allow two calls at once.
+
+class AiIpcCallbackHandle {
+public:
+    virtual void onMessage(const char* text) { (void)text; }
+    virtual void onData(const char* data, int length) { (void)data, (void)length; }
+    virtual void onCommand(const char* data, int length) { (void)data, (void)length; }
+    virtual void onEvent(int code, const char* data, int length) {
+        (void)code, (void)data, (void)length;
+    }
+    virtual ~AiIpcCallbackHandle() = default;
+};

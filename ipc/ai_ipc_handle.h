@@ -1,0 +1,28 @@
+#pragma once
+
+// The handle through which the service creates, configures, starts and uses its two-way channel.
+// Calling order: constructor, setCallback, setPipeWaitForPeer, start, then any number of send
+// calls. send may be called from any thread; everything else runs on the thread that owns the
+// channel.
+
+#include <QString>
+
+class AiIpcCallbackHandle;
+class DuplexIPC;
+
+class AiIpcHandle {
+public:
+    AiIpcHandle(const QString& receiveName, const QString& sendName, int receiveSize,
+                int sendSize);
+    ~AiIpcHandle();
+    AiIpcHandle(const AiIpcHandle&) = delete;
+    AiIpcHandle& operator=(const AiIpcHandle&) = delete;
+
+    void setCallback(AiIpcCallbackHandle* callback);
+    void setPipeWaitForPeer(bool flag);
+    bool start();
+    bool send(const char* data, int size);
+
+private:
+    DuplexIPC* m_ipc;
+};
