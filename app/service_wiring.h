@@ -1,0 +1,20 @@
+#pragma once
+
+// Ties the running service together once the engine is ready: the callback object, the channel
+// to the client and the processing thread. Runs on the main thread before the event loop; the
+// objects it creates live until the process ends.
+
+#include <QString>
+
+class AiIpcHandle;
+class ProcessThread;
+
+// Written once by wireService, before the processing thread starts and before the event loop
+// runs, and never cleared; no lock needed.
+extern AiIpcHandle* g_ipcHandle;
+extern ProcessThread* g_processThread;
+
+// Creates and starts the channel (receiveName first, size for both directions), then creates and
+// starts the processing thread. A channel that fails to start reports it itself; the service
+// goes on.
+void wireService(const QString& receiveName, const QString& sendName, int size);

@@ -1,0 +1,40 @@
+#pragma once
+
+// What the service did with a test build's channel handle: the handle's own calls (as text) and
+// every message handed to send. The test implementation of AiIpcHandle (test_ipc_handle.cpp)
+// creates one SentMessages per handle; tests find it with of(). Thread-safe: send comes from the
+// processing thread.
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+#include <QWaitCondition>
+
+class AiIpcCallbackHandle;
+class AiIpcHandle;
+
+class SentMessages {
+public:
+    // The record of a live handle, or null when the handle is unknown.
+    static SentMessages* of(const AiIpcHandle* handle);
+    static void add(const AiIpcHandle* handle);
+    static void remove(const AiIpcHandle* handle);
+
+    void recordCall(const QString& call);
+    void recordSend(const char* data, int size);
+    void setCallback(AiIpcCallbackHandle* callback);
+
+    QStringList calls() const;
+    QList<QByteArray> messages() const;
+    AiIpcCallbackHandle* callback() const;
+    // Waits (5 s at most) until count messages were sent; false when they did not come.
+    [[nodiscard]] bool waitForMessages(int count) const;
+
+private:
+    mutable QMutex m_mutex;
+    mutable QWaitCondition m_sent;
+    QStringList m_calls;
+    QList<QByteArray> m_messages;
+    AiIpcCallbackHandle* m_callback = nullptr;
+};
