@@ -1,0 +1,44 @@
+#pragma once
+
+// The colour look control: a 3D LUT from "<resources>/filters/<name>.cube", applied to the
+// whole frame with tetrahedral interpolation and mixed with the original by a strength 0..1.
+// configure() reads and prepares the file (null or empty name: off; unknown or malformed file:
+// off, with one line on standard error); apply() then only reads precomputed tables, works in
+// integer arithmetic and allocates nothing. One thread at a time; never throws.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "effect.h"
+
+namespace facelume {
+
+class CubeLut;
+
+class LutFilter final : public Effect {
+public:
+    explicit LutFilter(std::string resourceFolder);
+
+    void configure(const char* name, float strength);
+    bool active() const override;
+    void apply(cv::Mat& frame, const std::vector<Face>& faces) override;
+
+private:
+    void prepare(const CubeLut& lut);
+    void turnOff();
+
+    std::string m_folder;
+    std::string m_name;  // of the prepared table; empty when none is
+    int m_mix = 0;       // strength in 1/256
+    int m_size = 0;
+    // Lattice colours in (b, g, r) order, each 0..255 scaled by 256.
+    std::vector<int32_t> m_lattice;
+    // Per frame channel (b, g, r) and 8-bit value: offset of the lower lattice neighbour
+    // in m_lattice and the fraction toward the upper one, 0..256.
+    std::array<std::array<int32_t, 256>, 3> m_offset{};
+    std::array<std::array<int32_t, 256>, 3> m_fraction{};
+};
+
+}  // namespace facelume

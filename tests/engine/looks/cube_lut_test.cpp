@@ -1,0 +1,103 @@
+#include "cube_lut.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "looks_test_support.h"
+
+namespace facelume {
+namespace {
+
+LoadResult parseText(CubeLut& lut, const std::string& text) {
+    std::istringstream in(text);
+    return lut.parse(in, "test.cube");
+}
+
+// A size-2 table whose corners are the inverted input colours.
+const char* const kInvertTable = "1 1 1\n0 1 1\n1 0 1\n0 0 1\n1 1 0\n0 1 0\n1 0 0\n0 0 0\n";
+
+TEST(CubeLutTest, ReadsWhatGradingToolsWrite) {
+    CubeLut lut;
+    const std::string text = std::string("\xEF\xBB\xBF# exported by a grading tool\r\n") +
+                             "TITLE \"Night \"blue\"\"\r\n"
+                             "LUT_3D_SIZE 2\r\n"
+                             "LUT_IN_VIDEO_RANGE\r\n"
+                             "DOMAIN_MIN 0 0 0\r\n"
+                             "DOMAIN_MAX 1.0 1.0 +1e0\r\n"
+                             "\r\n"
+                             "1 1 1\r\n0 1 1\r\n1 0 1  # trailing comment\r\n0 0 1\r\n"
+                             "\t1 1 0\r\n0 1 0\r\n1 0 0\r\n0.0 0.0 0.0";
+    const LoadResult result = parseText(lut, text);
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_EQ(lut.size(), 2);
+    EXPECT_EQ(lut.title(), "Night \"blue\"");
+    EXPECT_EQ(lut.at(0, 0, 0), cv::Vec3f(1, 1, 1));
+    EXPECT_EQ(lut.at(1, 0, 0), cv::Vec3f(0, 1, 1));  // red runs fastest
+    EXPECT_EQ(lut.at(0, 1, 0), cv::Vec3f(1, 0, 1));
+    EXPECT_EQ(lut.at(0, 0, 1), cv::Vec3f(1, 1, 0));
+    EXPECT_EQ(lut.at(1, 1, 1), cv::Vec3f(0, 0, 0));
+
+    ASSERT_TRUE(
+        parseText(lut, std::string("LUT_3D_INPUT_RANGE -0.5 2\nLUT_3D_SIZE 2\n") + kInvertTable)
+            .ok());
+    EXPECT_EQ(lut.domainMin(), cv::Vec3f::all(-0.5f));
+    EXPECT_EQ(lut.domainMax(), cv::Vec3f::all(2.f));
+}
+
+TEST(CubeLutTest, RefusesMalformedFilesNamingTheLine) {
+    const std::string table = kInvertTable;
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {"", "line 0: no LUT_3D_SIZE"},
+        {"TITLE \"x\"\n" + table, "line 2: table data before LUT_3D_SIZE"},
+        {"LUT_3D_SIZE 1\n", "line 1: LUT_3D_SIZE must be a whole number from 2 to 256"},
+        {"LUT_3D_SIZE 2.5\n", "line 1: LUT_3D_SIZE must be a whole number"},
+        {"LUT_3D_SIZE 300\n", "line 1: LUT_3D_SIZE must be a whole number"},
+        {"LUT_3D_SIZE two\n", "line 1: LUT_3D_SIZE must be a whole number"},
+        {"LUT_3D_SIZE 2\nLUT_3D_SIZE 2\n", "line 2: LUT_3D_SIZE given twice"},
+        {"LUT_1D_SIZE 1024\n", "line 1: 1D tables are not supported"},
+        {"LUT_3D_SIZE 2\n1 1 1\n0 1 1\n", "the table ends after 2 of 8 lines"},
+        {"LUT_3D_SIZE 2\n" + table + "0 0 0\n", "line 10: more than the 8 table lines"},
+        {"LUT_3D_SIZE 2\n1 1\n", "line 2: expected three numbers, found \"1 1\""},
+        {"LUT_3D_SIZE 2\n1 1 1 1\n", "line 2: expected three numbers"},
+        {"LUT_3D_SIZE 2\n1,0 1 1\n", "line 2: expected three numbers"},
+        {"LUT_3D_SIZE 2\n1 nan 1\n", "line 2: expected three numbers"},
+        {"LUT_3D_SIZE 2\n1 1 1\nDOMAIN_MIN 0 0 0\n", "line 3: keyword after the table data"},
+        {"DOMAIN_MIN 0 0\nLUT_3D_SIZE 2\n" + table, "line 1: DOMAIN_MIN needs three numbers"},
+        {"DOMAIN_MIN 0 0.5 0\nDOMAIN_MAX 1 0.5 1\nLUT_3D_SIZE 2\n" + table,
+         "DOMAIN_MIN must be below DOMAIN_MAX"},
+        {"LUT_3D_INPUT_RANGE 0\nLUT_3D_SIZE 2\n" + table, "line 1: LUT_3D_INPUT_RANGE needs two"},
+        {"LUT_3D_INPUT_RANGE 0 1\nDOMAIN_MAX 1 1 1\nLUT_3D_SIZE 2\n" + table,
+         "both LUT_3D_INPUT_RANGE and DOMAIN_MIN/DOMAIN_MAX"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "no LUT_3D_SIZE"},
+    };
+    for (const auto& c : cases) {
+        CubeLut lut;
+        const LoadResult result = parseText(lut, c.text);
+        EXPECT_FALSE(result.ok()) << c.text;
+        EXPECT_NE(result.error.find("test.cube"), std::string::npos) << result.error;
+        EXPECT_NE(result.error.find(c.message), std::string::npos)
+            << "expected \"" << c.message << "\" in \"" << result.error << "\"";
+        EXPECT_TRUE(lut.empty());
+    }
+}
+
+TEST(CubeLutTest, LoadsTheShippedLooksAndReportsMissingFiles) {
+    for (const char* name : {"identity", "warm", "cool", "vivid", "fade", "mono", "film"}) {
+        CubeLut lut;
+        const LoadResult result = lut.load(testing::kBuiltResources + "/filters/" + name + ".cube");
+        ASSERT_TRUE(result.ok()) << result.error;
+        EXPECT_GE(lut.size(), 17) << name;
+    }
+    CubeLut lut;
+    const LoadResult missing = lut.load("/nonexistent/folder/none.cube");
+    EXPECT_NE(missing.error.find("/nonexistent/folder/none.cube: cannot be opened"),
+              std::string::npos)
+        << missing.error;
+}
+
+}  // namespace
+}  // namespace facelume
