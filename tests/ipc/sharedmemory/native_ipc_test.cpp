@@ -1,0 +1,164 @@
+// The platform layer on its own: error codes, sizes, counts and the lifetime of named objects,
+// with a second process where it matters.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "helper_process.h"
+#include "native_ipc.h"
+#include "platform_safe_key.h"
+#include "test_signal.h"
+
+namespace {
+
+using namespace nativeipc;
+
+class NativeIpcTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { removeTestLeftovers(); }
+
+    static std::u16string wideName(const std::string& base) { return ansiToWide(uniqueName(base)); }
+};
+
+long long millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+TEST_F(NativeIpcTest, MappingCreateOpenAndErrorCodes) {
+    const std::u16string name = wideName("mapping");
+    EXPECT_EQ(openFileMapping(name), nullptr);
+    EXPECT_EQ(lastError(), kErrorFileNotFound);
+
+    setLastError(77);
+    Handle first = createFileMapping(name, 921700);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(lastError(), kErrorSuccess) << "a fresh creation clears the last error";
+
+    // The existing object keeps its size: a second create only opens it.
+    Handle second = createFileMapping(name, 50);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(lastError(), kErrorAlreadyExists);
+    Handle third = openFileMapping(name);
+    ASSERT_NE(third, nullptr);
+
+    auto* writer = static_cast<char*>(mapViewOfFile(first, kFileMapAllAccess));
+    auto* reader = static_cast<char*>(mapViewOfFile(second, kFileMapRead));
+    ASSERT_NE(writer, nullptr);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(queryRegionSize(writer), 925696u) << "921700 bytes are 226 pages of 4096";
+    EXPECT_EQ(queryRegionSize(reader), 925696u);
+    std::strcpy(writer + 921000, "shared");
+    EXPECT_STREQ(reader + 921000, "shared");
+
+    EXPECT_TRUE(unmapViewOfFile(writer));
+    EXPECT_TRUE(unmapViewOfFile(reader));
+    EXPECT_TRUE(closeHandle(first));
+    EXPECT_TRUE(closeHandle(second));
+    EXPECT_TRUE(closeHandle(third));
+    EXPECT_FALSE(closeHandle(third));
+    EXPECT_EQ(lastError(), kErrorInvalidHandle);
+
+    EXPECT_EQ(openFileMapping(name), nullptr) << "the last close removes the object";
+    EXPECT_EQ(lastError(), kErrorFileNotFound);
+}
+
+TEST_F(NativeIpcTest, ViewOutlivesItsHandleAndSizeZeroIsRefused) {
+    const std::u16string name = wideName("view");
+    EXPECT_EQ(createFileMapping(name, 0), nullptr);
+    EXPECT_EQ(lastError(), kErrorInvalidParameter);
+
+    Handle mapping = createFileMapping(name, 1);
+    ASSERT_NE(mapping, nullptr);
+    void* view = mapViewOfFile(mapping, kFileMapAllAccess);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(queryRegionSize(view), 4096u);
+    EXPECT_TRUE(closeHandle(mapping));
+
+    Handle again = openFileMapping(name);
+    EXPECT_NE(again, nullptr) << "a mapped view keeps the object alive";
+    EXPECT_TRUE(closeHandle(again));
+    EXPECT_TRUE(unmapViewOfFile(view));
+    EXPECT_EQ(queryRegionSize(view), 0u);
+    EXPECT_EQ(openFileMapping(name), nullptr);
+}
+
+TEST_F(NativeIpcTest, SemaphoreCountsWaitsAndLimits) {
+    const std::u16string name = wideName("semaphore");
+    Handle first = createSemaphore(name, 2);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(lastError(), kErrorSuccess);
+    Handle second = createSemaphore(name, 100);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(lastError(), kErrorAlreadyExists) << "the existing count stays";
+
+    EXPECT_EQ(waitForSingleObject(first, 0), kWaitObject0);
+    EXPECT_EQ(waitForSingleObject(second, kInfinite), kWaitObject0);
+    setLastError(0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(waitForSingleObject(first, 50), kWaitTimeout);
+    EXPECT_GE(millisecondsSince(start), 45);
+    EXPECT_EQ(lastError(), kErrorSuccess) << "a time-out sets no error";
+
+    EXPECT_TRUE(releaseSemaphore(first, 3));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(waitForSingleObject(second, 0), kWaitObject0);
+    }
+    EXPECT_EQ(waitForSingleObject(second, 0), kWaitTimeout);
+
+    EXPECT_FALSE(releaseSemaphore(first, 0));
+    EXPECT_EQ(lastError(), kErrorInvalidParameter);
+    EXPECT_TRUE(releaseSemaphore(first, 1));
+    EXPECT_FALSE(releaseSemaphore(first, kMaximumSemaphoreCount)) << "would pass the maximum";
+    EXPECT_EQ(lastError(), kErrorTooManyPosts);
+    EXPECT_EQ(waitForSingleObject(first, 0), kWaitObject0) << "the failed release added nothing";
+    EXPECT_EQ(waitForSingleObject(first, 0), kWaitTimeout);
+
+    EXPECT_TRUE(closeHandle(first));
+    EXPECT_TRUE(closeHandle(second));
+    EXPECT_EQ(waitForSingleObject(first, 0), kWaitFailed);
+    EXPECT_EQ(lastError(), kErrorInvalidHandle);
+
+    Handle fresh = createSemaphore(name, 0);
+    EXPECT_EQ(lastError(), kErrorSuccess) << "the last close removed the semaphore";
+    EXPECT_EQ(waitForSingleObject(fresh, 0), kWaitTimeout);
+    EXPECT_TRUE(closeHandle(fresh));
+}
+
+TEST_F(NativeIpcTest, SemaphoreSharedWithAnotherProcess) {
+    const std::string name = uniqueName("crossprocess");
+    TestSignal ready(uniqueName("crossprocess_ready"));
+    Handle semaphore = createSemaphore(ansiToWide(name), 0);
+    ASSERT_NE(semaphore, nullptr);
+
+    HelperProcess helper;
+    ASSERT_TRUE(helper.start({"take-semaphore", name, ready.name()}));
+    ASSERT_TRUE(ready.wait());
+    EXPECT_EQ(helper.waitForExit(100), -1) << "the helper waits for a unit";
+    EXPECT_TRUE(releaseSemaphore(semaphore, 1));
+    EXPECT_EQ(helper.waitForExit(10000), 0);
+    EXPECT_EQ(waitForSingleObject(semaphore, 0), kWaitTimeout) << "the helper took the unit";
+    EXPECT_TRUE(closeHandle(semaphore));
+}
+
+TEST_F(NativeIpcTest, ObjectsOfKilledProcessesStartAfresh) {
+    const std::string name = uniqueName("killed");
+    TestSignal ready(uniqueName("killed_ready"));
+    {
+        HelperProcess helper;
+        ASSERT_TRUE(helper.start({"hold-semaphore", name, "1", ready.name()}));
+        ASSERT_TRUE(ready.wait());
+        helper.kill();
+    }
+    // The killed helper held the only unit and the only handle: the semaphore is created anew.
+    Handle semaphore = createSemaphore(ansiToWide(name), 1);
+    ASSERT_NE(semaphore, nullptr);
+    EXPECT_EQ(lastError(), kErrorSuccess);
+    EXPECT_EQ(waitForSingleObject(semaphore, 0), kWaitObject0);
+    EXPECT_TRUE(closeHandle(semaphore));
+}
+
+}  // namespace
