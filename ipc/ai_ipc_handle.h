@@ -12,8 +12,7 @@ class DuplexIPC;
 
 class AiIpcHandle {
 public:
-    AiIpcHandle(const QString& receiveName, const QString& sendName, int receiveSize,
-                int sendSize);
+    AiIpcHandle(const QString& receiveName, const QString& sendName, int receiveSize, int sendSize);
     ~AiIpcHandle();
     AiIpcHandle(const AiIpcHandle&) = delete;
     AiIpcHandle& operator=(const AiIpcHandle&) = delete;

@@ -1,6 +1,21 @@
 #include "duplex_ipc.h"
 
+#include <QtEndian>
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
 #include "ai_ipc_callback_handle.h"
+#include "duplex_ipc_shared_memory_thread.h"
+#include "duplex_local_pipe.h"
+
+namespace {
+
+constexpr char kCommandEnvelope[] = "[CMD]";
+constexpr int kEnvelopeLength = sizeof(kCommandEnvelope) - 1;
+constexpr int kPrefixLength = 4;
+
+}  // namespace
 
 DuplexIPC::DuplexIPC(const QString& receiveName, const QString& sendName, int receiveSize,
                      int sendSize, QObject* parent)
@@ -10,24 +25,112 @@ DuplexIPC::DuplexIPC(const QString& receiveName, const QString& sendName, int re
       m_receiveSize(receiveSize),
       m_sendSize(sendSize) {}
 
-DuplexIPC::~DuplexIPC() = default;
+// The transports go with this object as its children; their threads must have ended by then.
+DuplexIPC::~DuplexIPC() {
+    if (m_receiveSharedMemory) m_receiveSharedMemory->stop();
+    if (m_sendSharedMemory) m_sendSharedMemory->stop();
+}
 
 void DuplexIPC::setCallback(AiIpcCallbackHandle* callback) { m_callback = callback; }
 
 void DuplexIPC::setPipeWaitForPeer(bool flag) { m_pipeWaitForPeer = flag; }
 
-// The transports arrive with the channel; until then start only records that it ran.
 bool DuplexIPC::start() {
     if (m_started) return false;
     m_started = true;
-    return true;
+
+    m_receiveSharedMemory =
+        new DuplexIPCSharedMemoryThread(m_receiveName + "_sharedMemory", m_receiveSize, true, this);
+    m_sendSharedMemory =
+        new DuplexIPCSharedMemoryThread(m_sendName + "_sharedMemory", m_sendSize, false, this);
+    // Each transport logs its own failure; a direction that failed simply carries nothing.
+    (void)m_receiveSharedMemory->init();
+    (void)m_sendSharedMemory->init();
+    m_receiveSharedMemory->start(QThread::InheritPriority);
+    m_sendSharedMemory->start(QThread::InheritPriority);
+
+    m_pipe = new DuplexLocalPipe(m_receiveName + "_pipe", m_sendName + "_pipe", this);
+
+    connect(m_receiveSharedMemory, &DuplexIPCSharedMemoryThread::getDataFormMemory, this,
+            &DuplexIPC::onMemoryData);
+    connect(m_receiveSharedMemory, &DuplexIPCSharedMemoryThread::msgOutput, this,
+            &DuplexIPC::onMemoryMsg);
+    connect(m_sendSharedMemory, &DuplexIPCSharedMemoryThread::msgOutput, this,
+            &DuplexIPC::onMemoryMsg);
+    connect(m_pipe, &DuplexLocalPipe::getData, this, &DuplexIPC::onPipeData);
+    connect(m_pipe, &DuplexLocalPipe::event, this, &DuplexIPC::onPipeEvent);
+    connect(m_pipe, &DuplexLocalPipe::outputMsg, this, &DuplexIPC::onPipeMsg);
+
+    return m_pipe->start(m_pipeWaitForPeer);
 }
 
 bool DuplexIPC::send(const char* data, int size) {
-    (void)data, (void)size;
-    report("m_sendSharedMemoryisNull");
-    return false;
+    if (!m_sendSharedMemory) {
+        report("m_sendSharedMemoryisNull");
+        return false;
+    }
+    if (!m_sendSharedMemory->isRunning()) {
+        report("m_sendSharedMemoryNotRun");
+        return false;
+    }
+    report(QString("sendDataSize:%1").arg(size).toUtf8().constData());
+    // A negative size, or one whose prefixed message cannot be counted, never fits a segment.
+    if (size < 0 || size > INT_MAX - kPrefixLength || (size > 0 && !data)) return false;
+
+    QByteArray message(kPrefixLength + size, Qt::Uninitialized);
+    qToLittleEndian<qint32>(size, message.data());
+    if (size > 0) std::memcpy(message.data() + kPrefixLength, data, size);
+    return m_sendSharedMemory->sendData(message.constData(), message.size());
 }
+
+const char* DuplexIPC::messagePayload(const char* message, int usable, int* length) {
+    if (usable < kPrefixLength) {
+        *length = 0;
+        return nullptr;
+    }
+    *length = qFromLittleEndian<qint32>(message);
+    if (*length < 0 || *length > usable - kPrefixLength) return nullptr;
+    return message + kPrefixLength;
+}
+
+QByteArray DuplexIPC::commandOf(const QByteArray& line) {
+    if (line.size() <= kEnvelopeLength || !line.startsWith(kCommandEnvelope)) return QByteArray();
+    return line.mid(kEnvelopeLength);
+}
+
+void DuplexIPC::onMemoryData() {
+    if (!m_callback) return;
+    const QByteArray& snapshot = m_receiveSharedMemory->receivedData();
+    const int usable = std::min<int>(snapshot.size(), m_receiveSharedMemory->capacity());
+    int length = 0;
+    const char* payload = messagePayload(snapshot.constData(), usable, &length);
+    if (!payload) {
+        // A client that writes a bad length usually keeps doing so: say it once per run.
+        if (!m_badLengthReported) {
+            report(QString("invalid message length:%1").arg(length).toUtf8().constData());
+            m_badLengthReported = true;
+        }
+        return;
+    }
+    m_badLengthReported = false;
+    m_callback->onData(payload, length);
+}
+
+void DuplexIPC::onMemoryMsg(QByteArray data) { report(data.constData()); }
+
+void DuplexIPC::onPipeData(QByteArray data) {
+    if (!m_callback) return;
+    const QByteArray command = commandOf(data);
+    if (!command.isEmpty()) m_callback->onCommand(command.constData(), command.size());
+    // The text view of a line ends at its first NUL byte, if any.
+    m_callback->onMessage(QString::fromUtf8(data.constData()).toUtf8().constData());
+}
+
+void DuplexIPC::onPipeEvent(int code, QByteArray data) {
+    if (m_callback) m_callback->onEvent(code, data.constData(), data.size());
+}
+
+void DuplexIPC::onPipeMsg(QString msg) { report(msg.toUtf8().constData()); }
 
 void DuplexIPC::report(const char* text) {
     if (m_callback) m_callback->onMessage(text);

@@ -3,12 +3,17 @@
 // The two-way channel to the client process: two shared-memory transports (frames in, frames
 // out) and a local pipe (control lines), behind one callback. Outgoing messages get a 4-byte
 // little-endian length prefix; pipe lines that start with "[CMD]" carry control commands.
-// Owned by the main thread; send may be called from any thread once start has run.
+// Owned by the main thread, where every delivery to the callback happens, except onMessage, which
+// also comes on whatever thread calls send. send may be called from any thread once start has
+// run. Destroying the channel stops its transport threads.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
 class AiIpcCallbackHandle;
+class DuplexIPCSharedMemoryThread;
+class DuplexLocalPipe;
 
 class DuplexIPC : public QObject {
     Q_OBJECT
@@ -22,9 +27,23 @@ public:
     bool start();
     bool send(const char* data, int size);
 
+    // The payload of one received message whose first `usable` bytes are valid, or null when its
+    // length prefix is negative or runs past them; *length receives the prefix either way.
+    [[nodiscard]] static const char* messagePayload(const char* message, int usable, int* length);
+    // The pipe line's control command without its envelope; empty when the line carries none.
+    [[nodiscard]] static QByteArray commandOf(const QByteArray& line);
+
 private:
+    void onMemoryData();
+    void onMemoryMsg(QByteArray data);
+    void onPipeData(QByteArray data);
+    void onPipeEvent(int code, QByteArray data);
+    void onPipeMsg(QString msg);
     void report(const char* text);
 
+    DuplexIPCSharedMemoryThread* m_receiveSharedMemory = nullptr;
+    DuplexIPCSharedMemoryThread* m_sendSharedMemory = nullptr;
+    DuplexLocalPipe* m_pipe = nullptr;
     QString m_receiveName;
     QString m_sendName;
     bool m_started = false;
@@ -32,4 +51,7 @@ private:
     int m_receiveSize;
     int m_sendSize;
     AiIpcCallbackHandle* m_callback = nullptr;
+    // Set while received messages keep carrying a bad length, so that a run of them is reported
+    // once.
+    bool m_badLengthReported = false;
 };

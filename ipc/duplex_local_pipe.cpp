@@ -1,0 +1,110 @@
+#include "duplex_local_pipe.h"
+
+#include <QDateTime>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <cstdio>
+
+namespace {
+
+constexpr char kAnnouncement[] = "ServerCreated";
+constexpr char kAnnouncementLine[] = "ServerCreated\n";
+constexpr int kProbeTimeoutMs = 500;
+
+// True when some process accepts connections on the name right now.
+bool somebodyListensOn(const QString& name) {
+    QLocalSocket probe;
+    probe.connectToServer(name, QIODevice::WriteOnly);
+    const bool answered = probe.waitForConnected(kProbeTimeoutMs);
+    probe.abort();
+    return answered;
+}
+
+}  // namespace
+
+DuplexLocalPipe::DuplexLocalPipe(const QString& listenName, const QString& connectName,
+                                 QObject* parent)
+    : QObject(parent), m_listenName(listenName), m_connectName(connectName) {}
+
+DuplexLocalPipe::~DuplexLocalPipe() = default;
+
+bool DuplexLocalPipe::start(bool waitForPeer) {
+    emit outputMsg(QString("create pipe %1").arg(waitForPeer ? 1 : 0));
+    if (!createListener()) return false;
+    if (waitForPeer) return true;
+    if (!createSender()) return true;
+    // The client often reads our console output; let it see everything logged so far first.
+    std::fflush(stdout);
+    m_sender->write(kAnnouncementLine, sizeof(kAnnouncementLine) - 1);
+    m_sender->flush();
+    return false;
+}
+
+bool DuplexLocalPipe::createListener() {
+    if (m_server) return true;
+    m_server = new QLocalServer(this);
+    connect(m_server, &QLocalServer::newConnection, this, &DuplexLocalPipe::onNewConnect);
+    if (!listenRemovingStaleSocket()) {
+        emit outputMsg(QString("connected listen error: %1").arg(m_listenName));
+        return false;
+    }
+    emit outputMsg(m_listenName);
+    emit outputMsg(QString("connected listen success: %1").arg(m_listenName));
+    emit event(kListenerEvent, QByteArray("createListener success"));
+    return true;
+}
+
+// A process that was killed leaves its socket file behind (Linux), and listening on that name
+// then fails for ever. Such a file is removed, but only when nobody answers on it: a name that a
+// live process serves is never taken over.
+bool DuplexLocalPipe::listenRemovingStaleSocket() {
+    if (m_server->listen(m_listenName)) return true;
+    if (m_server->serverError() != QAbstractSocket::AddressInUseError) return false;
+    if (somebodyListensOn(m_listenName)) return false;
+    QLocalServer::removeServer(m_listenName);
+    return m_server->listen(m_listenName);
+}
+
+bool DuplexLocalPipe::createSender() {
+    if (m_sender) return true;
+    m_sender = new QLocalSocket(this);
+    m_sender->setServerName(m_connectName);
+    emit outputMsg(m_sender->errorString());
+
+    m_sender->connectToServer(QIODevice::WriteOnly);
+    const qint64 begin = QDateTime::currentMSecsSinceEpoch();
+    const bool connected = m_sender->waitForConnected(kConnectTimeoutMs);
+    const qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - begin;
+
+    emit outputMsg(QString("connected localsocket, use %1 ms").arg(elapsed));
+    if (!connected) {
+        emit outputMsg(QString("connected localsocket error %1,%2")
+                           .arg(m_sender->serverName(), m_sender->errorString()));
+        return false;
+    }
+    emit outputMsg(QString("connected localsocket success, use %1ms").arg(elapsed));
+    emit event(kSenderEvent, QByteArray("createSender success"));
+    return true;
+}
+
+void DuplexLocalPipe::onNewConnect() {
+    emit outputMsg("new connection get");
+    auto* server = qobject_cast<QLocalServer*>(sender());
+    if (!server) return;
+    QLocalSocket* connection = server->nextPendingConnection();
+    if (!connection) return;
+    emit outputMsg(connection->serverName());
+    connect(connection, &QLocalSocket::readyRead, this, &DuplexLocalPipe::onReceive);
+}
+
+void DuplexLocalPipe::onReceive() {
+    auto* connection = qobject_cast<QLocalSocket*>(sender());
+    if (!connection) return;
+    const QList<QByteArray> pieces = splitLines(connection->readAll());
+    for (const QByteArray& piece : pieces) {
+        emit getData(piece);
+        if (piece.contains(kAnnouncement)) createSender();
+    }
+}
+
+QList<QByteArray> DuplexLocalPipe::splitLines(const QByteArray& bytes) { return bytes.split('\n'); }

@@ -1,0 +1,120 @@
+#include "channel_client.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <QtEndian>
+#include <cstring>
+
+namespace {
+
+constexpr int kLockTimeoutMs = 1000;
+
+std::u16string nativeName(const QString& key) {
+    const QString name = NotificationSemaphore::nativeKey(key);
+    return std::u16string(reinterpret_cast<const char16_t*>(name.utf16()), name.size());
+}
+
+bool openSegment(SharedMemory& memory, const QString& key, int size) {
+    memory.setKey(key);
+    if (!memory.create(size, SharedMemory::ReadWrite) &&
+        memory.error() != SharedMemoryError::AlreadyExists)
+        return false;
+    (void)memory.attach(SharedMemory::ReadWrite);
+    return memory.isAttached();
+}
+
+}  // namespace
+
+QByteArray makeFrame(int width, int height, unsigned char first) {
+    QByteArray frame(8 + width * height * 3, Qt::Uninitialized);
+    qToLittleEndian<qint32>(width, frame.data());
+    qToLittleEndian<qint32>(height, frame.data() + 4);
+    for (int i = 8; i < frame.size(); ++i) frame[i] = static_cast<char>(first + i - 8);
+    return frame;
+}
+
+QByteArray invertedFrame(const QByteArray& frame) {
+    QByteArray result = frame;
+    for (int i = 8; i < result.size(); ++i) result[i] = static_cast<char>(255 - uchar(result[i]));
+    return result;
+}
+
+QByteArray commandLine(const QByteArray& command) { return "[CMD]" + command + "\n"; }
+
+ChannelClient::ChannelClient(const QString& receiveName, const QString& sendName, int size)
+    : m_receiveName(receiveName), m_sendName(sendName), m_size(size) {}
+
+ChannelClient::~ChannelClient() {
+    if (m_serviceNotifies) nativeipc::closeHandle(m_serviceNotifies);
+}
+
+bool ChannelClient::openSegments() {
+    const QString in = m_receiveName + "_sharedMemory";
+    const QString out = m_sendName + "_sharedMemory";
+    if (!openSegment(m_toService, in, m_size) || !openSegment(m_fromService, out, m_size))
+        return false;
+    m_notifyService = std::make_unique<NotificationSemaphore>(in + "_sys");
+    // The reading side waits with a time-out, which only the platform layer offers.
+    m_serviceNotifies = nativeipc::createSemaphore(nativeName(out + "_sys"), 0);
+    return m_serviceNotifies != nullptr;
+}
+
+bool ChannelClient::writeMessage(const QByteArray& payload) {
+    return writeRaw(payload.size(), payload);
+}
+
+bool ChannelClient::writeRaw(qint32 length, const QByteArray& bytes) {
+    if (4 + bytes.size() > m_toService.size()) return false;
+    if (!m_toService.tryLock(kLockTimeoutMs)) return false;
+    auto* segment = static_cast<char*>(m_toService.data());
+    qToLittleEndian<qint32>(length, segment);
+    std::memcpy(segment + 4, bytes.constData(), bytes.size());
+    (void)m_toService.unlock();
+    return m_notifyService->release(1);
+}
+
+std::optional<QByteArray> ChannelClient::readMessage(int timeoutMs) {
+    if (nativeipc::waitForSingleObject(m_serviceNotifies, timeoutMs) != nativeipc::kWaitObject0)
+        return std::nullopt;
+    if (!m_fromService.tryLock(kLockTimeoutMs)) return std::nullopt;
+    const auto* segment = static_cast<const char*>(m_fromService.data());
+    const qint32 length = qFromLittleEndian<qint32>(segment);
+    std::optional<QByteArray> message;
+    if (length >= 0 && length <= m_fromService.size() - 4)
+        message = QByteArray(segment + 4, length);
+    (void)m_fromService.unlock();
+    return message;
+}
+
+bool ChannelClient::staysQuiet(int ms) {
+    return nativeipc::waitForSingleObject(m_serviceNotifies, ms) == nativeipc::kWaitTimeout;
+}
+
+bool ChannelClient::listen() { return m_listener.listen(m_sendName + "_pipe"); }
+
+QByteArray ChannelClient::announcement(int timeoutMs) {
+    if (!m_listener.waitForNewConnection(timeoutMs)) return QByteArray();
+    QLocalSocket* connection = m_listener.nextPendingConnection();
+    QByteArray received;
+    // Everything the service writes comes at once; a short wait shows that nothing follows.
+    while (connection->waitForReadyRead(received.isEmpty() ? timeoutMs : 300))
+        received += connection->readAll();
+    return received;
+}
+
+bool ChannelClient::connectCommands(int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        m_commands.connectToServer(m_receiveName + "_pipe", QIODevice::WriteOnly);
+        if (m_commands.waitForConnected(timeoutMs)) return true;
+        m_commands.abort();
+        QThread::msleep(20);
+    } while (timer.elapsed() < timeoutMs);
+    return false;
+}
+
+bool ChannelClient::sendLine(const QByteArray& bytes) {
+    if (m_commands.write(bytes) != bytes.size()) return false;
+    return m_commands.waitForBytesWritten(1000);
+}

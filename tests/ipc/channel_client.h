@@ -1,0 +1,63 @@
+#pragma once
+
+// The client side of a channel, written the way a client program follows docs/protocol.md, for
+// the channel tests: it writes messages into the service's receive segment and notifies it, waits
+// (with a time-out) for the service's notification and reads its send segment, listens for the
+// service's announcement and sends control lines. Used by one thread.
+
+#include <QByteArray>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "native_ipc.h"
+#include "notification_semaphore.h"
+#include "shared_memory.h"
+
+// 8-byte header (width, height), then width * height * 3 pixel bytes counting up from `first`.
+QByteArray makeFrame(int width, int height, unsigned char first);
+// The frame as the recording engine returns it: the same header, every pixel byte inverted.
+QByteArray invertedFrame(const QByteArray& frame);
+// "[CMD]" + command + line feed.
+QByteArray commandLine(const QByteArray& command);
+
+class ChannelClient {
+public:
+    // The names are the service's: the client writes to receiveName and reads from sendName.
+    ChannelClient(const QString& receiveName, const QString& sendName, int size);
+    ~ChannelClient();
+    ChannelClient(const ChannelClient&) = delete;
+    ChannelClient& operator=(const ChannelClient&) = delete;
+
+    // Creates both segments, or attaches to them when the service created them first.
+    bool openSegments();
+    // Writes one message: the length prefix, then the payload.
+    bool writeMessage(const QByteArray& payload);
+    // Writes a length prefix of our choosing followed by `bytes`, and notifies.
+    bool writeRaw(qint32 length, const QByteArray& bytes);
+    // Waits for the service's next notification and reads its message (payload only).
+    std::optional<QByteArray> readMessage(int timeoutMs);
+    // True when the service sends nothing for `ms` milliseconds.
+    bool staysQuiet(int ms);
+
+    // Listens under sendName + "_pipe", where the service announces itself.
+    bool listen();
+    // Accepts the service's connection and returns all it wrote within `timeoutMs`.
+    QByteArray announcement(int timeoutMs);
+    // Connects to receiveName + "_pipe", retrying until the service listens or time runs out.
+    bool connectCommands(int timeoutMs);
+    bool sendLine(const QByteArray& bytes);
+
+private:
+    QString m_receiveName;
+    QString m_sendName;
+    int m_size;
+    SharedMemory m_toService;
+    SharedMemory m_fromService;
+    std::unique_ptr<NotificationSemaphore> m_notifyService;
+    nativeipc::Handle m_serviceNotifies = nullptr;
+    QLocalServer m_listener;
+    QLocalSocket m_commands;
+};

@@ -1,0 +1,251 @@
+// The running service end to end: the facelume executable with the recording engine as a child
+// process, and a client in this process that follows docs/protocol.md.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QLocalServer>
+#include <QRegularExpression>
+#include <QtEndian>
+#include <memory>
+
+#include "channel_client.h"
+#include "service_process.h"
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+constexpr int kQuietMs = 500;
+constexpr int kDefaultSize = 921700;
+
+void ensureApplication() {
+    static int argc = 1;
+    static char name[] = "channel_service_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+}
+
+struct Names {
+    QString receive;
+    QString send;
+};
+
+// Each test has its own channel names; a socket file left by a crashed run is removed first.
+Names namesFor(const QString& tag) {
+    const Names names{"flt_" + tag + "_in", "flt_" + tag + "_out"};
+    QLocalServer::removeServer(names.receive + "_pipe");
+    QLocalServer::removeServer(names.send + "_pipe");
+    return names;
+}
+
+QStringList arguments(const Names& names, const QString& size) {
+    return {names.receive, names.send, size};
+}
+
+int processCalls(const ServiceProcess& service) {
+    return service.engineCalls().filter(QRegularExpression("^process ")).size();
+}
+
+class ChannelServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ensureApplication(); }
+};
+
+TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
+    const Names names = namesFor("first");
+    ChannelClient client(names.receive, names.send, kDefaultSize);
+    ASSERT_TRUE(client.openSegments());
+    ASSERT_TRUE(client.listen());
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch(arguments(names, QString::number(kDefaultSize))));
+
+    EXPECT_EQ(client.announcement(kWaitMs), QByteArray("ServerCreated\n"));
+    ASSERT_TRUE(client.connectCommands(kWaitMs));
+
+    const QByteArray small = makeFrame(4, 2, 10);
+    ASSERT_TRUE(client.writeMessage(small));
+    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(small));
+
+    // A full 640 x 480 frame: the largest the default size carries, and larger than the first.
+    const QByteArray large = makeFrame(640, 480, 77);
+    ASSERT_EQ(large.size() + 4 + 88, kDefaultSize);
+    ASSERT_TRUE(client.writeMessage(large));
+    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(large));
+
+    // A command alone makes the service process the newest frame again.
+    const int before = service.engineCalls().size();
+    ASSERT_TRUE(client.sendLine(commandLine("0 50")));
+    EXPECT_TRUE(service.waitForEngineCall("modify_skin_white 0.5", kWaitMs, before));
+    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(large));
+
+    ASSERT_TRUE(client.sendLine(commandLine("4 616263|80") + commandLine("5 ")));
+    EXPECT_TRUE(service.waitForEngineCall("modify_filter \"abc\" 0.8", kWaitMs, before));
+    EXPECT_TRUE(service.waitForEngineCall("modify_sticker null", kWaitMs, before));
+}
+
+TEST_F(ChannelServiceTest, ServiceFirstWithoutListeningPeerStillServes) {
+    const Names names = namesFor("svcfirst");
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch(arguments(names, "4096")));
+    ChannelClient client(names.receive, names.send, 4096);
+    // The service listens only after its segments are set up.
+    ASSERT_TRUE(client.connectCommands(kWaitMs));
+    ASSERT_TRUE(client.openSegments());
+
+    const QByteArray frame = makeFrame(16, 16, 3);
+    ASSERT_TRUE(client.writeMessage(frame));
+    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(frame));
+
+    // Its one attempt to reach us failed; a later announcement does not make it try again.
+    ASSERT_TRUE(client.listen());
+    ASSERT_TRUE(client.sendLine("ServerCreated\n"));
+    EXPECT_EQ(client.announcement(1500), QByteArray());
+    EXPECT_EQ(service.state(), QProcess::Running);
+}
+
+TEST_F(ChannelServiceTest, NewClientTakesThePlaceOfOneThatLeft) {
+    const Names names = namesFor("replace");
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch(arguments(names, "4096")));
+    {
+        ChannelClient first(names.receive, names.send, 4096);
+        ASSERT_TRUE(first.connectCommands(kWaitMs));
+        ASSERT_TRUE(first.openSegments());
+        const QByteArray frame = makeFrame(8, 8, 1);
+        ASSERT_TRUE(first.writeMessage(frame));
+        EXPECT_EQ(first.readMessage(kWaitMs), invertedFrame(frame));
+    }
+    ChannelClient second(names.receive, names.send, 4096);
+    ASSERT_TRUE(second.connectCommands(kWaitMs));
+    ASSERT_TRUE(second.openSegments());
+    const QByteArray frame = makeFrame(8, 8, 200);
+    ASSERT_TRUE(second.writeMessage(frame));
+    EXPECT_EQ(second.readMessage(kWaitMs), invertedFrame(frame));
+    ASSERT_TRUE(second.sendLine(commandLine("2 40|x|y")));
+    EXPECT_TRUE(service.waitForEngineCall("modify_shape_eye_scale 0.4", kWaitMs));
+}
+
+TEST_F(ChannelServiceTest, FramesFasterThanTheServiceReadsEndWithTheNewest) {
+    const Names names = namesFor("burst");
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch(arguments(names, "65536")));
+    ChannelClient client(names.receive, names.send, 65536);
+    ASSERT_TRUE(client.connectCommands(kWaitMs));
+    ASSERT_TRUE(client.openSegments());
+
+    const QList<QByteArray> frames = {makeFrame(64, 64, 1), makeFrame(64, 64, 2),
+                                      makeFrame(64, 64, 3)};
+    for (const QByteArray& frame : frames) ASSERT_TRUE(client.writeMessage(frame));
+
+    QList<QByteArray> results;
+    while (auto result = client.readMessage(results.isEmpty() ? kWaitMs : kQuietMs))
+        results.append(*result);
+    ASSERT_FALSE(results.isEmpty());
+    EXPECT_LE(results.size(), 3);
+    EXPECT_EQ(results.last(), invertedFrame(frames.last()));
+}
+
+TEST_F(ChannelServiceTest, LengthsAndHeadersThatDoNotFitAreDropped) {
+    const Names names = namesFor("limits");
+    // Exactly one 10 x 10 frame with its length prefix.
+    const int size = 4 + 8 + 10 * 10 * 3;
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch(arguments(names, QString::number(size))));
+    ChannelClient client(names.receive, names.send, size);
+    ASSERT_TRUE(client.connectCommands(kWaitMs));
+    ASSERT_TRUE(client.openSegments());
+
+    const QByteArray atLimit = makeFrame(10, 10, 5);
+    ASSERT_EQ(atLimit.size(), size - 4);
+    ASSERT_TRUE(client.writeMessage(atLimit));
+    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(atLimit));
+    const int processed = processCalls(service);
+
+    ASSERT_TRUE(client.writeRaw(size - 3, makeFrame(10, 10, 6) + "x"));
+    EXPECT_TRUE(client.staysQuiet(kQuietMs));
+    ASSERT_TRUE(client.writeRaw(-1, QByteArray()));
+    EXPECT_TRUE(client.staysQuiet(kQuietMs));
+    EXPECT_EQ(processCalls(service), processed);
+
+    // Headers that promise more pixels than the frame holds, or that are cut short.
+    QByteArray tooTall = makeFrame(10, 10, 7);
+    qToLittleEndian<qint32>(1000, tooTall.data() + 4);
+    ASSERT_TRUE(client.writeMessage(tooTall));
+    ASSERT_TRUE(client.writeMessage(QByteArray("\x0a\x00\x00", 3)));
+    (void)client.readMessage(kQuietMs);
+    (void)client.readMessage(kQuietMs);
+
+    const QByteArray after = makeFrame(10, 10, 8);
+    ASSERT_TRUE(client.writeMessage(after));
+    std::optional<QByteArray> result;
+    while (auto next = client.readMessage(kWaitMs)) {
+        result = next;
+        if (*result == invertedFrame(after)) break;
+    }
+    EXPECT_EQ(result, invertedFrame(after));
+    EXPECT_EQ(service.state(), QProcess::Running);
+}
+
+TEST_F(ChannelServiceTest, GarbageOnThePipeChangesNothingElse) {
+    const Names names = namesFor("garbage");
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch(arguments(names, "4096")));
+    ChannelClient client(names.receive, names.send, 4096);
+    ASSERT_TRUE(client.connectCommands(kWaitMs));
+    ASSERT_TRUE(client.openSegments());
+
+    static const char kGarbage[] = "\x00\xff\xfe[CMD\n[CMD]\n\n\r\n[CMD]99 1\n[CMD]-1 5\n[CMD] 7\n";
+    static const char kNulInCommand[] = "[CMD]8 zz|\x00\x01\n";
+    const QByteArray garbage = QByteArray(kGarbage, sizeof kGarbage - 1) + QByteArray(70000, 'z') +
+                               "\n" + QByteArray(kNulInCommand, sizeof kNulInCommand - 1);
+    ASSERT_TRUE(client.sendLine(garbage));
+    ASSERT_TRUE(client.sendLine(commandLine("3 -25")));
+    ASSERT_TRUE(service.waitForEngineCall("modify_shape_face_thin -0.25", kWaitMs));
+    for (const QString& call : service.engineCalls()) {
+        EXPECT_TRUE(call.startsWith("initialize ") || call == "modify_makeup_eyebrow null 0" ||
+                    call == "modify_shape_face_thin -0.25")
+            << call.toStdString();
+    }
+
+    const QByteArray frame = makeFrame(5, 5, 9);
+    ASSERT_TRUE(client.writeMessage(frame));
+    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(frame));
+}
+
+TEST_F(ChannelServiceTest, UnusableSizesAreRefusedWhileThePipeWorks) {
+    for (const QString& size :
+         {QString("0"), QString("abc"), QString("-5"), QString("2147483647")}) {
+        SCOPED_TRACE(size.toStdString());
+        const Names names = namesFor("size");
+        ServiceProcess service;
+        ASSERT_TRUE(service.launch(arguments(names, size)));
+        ChannelClient client(names.receive, names.send, 4096);
+        ASSERT_TRUE(client.connectCommands(kWaitMs));
+        ASSERT_TRUE(client.sendLine(commandLine("0 30")));
+        EXPECT_TRUE(service.waitForEngineCall("modify_skin_white 0.3", kWaitMs));
+        const QByteArray log = service.log();
+        EXPECT_EQ(log.count("[M_DuplexIPC] DuplexIPCSharedMemoryThread::init \"name:flt_size_"), 2);
+        EXPECT_EQ(log.count(" refused: "), 2) << log.toStdString();
+        EXPECT_EQ(service.state(), QProcess::Running);
+    }
+}
+
+TEST_F(ChannelServiceTest, NamesWithCharactersTheKeysDropStayApart) {
+    // Both names reduce to the same letters; only the digest tells their objects apart.
+    const Names names{QString::fromUtf8("flt 1-\xc3\xbc"), QString::fromUtf8("flt 2-\xc3\xbc")};
+    QLocalServer::removeServer(names.receive + "_pipe");
+    QLocalServer::removeServer(names.send + "_pipe");
+    ChannelClient client(names.receive, names.send, 4096);
+    ASSERT_TRUE(client.openSegments());
+    ASSERT_TRUE(client.listen());
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch(arguments(names, "4096")));
+    EXPECT_EQ(client.announcement(kWaitMs), QByteArray("ServerCreated\n"));
+    ASSERT_TRUE(client.connectCommands(kWaitMs));
+
+    const QByteArray frame = makeFrame(7, 3, 50);
+    ASSERT_TRUE(client.writeMessage(frame));
+    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(frame));
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+#include "service_process.h"
+
+#include <sys/prctl.h>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <csignal>
+
+ServiceProcess::ServiceProcess() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FACELUME_RECORDING_LOG", m_dir.filePath("engine.log"));
+    setProcessEnvironment(environment);
+    setProcessChannelMode(QProcess::SeparateChannels);
+}
+
+ServiceProcess::~ServiceProcess() {
+    if (state() != QProcess::NotRunning) {
+        kill();
+        waitForFinished(5000);
+    }
+}
+
+bool ServiceProcess::launch(const QStringList& arguments) {
+    start(FACELUME_RECORDING_SERVICE, arguments);
+    return waitForStarted(5000);
+}
+
+QStringList ServiceProcess::engineCalls() const {
+    QFile file(m_dir.filePath("engine.log"));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+bool ServiceProcess::waitForEngineCall(const QString& line, int timeoutMs, int from) const {
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        if (engineCalls().mid(from).contains(line)) return true;
+        QThread::msleep(10);
+    } while (timer.elapsed() < timeoutMs);
+    return false;
+}
+
+QByteArray ServiceProcess::log() {
+    waitForReadyRead(100);
+    m_log += readAllStandardError();
+    return m_log;
+}
+
+// Runs in the child between fork and exec: the service goes when the test process goes.
+void ServiceProcess::setupChildProcess() { prctl(PR_SET_PDEATHSIG, SIGKILL); }

@@ -1,0 +1,32 @@
+#pragma once
+
+// The facelume service built with the recording engine, run as a child process for the channel
+// tests. The child dies with the test process, so a crashed test leaves no service behind; the
+// destructor kills it. The engine's calls go to a log file that the test reads.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class ServiceProcess : public QProcess {
+public:
+    ServiceProcess();
+    ~ServiceProcess() override;
+
+    bool launch(const QStringList& arguments);
+    // The engine's calls so far, one per line.
+    [[nodiscard]] QStringList engineCalls() const;
+    // Waits until an engine call equals `line`, counting from call number `from`.
+    bool waitForEngineCall(const QString& line, int timeoutMs, int from = 0) const;
+    // All the service wrote to its standard error so far.
+    QByteArray log();
+
+protected:
+    void setupChildProcess() override;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_log;
+};
