@@ -1,5 +1,8 @@
 #include "engine_calls.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "recording_engine.h"
 
 namespace {
@@ -21,6 +24,19 @@ std::vector<std::string> EngineCalls::all() {
 
 bool EngineCalls::waitFor(int count) {
     return recording_engine_wait_for_calls(count, kWaitMs) >= count;
+}
+
+bool EngineCalls::waitForCall(const std::string& line) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    for (;;) {
+        const std::vector<std::string> calls = all();
+        if (std::find(calls.begin(), calls.end(), line) != calls.end()) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        recording_engine_wait_for_calls(static_cast<int>(calls.size()) + 1,
+                                        static_cast<int>(left.count()));
+    }
 }
 
 void EngineCalls::reset() { recording_engine_reset(); }

@@ -10,5 +10,7 @@ public:
     static std::vector<std::string> all();
     // Waits (5 s at most) until count calls are recorded; false when they did not come.
     [[nodiscard]] static bool waitFor(int count);
+    // Waits (5 s at most) until line is recorded; false when it did not come.
+    [[nodiscard]] static bool waitForCall(const std::string& line);
     static void reset();
 };
