@@ -12,6 +12,8 @@ namespace facelume {
 namespace {
 
 constexpr int kFractionOne = 256;
+constexpr int kValueOne = 32;
+constexpr int kFieldBits = 21;
 
 int toMix(float strength) {
     if (!(strength > 0.f)) return 0;  // NaN too
@@ -55,22 +57,24 @@ void LutFilter::turnOff() {
 
 void LutFilter::prepare(const CubeLut& lut) {
     const int n = lut.size();
-    m_size = n;
-    m_lattice.resize(static_cast<size_t>(n) * n * n * 3);
-    int32_t* out = m_lattice.data();
+    m_lattice.resize(static_cast<size_t>(n) * n * n);
+    uint64_t* out = m_lattice.data();
     for (int b = 0; b < n; ++b) {
         for (int g = 0; g < n; ++g) {
             for (int r = 0; r < n; ++r) {
                 const cv::Vec3f& rgb = lut.at(r, g, b);
+                uint64_t packed = 0;
                 for (int c = 0; c < 3; ++c) {
                     const float value = std::clamp(rgb[2 - c], 0.f, 1.f);
-                    *out++ = static_cast<int32_t>(std::lround(value * 255.f * kFractionOne));
+                    packed |= static_cast<uint64_t>(std::lround(value * 255.f * kValueOne))
+                              << (kFieldBits * c);
                 }
+                *out++ = packed;
             }
         }
     }
     // Lattice steps of the frame's blue, green and red channels.
-    const int32_t stride[3] = {3 * n * n, 3 * n, 3};
+    const int32_t stride[3] = {n * n, n, 1};
     for (int c = 0; c < 3; ++c) {
         const float low = lut.domainMin()[2 - c];
         const float high = lut.domainMax()[2 - c];
@@ -78,51 +82,52 @@ void LutFilter::prepare(const CubeLut& lut) {
             const float t = std::clamp((v / 255.f - low) / (high - low), 0.f, 1.f);
             const float position = t * static_cast<float>(n - 1);
             const int index = std::min(static_cast<int>(position), n - 2);
-            m_offset[c][v] = index * stride[c];
-            m_fraction[c][v] = static_cast<int32_t>(std::lround((position - index) * kFractionOne));
+            m_cells[c][v] = {index * stride[c],
+                             static_cast<int32_t>(std::lround((position - index) * kFractionOne))};
         }
     }
+    // Indexed by (fr > fg) * 4 + (fg > fb) * 2 + (fr > fb): the largest fraction's channel
+    // first, then the middle one. Two of the eight cases cannot occur.
+    const int32_t sB = stride[0], sG = stride[1], sR = stride[2];
+    m_steps = {{{sB, sG}, {sB, sG}, {sG, sB}, {sG, sR}, {sB, sR}, {sR, sB}, {sR, sG}, {sR, sG}}};
+    m_diagonal = sB + sG + sR;
 }
 
 void LutFilter::apply(cv::Mat& frame, const std::vector<Face>&) {
     if (!active() || frame.type() != CV_8UC3) return;
-    const int n = m_size;
-    const int32_t strideB = 3 * n * n, strideG = 3 * n, strideR = 3;
-    const int32_t* lattice = m_lattice.data();
+    const uint64_t* lattice = m_lattice.data();
     const int mix = m_mix;
+    constexpr int kShift = 13;  // 1/32 steps times weights of 256
+    // Half a step added to each field at once; a field's sum stays below 2^21 with it.
+    constexpr uint64_t kHalf = uint64_t{1} << (kShift - 1);
+    constexpr uint64_t kRounding = kHalf | kHalf << kFieldBits | kHalf << (2 * kFieldBits);
     for (int y = 0; y < frame.rows; ++y) {
         uint8_t* p = frame.ptr<uint8_t>(y);
         for (int x = 0; x < frame.cols; ++x, p += 3) {
-            const int b = p[0], g = p[1], r = p[2];
-            const int32_t* c0 = lattice + m_offset[0][b] + m_offset[1][g] + m_offset[2][r];
-            const int fb = m_fraction[0][b], fg = m_fraction[1][g], fr = m_fraction[2][r];
-            // Tetrahedral interpolation: walk from the lower corner along the channels in
+            const Cell& cb = m_cells[0][p[0]];
+            const Cell& cg = m_cells[1][p[1]];
+            const Cell& cr = m_cells[2][p[2]];
+            const uint64_t* c0 = lattice + cb.offset + cg.offset + cr.offset;
+            const int fb = cb.fraction, fg = cg.fraction, fr = cr.fraction;
+            // Tetrahedral interpolation: from the lower corner step along the channels in
             // decreasing order of their fractions; the weights are the fraction differences.
-            int32_t s1, s2, w0, w1, w2, w3;
-            if (fr > fg) {
-                if (fg > fb) {
-                    s1 = strideR, s2 = strideG, w0 = 256 - fr, w1 = fr - fg, w2 = fg - fb, w3 = fb;
-                } else if (fr > fb) {
-                    s1 = strideR, s2 = strideB, w0 = 256 - fr, w1 = fr - fb, w2 = fb - fg, w3 = fg;
-                } else {
-                    s1 = strideB, s2 = strideR, w0 = 256 - fb, w1 = fb - fr, w2 = fr - fg, w3 = fg;
-                }
-            } else {
-                if (fb > fg) {
-                    s1 = strideB, s2 = strideG, w0 = 256 - fb, w1 = fb - fg, w2 = fg - fr, w3 = fr;
-                } else if (fb > fr) {
-                    s1 = strideG, s2 = strideB, w0 = 256 - fg, w1 = fg - fb, w2 = fb - fr, w3 = fr;
-                } else {
-                    s1 = strideG, s2 = strideR, w0 = 256 - fg, w1 = fg - fr, w2 = fr - fb, w3 = fb;
-                }
-            }
-            const int32_t* c1 = c0 + s1;
-            const int32_t* c2 = c1 + s2;
-            const int32_t* c3 = c0 + strideB + strideG + strideR;
+            const int order = (fr > fg) * 4 + (fg > fb) * 2 + (fr > fb);
+            const int high = std::max(fr, std::max(fg, fb));
+            const int low = std::min(fr, std::min(fg, fb));
+            const int middle = fr + fg + fb - high - low;
+            const uint64_t* c1 = c0 + m_steps[order][0];
+            const uint64_t* c2 = c1 + m_steps[order][1];
+            const uint64_t sum = *c0 * static_cast<uint64_t>(kFractionOne - high) +
+                                 *c1 * static_cast<uint64_t>(high - middle) +
+                                 *c2 * static_cast<uint64_t>(middle - low) +
+                                 c0[m_diagonal] * static_cast<uint64_t>(low) + kRounding;
             for (int c = 0; c < 3; ++c) {
-                const int32_t looked =
-                    (c0[c] * w0 + c1[c] * w1 + c2[c] * w2 + c3[c] * w3 + (1 << 15)) >> 16;
-                p[c] = static_cast<uint8_t>(p[c] + (((looked - p[c]) * mix + 128) >> 8));
+                const int looked = static_cast<int>((sum >> (kFieldBits * c + kShift)) & 0xFF);
+                if (mix == kFractionOne) {
+                    p[c] = static_cast<uint8_t>(looked);
+                } else {
+                    p[c] = static_cast<uint8_t>(p[c] + (((looked - p[c]) * mix + 128) >> 8));
+                }
             }
         }
     }

@@ -4,7 +4,8 @@
 // whole frame with tetrahedral interpolation and mixed with the original by a strength 0..1.
 // configure() reads and prepares the file (null or empty name: off; unknown or malformed file:
 // off, with one line on standard error); apply() then only reads precomputed tables, works in
-// integer arithmetic and allocates nothing. One thread at a time; never throws.
+// integer arithmetic (the three channels of a lattice colour packed in one 64-bit word) and
+// allocates nothing. One thread at a time; never throws.
 
 #include <array>
 #include <cstdint>
@@ -32,13 +33,19 @@ private:
     std::string m_folder;
     std::string m_name;  // of the prepared table; empty when none is
     int m_mix = 0;       // strength in 1/256
-    int m_size = 0;
-    // Lattice colours in (b, g, r) order, each 0..255 scaled by 256.
-    std::vector<int32_t> m_lattice;
+    // Lattice colours, blue, green and red in 21-bit fields of one word, each 0..255 in
+    // 1/32 steps, so that a weighted sum with weights totalling 256 fits every field.
+    std::vector<uint64_t> m_lattice;
     // Per frame channel (b, g, r) and 8-bit value: offset of the lower lattice neighbour
     // in m_lattice and the fraction toward the upper one, 0..256.
-    std::array<std::array<int32_t, 256>, 3> m_offset{};
-    std::array<std::array<int32_t, 256>, 3> m_fraction{};
+    struct Cell {
+        int32_t offset;
+        int32_t fraction;
+    };
+    std::array<std::array<Cell, 256>, 3> m_cells{};
+    // The two lattice steps of the tetrahedron for each order of the three fractions.
+    std::array<std::array<int32_t, 2>, 8> m_steps{};
+    int32_t m_diagonal = 0;
 };
 
 }  // namespace facelume
