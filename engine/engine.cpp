@@ -1,0 +1,99 @@
+#include "engine.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include <opencv2/imgproc.hpp>
+
+#include "face_tracker.h"
+#include "face_warp.h"
+#include "skin_mask.h"
+#include "skin_smoothing.h"
+#include "skin_whitening.h"
+
+namespace facelume {
+namespace {
+
+// Frames below this size in either direction carry no face worth tracking.
+constexpr int kMinTrackedSide = 40;
+// The largest frame accepted, in bytes: far above any camera, far below address-space trouble.
+constexpr double kMaxFrameBytes = double(1u << 31);
+
+}  // namespace
+
+Engine::Engine(DetectionWorker::Mode detection)
+    : m_detectionMode(detection),
+      m_warp(std::make_unique<FaceWarp>()),
+      m_skinMask(std::make_unique<SkinMask>()),
+      m_smoothing(std::make_unique<SkinSmoothing>(*m_skinMask)),
+      m_whitening(std::make_unique<SkinWhitening>(*m_skinMask)) {}
+
+Engine::~Engine() = default;
+
+bool Engine::initialize(const std::string& resourceFolder, std::string& error) {
+    std::error_code code;
+    if (!std::filesystem::is_directory(resourceFolder, code)) {
+        error = "the resource folder " + resourceFolder + " does not exist or cannot be read";
+        return false;
+    }
+    const std::string model = resourceFolder + "/" + kModelFile;
+    if (!m_fitter.loaded() && !m_fitter.load(model, error)) {
+        error += " (it comes from Debian's libdlib-data package; the build links it there)";
+        return false;
+    }
+    m_tracker = std::make_unique<FaceTracker>(m_fitter, m_detectionMode);
+    return true;
+}
+
+const unsigned char* Engine::process(int width, int height, const unsigned char* input) {
+    if (!ready() || width <= 0 || height <= 0 || input == nullptr) return nullptr;
+    if (double(width) * double(height) * 3.0 > kMaxFrameBytes) return nullptr;
+    // The frame is copied into the engine's own buffer, which every effect then works on in
+    // place and which is handed back as the output.
+    const cv::Mat in(height, width, CV_8UC3, const_cast<unsigned char*>(input));
+    in.copyTo(m_frame);
+    if (width >= kMinTrackedSide && height >= kMinTrackedSide) {
+        cv::cvtColor(m_frame, m_grey, cv::COLOR_BGR2GRAY);
+        m_tracker->update(m_frame, m_grey);
+        m_faces = m_tracker->faces();
+    } else {
+        m_tracker->reset();
+        m_faces.clear();
+    }
+    runEffects();
+    return m_frame.data;
+}
+
+void Engine::runEffects() {
+    const std::vector<Face>* faces = &m_faces;
+    if (m_warp->active() && !m_faces.empty()) {
+        m_warp->apply(m_frame, m_faces);
+        m_warp->moveLandmarks(m_faces, m_warpedFaces);
+        faces = &m_warpedFaces;
+    }
+    if (m_smoothing->active() || m_whitening->active()) {
+        m_skinMask->update(m_frame, *faces);
+        if (m_smoothing->active()) m_smoothing->apply(m_frame, *faces);
+        if (m_whitening->active()) m_whitening->apply(m_frame, *faces);
+    }
+}
+
+void Engine::setSkinWhite(float value) { m_whitening->setStrength(value); }
+
+void Engine::setSkinSmooth(float value) { m_smoothing->setStrength(value); }
+
+void Engine::setEyeScale(float value) { m_warp->setEyeScale(value); }
+
+void Engine::setFaceThin(float value) { m_warp->setFaceThin(value); }
+
+void Engine::setFilter(const char*, float) {}
+
+void Engine::setSticker(const char*) {}
+
+void Engine::setLipstick(const char*, float) {}
+
+void Engine::setCheeks(const char*, float) {}
+
+void Engine::setEyebrow(const char*, float) {}
+
+}  // namespace facelume

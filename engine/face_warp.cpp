@@ -1,0 +1,173 @@
+#include "face_warp.h"
+
+#include "control_value.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+#include "face_shape.h"
+
+namespace facelume {
+namespace {
+
+// Scale of the eye's centre at value 1 (pixels come from this much closer to the centre).
+constexpr float kEyeScale = 0.25f;
+// Disc radius of the eye scaling, in eye widths.
+constexpr float kEyeRadius = 1.5f;
+// Share of the distance to the centre line that a jaw point moves at value 1.
+constexpr float kThin = 0.1f;
+// Radius of a jaw handle, in eye distances.
+constexpr float kThinRadius = 0.8f;
+// The field is computed on a grid this many pixels apart.
+constexpr int kGridStep = 4;
+// Jaw landmarks that move and how much: most at the cheeks and the jaw's corners, little at the
+// chin (which has nowhere to go) and the temples.
+constexpr struct {
+    int index;
+    float weight;
+} kJaw[] = {{2, 0.5f}, {3, 0.8f},  {4, 1.0f},  {5, 1.0f},  {6, 0.8f},  {7, 0.4f},
+            {9, 0.4f}, {10, 0.8f}, {11, 1.0f}, {12, 1.0f}, {13, 0.8f}, {14, 0.5f}};
+
+float falloff(float distanceSquared, float radius) {
+    const float u = 1.f - distanceSquared / (radius * radius);
+    return u > 0.f ? u * u : 0.f;
+}
+
+}  // namespace
+
+void FaceWarp::setEyeScale(float value) { m_eyeScale = clampControl(value, -1.f, 1.f); }
+
+void FaceWarp::setFaceThin(float value) { m_faceThin = clampControl(value, -1.f, 1.f); }
+
+void FaceWarp::collectHandles(const std::vector<Face>& faces) {
+    m_handles.clear();
+    for (const Face& face : faces) {
+        if (face.presence <= 0.f || face.eyeDistance < 4.f) continue;
+        if (m_eyeScale != 0.f) {
+            for (int first : {36, 42}) {
+                Handle eye;
+                eye.centre = FaceShape::mean(face, first, first + 5);
+                const cv::Point2f width =
+                    face.landmarks[size_t(first + 3)] - face.landmarks[size_t(first)];
+                eye.radius = kEyeRadius * float(std::hypot(width.x, width.y));
+                eye.scale = kEyeScale * m_eyeScale * face.presence;
+                if (eye.radius > 2.f) m_handles.push_back(eye);
+            }
+        }
+        if (m_faceThin != 0.f) {
+            for (const auto& jaw : kJaw) {
+                Handle handle;
+                handle.centre = face.landmarks[size_t(jaw.index)];
+                handle.radius = kThinRadius * face.eyeDistance;
+                const cv::Point2f inward =
+                    FaceShape::onCentreLine(face, handle.centre) - handle.centre;
+                handle.shift = inward * (kThin * jaw.weight * m_faceThin * face.presence);
+                m_handles.push_back(handle);
+            }
+        }
+    }
+}
+
+cv::Point2f FaceWarp::displacement(cv::Point2f p) const {
+    // Shifts are averaged where their discs overlap, so that neighbouring jaw handles move the
+    // contour together instead of adding up; eye scalings are added.
+    cv::Point2f shift(0.f, 0.f), scaling(0.f, 0.f);
+    float shiftWeight = 0.f;
+    for (const Handle& h : m_handles) {
+        const cv::Point2f d = p - h.centre;
+        const float w = falloff(d.dot(d), h.radius);
+        if (w <= 0.f) continue;
+        if (h.scale != 0.f) {
+            scaling -= d * (h.scale * w);
+        } else {
+            shift -= h.shift * w;
+            shiftWeight += w;
+        }
+    }
+    if (shiftWeight > 1.f) shift *= 1.f / shiftWeight;
+    return shift + scaling;
+}
+
+cv::Rect FaceWarp::affectedRegion(const cv::Mat& frame) const {
+    cv::Rect region;
+    for (const Handle& h : m_handles) {
+        const float reach = h.radius + 2.f;
+        const cv::Rect disc(cv::Point(cvFloor(h.centre.x - reach), cvFloor(h.centre.y - reach)),
+                            cv::Point(cvCeil(h.centre.x + reach), cvCeil(h.centre.y + reach)));
+        region = region.empty() ? disc : (region | disc);
+    }
+    return region & cv::Rect(0, 0, frame.cols, frame.rows);
+}
+
+void FaceWarp::buildMaps(const cv::Rect& region) {
+    const cv::Size grid((region.width + kGridStep - 1) / kGridStep + 1,
+                        (region.height + kGridStep - 1) / kGridStep + 1);
+    m_smallX.create(grid, CV_32FC1);
+    m_smallY.create(grid, CV_32FC1);
+    for (int gy = 0; gy < grid.height; ++gy) {
+        float* dx = m_smallX.ptr<float>(gy);
+        float* dy = m_smallY.ptr<float>(gy);
+        for (int gx = 0; gx < grid.width; ++gx) {
+            const cv::Point2f d = displacement(
+                cv::Point2f(float(region.x + gx * kGridStep), float(region.y + gy * kGridStep)));
+            dx[gx] = d.x;
+            dy[gx] = d.y;
+        }
+    }
+    // Every pixel: the grid's bilinear interpolation (grid point g sits at pixel g * step) plus
+    // its own position, in the region's coordinates.
+    m_mapX.create(region.size(), CV_32FC1);
+    m_mapY.create(region.size(), CV_32FC1);
+    constexpr float inverseStep = 1.f / float(kGridStep);
+    for (int y = 0; y < region.height; ++y) {
+        const int gy = y / kGridStep;
+        const float fy = float(y - gy * kGridStep) * inverseStep;
+        const float* x0 = m_smallX.ptr<float>(gy);
+        const float* x1 = m_smallX.ptr<float>(gy + 1);
+        const float* y0 = m_smallY.ptr<float>(gy);
+        const float* y1 = m_smallY.ptr<float>(gy + 1);
+        float* mx = m_mapX.ptr<float>(y);
+        float* my = m_mapY.ptr<float>(y);
+        for (int x = 0; x < region.width; ++x) {
+            const int gx = x / kGridStep;
+            const float fx = float(x - gx * kGridStep) * inverseStep;
+            const float topX = x0[gx] + fx * (x0[gx + 1] - x0[gx]);
+            const float bottomX = x1[gx] + fx * (x1[gx + 1] - x1[gx]);
+            const float topY = y0[gx] + fx * (y0[gx + 1] - y0[gx]);
+            const float bottomY = y1[gx] + fx * (y1[gx + 1] - y1[gx]);
+            mx[x] = float(x) + topX + fy * (bottomX - topX);
+            my[x] = float(y) + topY + fy * (bottomY - topY);
+        }
+    }
+}
+
+void FaceWarp::apply(cv::Mat& frame, const std::vector<Face>& faces) {
+    collectHandles(faces);
+    if (m_handles.empty()) return;
+    const cv::Rect region = affectedRegion(frame);
+    if (region.width < 2 || region.height < 2) return;
+    buildMaps(region);
+    // Displacements vanish at the edge of every disc and the discs lie inside the region, so
+    // the sources stay within it; the copy is the remap's unmoved source.
+    frame(region).copyTo(m_source);
+    cv::Mat target = frame(region);
+    cv::remap(m_source, target, m_mapX, m_mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+}
+
+void FaceWarp::moveLandmarks(const std::vector<Face>& faces, std::vector<Face>& moved) const {
+    moved = faces;
+    if (m_handles.empty()) return;
+    // A landmark at p is drawn where q + displacement(q) = p; a few fixed-point steps find q.
+    for (Face& face : moved) {
+        for (cv::Point2f& p : face.landmarks) {
+            const cv::Point2f target = p;
+            cv::Point2f q = p;
+            for (int i = 0; i < 4; ++i) q = target - displacement(q);
+            p = q;
+        }
+    }
+}
+
+}  // namespace facelume

@@ -1,0 +1,55 @@
+#pragma once
+
+// Eye scale and face thin: both shape controls as one smooth displacement field over the region
+// around the faces, applied with one remap.
+//
+// Each eye is scaled about its centre inside a disc of about one and a half eye widths (value
+// -1..1: 1 enlarges by about a third, negative shrinks). The jaw and cheek contour is pulled
+// toward the face's centre line by local translations of the jaw landmarks with a smooth falloff
+// (value -1..1: 1 slims by about a tenth of the half-width, negative widens); the falloff keeps
+// the background's bending to the band next to the face. Both scale with each face's presence.
+// The field is computed at a quarter of the resolution and interpolated.
+// One thread; no allocation once the frame and face sizes are stable.
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "effect.h"
+
+namespace facelume {
+
+class FaceWarp final : public Effect {
+public:
+    void setEyeScale(float value);
+    void setFaceThin(float value);
+    float eyeScale() const { return m_eyeScale; }
+    float faceThin() const { return m_faceThin; }
+    bool active() const override { return m_eyeScale != 0.f || m_faceThin != 0.f; }
+    void apply(cv::Mat& frame, const std::vector<Face>& faces) override;
+
+    // Where the landmarks of faces are after the warp, for the effects that follow it.
+    void moveLandmarks(const std::vector<Face>& faces, std::vector<Face>& moved) const;
+
+private:
+    // One local deformation: a disc around centre that either scales about it (scale != 0) or
+    // shifts by shift (pixels come from centre - shift, so content moves by +shift).
+    struct Handle {
+        cv::Point2f centre;
+        float radius = 0.f;
+        float scale = 0.f;
+        cv::Point2f shift;
+    };
+
+    void collectHandles(const std::vector<Face>& faces);
+    cv::Point2f displacement(cv::Point2f p) const;
+    cv::Rect affectedRegion(const cv::Mat& frame) const;
+    void buildMaps(const cv::Rect& region);
+
+    float m_eyeScale = 0.f;
+    float m_faceThin = 0.f;
+    std::vector<Handle> m_handles;
+    cv::Mat m_smallX, m_smallY, m_mapX, m_mapY, m_source;
+};
+
+}  // namespace facelume

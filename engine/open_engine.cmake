@@ -1,0 +1,62 @@
+# The open effect engine: facelume_engine (the effects and the face tracking, a static library
+# that tests and benchmarks link) and mox_ai_effect (its C interface, a shared library written
+# into the output folder beside the service). Included from engine/CMakeLists.txt when
+# FACELUME_BUILD_ENGINE is on.
+find_package(OpenCV REQUIRED COMPONENTS core imgproc)
+find_package(dlib REQUIRED)
+find_package(Threads REQUIRED)
+
+set(FACELUME_LANDMARK_MODEL /usr/share/dlib/shape_predictor_68_face_landmarks.dat
+    CACHE FILEPATH "dlib's 68-point face landmark model (Debian package libdlib-data)")
+
+add_library(facelume_engine STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/detection_worker.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/engine.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/face_detector.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/face_shape.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/face_plausibility.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/face_tracker.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/face_warp.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/landmark_fitter.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/landmark_stabilizer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/skin_mask.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/skin_smoothing.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/skin_whitening.cpp
+)
+target_include_directories(facelume_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(facelume_engine PUBLIC opencv_core opencv_imgproc dlib::dlib Threads::Threads)
+if(TARGET facelume_looks)
+    target_link_libraries(facelume_engine PUBLIC facelume_looks)
+endif()
+set_target_properties(facelume_engine PROPERTIES CXX_VISIBILITY_PRESET hidden)
+# dlib's detector and landmark model are templates compiled here; unoptimised they are too slow
+# for the debug and sanitizer builds' tests to run in reasonable time.
+target_compile_options(facelume_engine PRIVATE $<$<CONFIG:Debug>:-O2>)
+
+add_library(mox_ai_effect SHARED ${CMAKE_CURRENT_LIST_DIR}/mox_ai_effect.cpp)
+target_include_directories(mox_ai_effect PUBLIC ${PROJECT_SOURCE_DIR}/core)
+target_compile_definitions(mox_ai_effect PRIVATE MOX_AI_EFFECT_BUILD)
+target_link_libraries(mox_ai_effect PRIVATE facelume_engine)
+set_target_properties(mox_ai_effect PROPERTIES
+    CXX_VISIBILITY_PRESET hidden
+    LIBRARY_OUTPUT_DIRECTORY ${FACELUME_OUTPUT_DIR}
+    RUNTIME_OUTPUT_DIRECTORY ${FACELUME_OUTPUT_DIR})
+if(WIN32)
+    set_target_properties(mox_ai_effect PROPERTIES PREFIX "")
+endif()
+
+# The landmark model is linked (never copied into the source tree) into the output folder's
+# beauty_res/models, beside whatever the resource copy step puts there.
+set(FACELUME_MODEL_DIR ${FACELUME_OUTPUT_DIR}/beauty_res/models)
+set(facelume_model_link ${FACELUME_MODEL_DIR}/shape_predictor_68_face_landmarks.dat)
+if(NOT EXISTS ${FACELUME_LANDMARK_MODEL})
+    message(WARNING "No face landmark model at ${FACELUME_LANDMARK_MODEL}: install libdlib-data "
+                    "or set FACELUME_LANDMARK_MODEL; the engine will not initialise without it.")
+endif()
+add_custom_command(OUTPUT ${facelume_model_link}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${FACELUME_MODEL_DIR}
+    COMMAND ${CMAKE_COMMAND} -E create_symlink ${FACELUME_LANDMARK_MODEL} ${facelume_model_link}
+    COMMENT "Linking the face landmark model into beauty_res/models"
+    VERBATIM)
+add_custom_target(facelume_landmark_model ALL DEPENDS ${facelume_model_link})
+add_dependencies(mox_ai_effect facelume_landmark_model)

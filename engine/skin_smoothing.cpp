@@ -1,0 +1,81 @@
+#include "skin_smoothing.h"
+
+#include "control_value.h"
+
+#include <algorithm>
+
+#include <opencv2/imgproc.hpp>
+
+namespace facelume {
+namespace {
+
+// Variance (in 0..1 intensity units) below which the filter smooths: skin blemishes and pores,
+// but not the contrast of eyes, brows and lip contours.
+constexpr double kEdgeVariance = 0.004;
+// Share of the original detail kept at full strength.
+constexpr float kTextureKept = 0.2f;
+
+}  // namespace
+
+void SkinSmoothing::setStrength(float strength) { m_strength = clampControl(strength, 0.f, 1.f); }
+
+void SkinSmoothing::apply(cv::Mat& frame, const std::vector<Face>&) {
+    const cv::Rect region = m_mask.region();
+    if (region.empty()) return;
+    cv::Mat part = frame(region);
+    computeCoefficients(part);
+    blend(part);
+}
+
+void SkinSmoothing::computeCoefficients(const cv::Mat& region) {
+    const double scale = std::min(region.cols, region.rows) >= 32 ? 0.5 : 1.0;
+    cv::resize(region, m_small, cv::Size(), scale, scale, cv::INTER_AREA);
+    m_small.convertTo(m_guide, CV_32FC3, 1.0 / 255.0);
+    // The radius follows the face size: about a sixth of the eye distance at full resolution.
+    const int radius = std::max(1, cvRound(m_mask.scaleHint() * scale / 6.0));
+    const cv::Size window(2 * radius + 1, 2 * radius + 1);
+    cv::boxFilter(m_guide, m_mean, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
+    cv::multiply(m_guide, m_guide, m_squares);
+    cv::boxFilter(m_squares, m_meanSquares, CV_32F, window, cv::Point(-1, -1), true,
+                  cv::BORDER_REFLECT);
+    // a = var / (var + eps), b = mean - a * mean, per channel.
+    m_a.create(m_mean.size(), CV_32FC3);
+    m_b.create(m_mean.size(), CV_32FC3);
+    const int count = m_mean.rows * m_mean.cols * 3;
+    const float* mean = m_mean.ptr<float>();
+    const float* meanSquares = m_meanSquares.ptr<float>();
+    float* a = m_a.ptr<float>();
+    float* b = m_b.ptr<float>();
+    for (int i = 0; i < count; ++i) {
+        const float variance = std::max(0.f, meanSquares[i] - mean[i] * mean[i]);
+        a[i] = variance / (variance + float(kEdgeVariance));
+        b[i] = mean[i] * (1.f - a[i]);
+    }
+    cv::boxFilter(m_a, m_meanA, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
+    cv::boxFilter(m_b, m_meanB, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
+    cv::resize(m_meanA, m_fullA, region.size(), 0, 0, cv::INTER_LINEAR);
+    cv::resize(m_meanB, m_fullB, region.size(), 0, 0, cv::INTER_LINEAR);
+}
+
+void SkinSmoothing::blend(cv::Mat& region) {
+    const cv::Rect where = m_mask.region();
+    const float mix = m_strength * (1.f - kTextureKept) / 255.f;
+    for (int y = 0; y < region.rows; ++y) {
+        uchar* pixel = region.ptr<uchar>(y);
+        const uchar* weight = m_mask.weights().ptr<uchar>(where.y + y) + where.x;
+        const float* a = m_fullA.ptr<float>(y);
+        const float* b = m_fullB.ptr<float>(y);
+        for (int x = 0; x < region.cols; ++x) {
+            if (!weight[x]) continue;
+            const float w = mix * weight[x];
+            for (int c = 0; c < 3; ++c) {
+                const int i = 3 * x + c;
+                const float value = pixel[i];
+                const float smooth = a[i] * value + 255.f * b[i];
+                pixel[i] = cv::saturate_cast<uchar>(value + w * (smooth - value));
+            }
+        }
+    }
+}
+
+}  // namespace facelume

@@ -1,0 +1,124 @@
+// The engine through its C interface, as the service uses it: initialisation failures, frames of
+// odd sizes, the reused output buffer, clamped and nonsense values, and a face found by the
+// background detection within a few frames.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include <opencv2/imgproc.hpp>
+
+#include "mox_ai_effect.h"
+#include "test_pictures.h"
+
+namespace {
+
+using facelume::test::TestPictures;
+
+std::vector<char> writable(const std::string& text) {
+    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
+}
+
+int initializeWith(const std::string& folder) {
+    std::vector<char> path = writable(folder);
+    return initialize(path.data());
+}
+
+void setEverything(float value) {
+    std::vector<char> name = writable("warm");
+    modify_skin_white(value);
+    modify_skin_smooth(value);
+    modify_shape_eye_scale(value);
+    modify_shape_face_thin(value);
+    modify_filter(name.data(), value);
+    modify_sticker(name.data());
+    modify_makeup_lipstick(name.data(), value);
+    modify_makeup_cheeks(name.data(), value);
+    modify_makeup_eyebrow(name.data(), value);
+}
+
+TEST(MoxAiEffectTest, InitializeFailsWithAReasonWhenTheFolderOrTheModelIsMissing) {
+    const std::filesystem::path scratch =
+        std::filesystem::temp_directory_path() / "facelume_mox_ai_effect_test";
+    std::filesystem::remove_all(scratch);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(initializeWith((scratch / "beauty_res").string()), 0);
+    EXPECT_EQ(initialize(nullptr), 0);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("resource folder"), std::string::npos) << said;
+
+    // A folder without the model, then one whose model is not a model.
+    std::filesystem::create_directories(scratch / "beauty_res" / "models");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(initializeWith((scratch / "beauty_res").string()), 0);
+    std::ofstream(scratch / "beauty_res" / "models" / "shape_predictor_68_face_landmarks.dat")
+        << "not a model";
+    EXPECT_EQ(initializeWith((scratch / "beauty_res").string()), 0);
+    said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("shape_predictor_68_face_landmarks.dat"), std::string::npos) << said;
+
+    // Not initialised: no output, no crash.
+    std::vector<unsigned char> pixels(4 * 4 * 3, 9);
+    unsigned char* out = nullptr;
+    EXPECT_EQ(process(4, 4, pixels.data(), &out), 0);
+    std::filesystem::remove_all(scratch);
+}
+
+TEST(MoxAiEffectTest, FramesOfAnySizeGoThroughWithEveryControlAtAnyValue) {
+    ASSERT_EQ(initializeWith(TestPictures::resourceFolder()), 1);
+    const cv::Mat portrait = TestPictures::astronaut640();
+    for (float value : {1e9f, -1e9f, std::numeric_limits<float>::quiet_NaN(), 0.7f}) {
+        setEverything(value);
+        for (cv::Size size :
+             {cv::Size(1, 1), cv::Size(3, 5), cv::Size(1920, 1080), cv::Size(641, 479)}) {
+            cv::Mat frame;
+            cv::resize(portrait, frame, size, 0, 0, cv::INTER_AREA);
+            ASSERT_TRUE(frame.isContinuous());
+            unsigned char* out = nullptr;
+            ASSERT_EQ(process(size.width, size.height, frame.data, &out), 1);
+            ASSERT_NE(out, nullptr);
+            // Every output byte readable (a sanitizer build checks the whole buffer).
+            const cv::Mat result(size, CV_8UC3, out);
+            EXPECT_GE(cv::sum(result)[0], 0.0);
+            if (value != value) {
+                // NaN turns the controls off rather than spreading through the pixels.
+                EXPECT_EQ(cv::norm(result, frame, cv::NORM_INF), 0.0) << size;
+            }
+        }
+    }
+    unsigned char* out = nullptr;
+    EXPECT_EQ(process(0, 5, portrait.data, &out), 0);
+    EXPECT_EQ(process(5, -1, portrait.data, &out), 0);
+    EXPECT_EQ(process(5, 5, nullptr, &out), 0);
+    EXPECT_EQ(process(5, 5, portrait.data, nullptr), 0);
+    setEverything(0.f);
+}
+
+TEST(MoxAiEffectTest, ReusesItsOutputAndFindsTheFaceInTheBackground) {
+    ASSERT_EQ(initializeWith(TestPictures::resourceFolder()), 1);
+    cv::Mat frame = TestPictures::astronaut640();
+    modify_shape_eye_scale(1.f);
+    unsigned char* first = nullptr;
+    ASSERT_EQ(process(frame.cols, frame.rows, frame.data, &first), 1);
+    // The face detection runs beside the frames: within a second of frames the eyes grow.
+    bool changed = false;
+    for (int i = 0; i < 60 && !changed; ++i) {
+        unsigned char* out = nullptr;
+        ASSERT_EQ(process(frame.cols, frame.rows, frame.data, &out), 1);
+        EXPECT_EQ(out, first) << "the output buffer is reused while the size stays";
+        changed = cv::norm(cv::Mat(frame.size(), CV_8UC3, out), frame, cv::NORM_INF) > 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    EXPECT_TRUE(changed);
+    modify_shape_eye_scale(0.f);
+}
+
+}  // namespace
