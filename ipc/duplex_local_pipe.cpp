@@ -78,8 +78,9 @@ bool DuplexLocalPipe::createSender() {
 
     emit outputMsg(QString("connected localsocket, use %1 ms").arg(elapsed));
     if (!connected) {
+        // The socket forgets its server name when the attempt fails; report the name we tried.
         emit outputMsg(QString("connected localsocket error %1,%2")
-                           .arg(m_sender->serverName(), m_sender->errorString()));
+                           .arg(m_connectName, m_sender->errorString()));
         return false;
     }
     emit outputMsg(QString("connected localsocket success, use %1ms").arg(elapsed));

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QLocalServer>
 #include <QRegularExpression>
 #include <QtEndian>
@@ -11,19 +10,13 @@
 
 #include "channel_client.h"
 #include "service_process.h"
+#include "test_application.h"
 
 namespace {
 
 constexpr int kWaitMs = 10000;
 constexpr int kQuietMs = 500;
 constexpr int kDefaultSize = 921700;
-
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "channel_service_test";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-}
 
 struct Names {
     QString receive;

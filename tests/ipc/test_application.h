@@ -1,0 +1,22 @@
+#pragma once
+
+// The Qt application object the channel tests need for local sockets and queued signals, and a
+// bounded wait that keeps the event loop turning.
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <ostream>
+
+// Creates the process's QCoreApplication on first use.
+void ensureApplication();
+// Processes events until `done` returns true or `timeoutMs` passed; returns done().
+bool processEventsUntil(const std::function<bool()>& done, int timeoutMs);
+
+// Readable test failures for Qt's strings.
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+    *os << '"' << bytes.toStdString() << '"';
+}
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
