@@ -9,23 +9,28 @@ namespace {
 constexpr int kWaitMs = 5000;
 
 QMutex g_registryMutex;
-QHash<const AiIpcHandle*, SentMessages*> g_registry;
+
+// Never destroyed: handles that live until the process ends keep their records reachable.
+QHash<const AiIpcHandle*, SentMessages*>& registry() {
+    static auto* handles = new QHash<const AiIpcHandle*, SentMessages*>;
+    return *handles;
+}
 
 }  // namespace
 
 SentMessages* SentMessages::of(const AiIpcHandle* handle) {
     QMutexLocker locker(&g_registryMutex);
-    return g_registry.value(handle, nullptr);
+    return registry().value(handle, nullptr);
 }
 
 void SentMessages::add(const AiIpcHandle* handle) {
     QMutexLocker locker(&g_registryMutex);
-    g_registry.insert(handle, new SentMessages);
+    registry().insert(handle, new SentMessages);
 }
 
 void SentMessages::remove(const AiIpcHandle* handle) {
     QMutexLocker locker(&g_registryMutex);
-    delete g_registry.take(handle);
+    delete registry().take(handle);
 }
 
 void SentMessages::recordCall(const QString& call) {
