@@ -7,6 +7,7 @@ packages=(
     libopencv-dev libdlib-dev libdlib-data libblas-dev liblapack-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-numpy
+    g++-mingw-w64-x86-64 wine wine64
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -29,3 +29,6 @@ std::string uniqueName(const std::string& base);
 
 // Removes objects that crashed test runs left behind; live objects of other runs stay.
 void removeTestLeftovers();
+
+// True when this Windows program runs under Wine rather than Windows.
+bool runsUnderWine();

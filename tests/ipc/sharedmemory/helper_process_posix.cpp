@@ -111,3 +111,5 @@ void removeTestLeftovers() {
         }
     }
 }
+
+bool runsUnderWine() { return false; }

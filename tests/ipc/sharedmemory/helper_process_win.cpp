@@ -70,3 +70,8 @@ std::string uniqueName(const std::string& base) {
 
 // The kernel removes the objects of processes that ended, however they ended.
 void removeTestLeftovers() {}
+
+bool runsUnderWine() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}

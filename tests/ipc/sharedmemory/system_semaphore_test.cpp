@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <iostream>
+#include <sstream>
 
 #include "helper_process.h"
 #include "native_ipc.h"
@@ -119,11 +121,12 @@ TEST_F(SystemSemaphoreTest, FailedCloseIsReportedOnceAndForgotten) {
     semaphore.setKey(uniqueName("close"), 1, SystemSemaphore::Open);
     // Closing the handle behind the object's back makes its own close fail.
     ASSERT_TRUE(nativeipc::closeHandle(semaphore.handle(SystemSemaphore::Open)));
-    testing::internal::CaptureStdout();
+    std::ostringstream output;
+    std::streambuf* const console = std::cout.rdbuf(output.rdbuf());
     semaphore.cleanHandle();
     semaphore.cleanHandle();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "SystemSemaphore::CloseHandle : sem failed\n");
+    std::cout.rdbuf(console);
+    EXPECT_EQ(output.str(), "SystemSemaphore::CloseHandle : sem failed\n");
     EXPECT_EQ(semaphore.error(), SystemSemaphoreError::NoError);
     EXPECT_NE(semaphore.handle(SystemSemaphore::Open), nullptr) << "the next use opens it anew";
 }
