@@ -149,6 +149,21 @@ TEST_F(NativeIpcTest, SemaphoreSharedWithAnotherProcess) {
     EXPECT_TRUE(closeHandle(semaphore));
 }
 
+TEST_F(NativeIpcTest, NamesOpenedAndClosedConcurrentlyStayOneObject) {
+    const std::string lock = uniqueName("churn");
+    const std::string key = uniqueName("churn_inside");
+    Handle inside =
+        createFileMapping(ansiToWide(makePlatformSafeKey(key, kSharedMemoryKeyPrefix)), 1);
+    ASSERT_NE(inside, nullptr);
+    HelperProcess first;
+    HelperProcess second;
+    ASSERT_TRUE(first.start({"churn", lock, key, "300"}));
+    ASSERT_TRUE(second.start({"churn", lock, key, "300"}));
+    EXPECT_EQ(first.waitForExit(60000), 0);
+    EXPECT_EQ(second.waitForExit(60000), 0);
+    EXPECT_TRUE(closeHandle(inside));
+}
+
 TEST_F(NativeIpcTest, ObjectsOfKilledProcessesStartAfresh) {
     const std::string name = uniqueName("killed");
     TestSignal ready(uniqueName("killed_ready"));

@@ -1,11 +1,15 @@
 // Second process for the cross-process tests. Exit codes: 0 done, 2 bad arguments, 3 setup
-// failed, 4 lock failed, 5 not killed in time, 6 no "go" signal, 7 semaphore wait failed.
+// failed, 4 lock failed, 5 not killed in time, 6 no "go" signal, 7 semaphore wait failed,
+// 8 two processes held the lock at once.
 //
 //   take-semaphore NAME READY                   waits for one unit of NAME (count 0 if new)
 //   hold-semaphore NAME COUNT READY             takes one unit of NAME, then waits to be killed
 //   segment KEY SIZE READY GO hold|lock|crash|crash-locked
 //       creates or attaches segment KEY, takes its lock for lock modes, writes "helper:KEY" at
 //       offset 0, then waits for GO (unlocks, detaches) or, for crash modes, to be killed.
+//   churn NAME KEY ROUNDS                       ROUNDS times: opens semaphore NAME (count 1),
+//       takes it, checks and toggles the "inside" byte of segment KEY, releases and closes it;
+//       exits 8 if another process was inside at the same time.
 
 #include <chrono>
 #include <cstring>
@@ -86,6 +90,32 @@ int useSegment(const std::string& key, int size, const std::string& ready, const
     return released ? 0 : 6;
 }
 
+// Each round opens and closes the lock's name, so the first-open and last-close decisions of the
+// two churning processes race; the lock must still let one process in at a time.
+int churn(const std::string& name, const std::string& key, int rounds) {
+    SharedMemoryPrivate segment;
+    segment.setKey(key);
+    if (!segment.attach(SharedMemoryPrivate::ReadWrite)) {
+        return 3;
+    }
+    auto* inside = static_cast<volatile char*>(segment.memory);
+    for (int round = 0; round < rounds; ++round) {
+        nativeipc::Handle lock = semaphore(name, 1);
+        if (lock == nullptr || nativeipc::waitForSingleObject(lock, kSignalTimeoutMs) != 0) {
+            return 4;
+        }
+        if (*inside != 0) {
+            return 8;
+        }
+        *inside = 1;
+        std::this_thread::yield();
+        *inside = 0;
+        nativeipc::releaseSemaphore(lock, 1);
+        nativeipc::closeHandle(lock);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +128,9 @@ int main(int argc, char** argv) {
     }
     if (command == "segment" && argc == 7) {
         return useSegment(argv[2], std::stoi(argv[3]), argv[4], argv[5], argv[6]);
+    }
+    if (command == "churn" && argc == 5) {
+        return churn(argv[2], argv[3], std::stoi(argv[4]));
     }
     return 2;
 }
