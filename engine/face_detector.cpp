@@ -15,12 +15,12 @@ FaceDetector::FaceDetector() : m_model(std::make_unique<Model>()) {}
 
 FaceDetector::~FaceDetector() = default;
 
-void FaceDetector::detect(const cv::Mat& grey, std::vector<Detection>& found) {
+void FaceDetector::detect(const cv::Mat& grey, std::vector<Detection>& found, double threshold) {
     // Below the window size the HOG pyramid has no level to scan.
     if (grey.cols < kWindowSize / 2 || grey.rows < kWindowSize / 2) return;
     dlib::cv_image<unsigned char> image(grey);
     m_model->detections.clear();
-    m_model->detector(image, m_model->detections, 0.0);
+    m_model->detector(image, m_model->detections, threshold);
     for (const dlib::rect_detection& d : m_model->detections) {
         const dlib::rectangle& r = d.rect;
         found.push_back(
@@ -30,7 +30,7 @@ void FaceDetector::detect(const cv::Mat& grey, std::vector<Detection>& found) {
 }
 
 void FaceDetector::detectIn(const cv::Mat& grey, cv::Rect region, double scale,
-                            std::vector<Detection>& found) {
+                            std::vector<Detection>& found, double threshold) {
     region &= cv::Rect(0, 0, grey.cols, grey.rows);
     if (region.empty()) return;
     const cv::Mat part = grey(region);
@@ -40,7 +40,7 @@ void FaceDetector::detectIn(const cv::Mat& grey, cv::Rect region, double scale,
         source = &m_scaled;
     }
     m_scratch.clear();
-    detect(*source, m_scratch);
+    detect(*source, m_scratch, threshold);
     const float back = float(1.0 / scale);
     for (const Detection& d : m_scratch) {
         const cv::Rect2f& b = d.box;

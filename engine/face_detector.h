@@ -25,13 +25,13 @@ public:
     FaceDetector& operator=(const FaceDetector&) = delete;
 
     // Detects faces in grey (CV_8UC1) and appends them in grey's coordinates. Images smaller than
-    // the detector's window give nothing.
-    void detect(const cv::Mat& grey, std::vector<Detection>& found);
+    // the detector's window give nothing. A negative threshold also accepts weaker detections.
+    void detect(const cv::Mat& grey, std::vector<Detection>& found, double threshold = 0.0);
 
     // Detects in region of grey, scaled by scale first (0.5 finds faces twice the detector's
     // window size at half the cost); boxes are in grey's coordinates. REQUIRES: scale > 0.
-    void detectIn(const cv::Mat& grey, cv::Rect region, double scale,
-                  std::vector<Detection>& found);
+    void detectIn(const cv::Mat& grey, cv::Rect region, double scale, std::vector<Detection>& found,
+                  double threshold = 0.0);
 
     // The smallest face (box side in pixels) found at scale 1.
     static constexpr int kWindowSize = 80;

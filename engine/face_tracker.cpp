@@ -12,6 +12,8 @@ constexpr float kFrameSeconds = 1.f / 30.f;
 constexpr double kTrackedSkinFraction = 0.2;
 // Scans around a lost face are scaled so that the face is about this many pixels.
 constexpr float kRegionFaceSize = 100.f;
+// Detector score that keeps a tracked face (new faces need 0).
+constexpr double kKeepThreshold = -0.4;
 
 float overlap(const cv::Rect2f& a, const cv::Rect2f& b) {
     const float inter = (a & b).area();
@@ -58,16 +60,28 @@ void FaceTracker::update(const cv::Mat& bgr, const cv::Mat& grey) {
 
 bool FaceTracker::refit(Track& track, const cv::Mat& bgr, const cv::Mat& grey) {
     const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw);
-    if (fitAround(track, box, bgr, grey)) return true;
-    // Lost its hold (a fast move, a turn): look for the face near where it was.
+    ++track.unconfirmed;
+    if (track.unconfirmed <= kConfirmFrames && fitAround(track, box, bgr, grey)) return true;
+    // Lost its hold (a fast move, a turn), or not seen by the detector for a while: look for
+    // the face near where it was.
+    return findAround(track, box, bgr, grey);
+}
+
+bool FaceTracker::findAround(Track& track, const cv::Rect2f& box, const cv::Mat& bgr,
+                             const cv::Mat& grey) {
     const cv::Rect region(
         cv::Point(cvFloor(box.x - 0.6f * box.width), cvFloor(box.y - 0.6f * box.height)),
         cv::Size(cvCeil(2.2f * box.width), cvCeil(2.2f * box.height)));
     const double scale = std::min(1.0, double(kRegionFaceSize / std::max(box.width, 1.f)));
     m_detections.clear();
-    m_regionDetector.detectIn(grey, region, scale, m_detections);
+    // The face passed the plausibility test when it was found: a weaker detection suffices to
+    // keep it (a turned or tilted head scores lower).
+    m_regionDetector.detectIn(grey, region, scale, m_detections, kKeepThreshold);
     for (const Detection& d : m_detections) {
-        if (fitAround(track, d.box, bgr, grey)) return true;
+        if (fitAround(track, d.box, bgr, grey)) {
+            track.unconfirmed = 0;
+            return true;
+        }
     }
     return false;
 }
@@ -94,7 +108,20 @@ void FaceTracker::scanForNewFaces(const cv::Mat& bgr, const cv::Mat& grey) {
     m_detections.clear();
     if (!m_worker.takeResults(m_detections)) return;
     for (const Detection& d : m_detections) {
-        if (!covered(d.box)) addFace(d, bgr, grey);
+        if (covered(d.box)) {
+            confirm(d);
+        } else {
+            addFace(d, bgr, grey);
+        }
+    }
+}
+
+void FaceTracker::confirm(const Detection& detection) {
+    for (Track& track : m_tracks) {
+        if (!track.lost &&
+            overlap(detection.box, LandmarkFitter::boxFromLandmarks(track.raw)) > 0.3f) {
+            track.unconfirmed = 0;
+        }
     }
 }
 

@@ -6,7 +6,8 @@
 // background, so no frame waits for it); a face found there counts only when its landmark fit is
 // plausible. A tracked face is fitted again in every frame from the box of its last landmarks; when
 // that fit fails, the tracker scans a small region around the last position before it gives the
-// face up. Presence ramps up over a few frames when a face appears and down when it is lost, the
+// face up, and it scans that region too when no full scan has confirmed the face for a few
+// frames. Presence ramps up over a few frames when a face appears and down when it is lost, the
 // landmarks staying where they were last seen. One thread (the frame thread).
 
 #include <vector>
@@ -38,6 +39,9 @@ public:
     // Frames between two full-frame scans, and frames of a fade in or out.
     static constexpr int kDetectionInterval = 5;
     static constexpr int kFadeFrames = 6;
+    // A tracked face that no full scan has confirmed for this many frames is looked for with a
+    // scan of its own region; a landmark fit alone can cling to a face-coloured patch.
+    static constexpr int kConfirmFrames = 6;
 
 private:
     struct Track {
@@ -45,9 +49,13 @@ private:
         LandmarkStabilizer stabilizer;
         float presence = 0.f;
         bool lost = false;
+        // Frames since the detector last saw a face here.
+        int unconfirmed = 0;
     };
 
     bool refit(Track& track, const cv::Mat& bgr, const cv::Mat& grey);
+    bool findAround(Track& track, const cv::Rect2f& box, const cv::Mat& bgr, const cv::Mat& grey);
+    void confirm(const Detection& detection);
     bool fitAround(Track& track, const cv::Rect2f& box, const cv::Mat& bgr, const cv::Mat& grey);
     void scanForNewFaces(const cv::Mat& bgr, const cv::Mat& grey);
     void addFace(const Detection& detection, const cv::Mat& bgr, const cv::Mat& grey);

@@ -17,9 +17,9 @@ constexpr float kEyeScale = 0.25f;
 // Disc radius of the eye scaling, in eye widths.
 constexpr float kEyeRadius = 1.5f;
 // Share of the distance to the centre line that a jaw point moves at value 1.
-constexpr float kThin = 0.1f;
+constexpr float kThin = 0.15f;
 // Radius of a jaw handle, in eye distances.
-constexpr float kThinRadius = 0.8f;
+constexpr float kThinRadius = 0.7f;
 // The field is computed on a grid this many pixels apart.
 constexpr int kGridStep = 4;
 // Jaw landmarks that move and how much: most at the cheeks and the jaw's corners, little at the
@@ -27,8 +27,8 @@ constexpr int kGridStep = 4;
 constexpr struct {
     int index;
     float weight;
-} kJaw[] = {{2, 0.5f}, {3, 0.8f},  {4, 1.0f},  {5, 1.0f},  {6, 0.8f},  {7, 0.4f},
-            {9, 0.4f}, {10, 0.8f}, {11, 1.0f}, {12, 1.0f}, {13, 0.8f}, {14, 0.5f}};
+} kJaw[] = {{2, 0.3f}, {3, 0.8f},  {4, 1.0f},  {5, 1.0f},  {6, 0.8f},  {7, 0.4f},
+            {9, 0.4f}, {10, 0.8f}, {11, 1.0f}, {12, 1.0f}, {13, 0.8f}, {14, 0.3f}};
 
 float falloff(float distanceSquared, float radius) {
     const float u = 1.f - distanceSquared / (radius * radius);

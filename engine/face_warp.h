@@ -6,7 +6,7 @@
 // Each eye is scaled about its centre inside a disc of about one and a half eye widths (value
 // -1..1: 1 enlarges by about a third, negative shrinks). The jaw and cheek contour is pulled
 // toward the face's centre line by local translations of the jaw landmarks with a smooth falloff
-// (value -1..1: 1 slims by about a tenth of the half-width, negative widens); the falloff keeps
+// (value -1..1: 1 slims by about a seventh of the half-width, negative widens); the falloff keeps
 // the background's bending to the band next to the face. Both scale with each face's presence.
 // The field is computed at a quarter of the resolution and interpolated.
 // One thread; no allocation once the frame and face sizes are stable.

@@ -60,3 +60,9 @@ add_custom_command(OUTPUT ${facelume_model_link}
     VERBATIM)
 add_custom_target(facelume_landmark_model ALL DEPENDS ${facelume_model_link})
 add_dependencies(mox_ai_effect facelume_landmark_model)
+
+# Renders docs/gallery (scripts/render-gallery.sh runs it).
+find_package(OpenCV REQUIRED COMPONENTS core imgproc imgcodecs)
+add_executable(engine_gallery ${CMAKE_CURRENT_LIST_DIR}/gallery/engine_gallery.cpp)
+target_link_libraries(engine_gallery PRIVATE facelume_engine opencv_imgcodecs)
+add_dependencies(engine_gallery facelume_landmark_model)

@@ -11,9 +11,9 @@ namespace {
 
 // Variance (in 0..1 intensity units) below which the filter smooths: skin blemishes and pores,
 // but not the contrast of eyes, brows and lip contours.
-constexpr double kEdgeVariance = 0.004;
+constexpr double kEdgeVariance = 0.006;
 // Share of the original detail kept at full strength.
-constexpr float kTextureKept = 0.2f;
+constexpr float kTextureKept = 0.12f;
 
 }  // namespace
 
