@@ -1,0 +1,42 @@
+#include "face_geometry.h"
+
+#include <cmath>
+
+namespace facelume {
+
+namespace {
+
+constexpr float kSmallestFace = 4.f;  // eye distance in pixels
+constexpr float kFarthest = 1e6f;     // landmarks beyond this are garbage, not a face
+
+}  // namespace
+
+FaceGeometry::FaceGeometry(const Face& face)
+    : m_face(face),
+      m_across(std::cos(face.roll), std::sin(face.roll)),
+      m_down(-std::sin(face.roll), std::cos(face.roll)) {}
+
+bool FaceGeometry::usable() const {
+    if (!(m_face.presence > 0.f) || !(m_face.eyeDistance >= kSmallestFace) ||
+        !(m_face.eyeDistance < kFarthest) || !std::isfinite(m_face.roll)) {
+        return false;
+    }
+    for (const cv::Point2f& p : m_face.landmarks) {
+        if (!(std::abs(p.x) < kFarthest) || !(std::abs(p.y) < kFarthest)) return false;
+    }
+    return true;
+}
+
+cv::Point2f FaceGeometry::mean(int first, int last) const {
+    cv::Point2f sum(0.f, 0.f);
+    for (int i = first; i <= last; ++i) sum += m_face.landmarks[i];
+    return sum / static_cast<float>(last - first + 1);
+}
+
+cv::Point2f FaceGeometry::mean(std::initializer_list<int> indices) const {
+    cv::Point2f sum(0.f, 0.f);
+    for (int i : indices) sum += m_face.landmarks[i];
+    return sum / static_cast<float>(indices.size());
+}
+
+}  // namespace facelume

@@ -1,0 +1,34 @@
+#pragma once
+
+// Measures on one tracked face that the painting effects share: whether its landmarks can be
+// used at all, landmark means, and the face's own axes (across from the person's right to
+// left, and down), turned by its roll. A light view; keeps a reference to the face.
+
+#include <initializer_list>
+
+#include "face.h"
+
+namespace facelume {
+
+class FaceGeometry {
+public:
+    explicit FaceGeometry(const Face& face);
+
+    // Visible, with finite landmarks and a face of at least a few pixels.
+    bool usable() const;
+    const cv::Point2f& point(int index) const { return m_face.landmarks[index]; }
+    cv::Point2f mean(int first, int last) const;  // landmarks first..last inclusive
+    cv::Point2f mean(std::initializer_list<int> indices) const;
+    // Unit vectors in frame pixels: along the eye line, and perpendicular to it, downwards.
+    cv::Point2f across() const { return m_across; }
+    cv::Point2f down() const { return m_down; }
+    float scale() const { return m_face.eyeDistance; }
+    float presence() const { return m_face.presence; }
+
+private:
+    const Face& m_face;
+    cv::Point2f m_across;
+    cv::Point2f m_down;
+};
+
+}  // namespace facelume

@@ -1,0 +1,58 @@
+#include "lipstick.h"
+
+#include <cstdio>
+#include <opencv2/imgproc.hpp>
+
+#include "face_geometry.h"
+
+namespace facelume {
+
+namespace {
+
+constexpr float kOpacity = 0.85f;      // at full strength; a little of the lips shows through
+constexpr float kLumaPull = 0.45f;     // toward the colour's brightness; keeps the highlights
+constexpr float kFeather = 0.018f;     // edge softness in eye distances
+constexpr float kLeastFeather = 0.7f;  // pixels
+
+}  // namespace
+
+Lipstick::Lipstick(std::string resourceFolder)
+    : m_settings(std::move(resourceFolder), "lipstick") {}
+
+void Lipstick::configure(const char* name, float strength) { m_settings.configure(name, strength); }
+
+bool Lipstick::active() const { return m_settings.active(); }
+
+void Lipstick::apply(cv::Mat& frame, const std::vector<Face>& faces) {
+    if (!active() || frame.type() != CV_8UC3) return;
+    try {
+        for (const Face& face : faces) {
+            const FaceGeometry geometry(face);
+            if (geometry.usable()) paintFace(frame, geometry);
+        }
+    } catch (const std::exception& error) {
+        if (!m_failureReported)
+            std::fprintf(stderr, "facelume: lipstick skipped: %s\n", error.what());
+        m_failureReported = true;
+    }
+}
+
+void Lipstick::paintFace(cv::Mat& frame, const FaceGeometry& face) {
+    m_outer.clear();
+    m_inner.clear();
+    for (int i = 48; i <= 59; ++i) m_outer.push_back(face.point(i));
+    for (int i = 60; i <= 67; ++i) m_inner.push_back(face.point(i));
+    const double sigma = std::max(kLeastFeather, kFeather * face.scale());
+    const int margin = static_cast<int>(std::ceil(3 * sigma)) + 2;
+    cv::Rect area = cv::boundingRect(m_outer);
+    area -= cv::Point(margin, margin);
+    area += cv::Size(2 * margin, 2 * margin);
+    if (!m_brush.begin(frame.size(), area)) return;
+    m_brush.fillPolygon(m_outer, 255);
+    m_brush.fillPolygon(m_inner, 0);
+    m_brush.feather(sigma);
+    m_brush.paint(frame, m_settings.color(), kOpacity * m_settings.strength() * face.presence(),
+                  kLumaPull);
+}
+
+}  // namespace facelume
