@@ -1,7 +1,6 @@
 #include "duplex_ipc_shared_memory_thread.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -40,7 +39,7 @@ DuplexIPCSharedMemoryThread::~DuplexIPCSharedMemoryThread() {
 // The size comes from the command line unchecked; a size the process cannot hold leaves the
 // transport without buffers, and init then refuses it.
 bool DuplexIPCSharedMemoryThread::allocateBuffers() {
-    if (m_size <= 0) return false;
+    if (m_size <= 0 || m_size > kMaxSize) return false;
     try {
         m_sendBuffer.reset(new (std::nothrow) char[m_size]);
         if (!m_sendBuffer) return false;
@@ -61,6 +60,12 @@ bool DuplexIPCSharedMemoryThread::init() {
         logCritical(QString("name:%1,size:%2 refused: the size must be a positive number of bytes")
                         .arg(m_name)
                         .arg(m_size));
+    } else if (m_size > kMaxSize) {
+        logCritical(QString("name:%1,size:%2 refused: a channel takes at most %3 bytes")
+                        .arg(m_name)
+                        .arg(m_size)
+                        .arg(kMaxSize));
+        return false;
     } else if (!m_buffersAllocated) {
         logCritical(QString("name:%1,size:%2 refused: buffers of that size cannot be allocated")
                         .arg(m_name)
@@ -102,7 +107,7 @@ void DuplexIPCSharedMemoryThread::discardMemory() {
 
 bool DuplexIPCSharedMemoryThread::sendData(const char* data, int size) {
     if (size <= 0 || size > m_capacity) return false;
-    QMutexLocker locker(&m_sendMutex);
+    std::lock_guard<std::mutex> locker(m_sendMutex);
     std::memcpy(m_sendBuffer.get(), data, size);
     m_sendLength = size;
     m_sendSemaphore.release(1);
@@ -110,7 +115,7 @@ bool DuplexIPCSharedMemoryThread::sendData(const char* data, int size) {
 }
 
 const QByteArray& DuplexIPCSharedMemoryThread::receivedData() {
-    QMutexLocker locker(&m_readMutex);
+    std::lock_guard<std::mutex> locker(m_readMutex);
     if (m_readCopy.size() == m_readBuffer.size() && !m_readBuffer.isEmpty())
         std::memcpy(m_readCopy.data(), m_readBuffer.constData(), m_readBuffer.size());
     return m_readCopy;
@@ -127,6 +132,7 @@ void DuplexIPCSharedMemoryThread::stop() {
         }
     }
     wait();
+    std::lock_guard<std::mutex> runEnded(m_runEndMutex);
 }
 
 // A stop request is never withdrawn: a stopped transport stays stopped.
@@ -137,6 +143,7 @@ void DuplexIPCSharedMemoryThread::run() {
     } else {
         sendLoop();
     }
+    std::lock_guard<std::mutex> runEnds(m_runEndMutex);
 }
 
 void DuplexIPCSharedMemoryThread::receiveLoop() {
@@ -148,7 +155,7 @@ void DuplexIPCSharedMemoryThread::receiveLoop() {
         if (capacity == 0) continue;
         if (!m_memory->tryLock(kLockTimeoutMs)) continue;
         {
-            QMutexLocker locker(&m_readMutex);
+            std::lock_guard<std::mutex> locker(m_readMutex);
             std::memcpy(m_readBuffer.data(), m_memory->data(), capacity);
         }
         emit getDataFormMemory();
@@ -161,13 +168,13 @@ void DuplexIPCSharedMemoryThread::sendLoop() {
         m_sendSemaphore.acquire(1);
         if (m_stop) break;
         {
-            QMutexLocker locker(&m_sendMutex);
+            std::lock_guard<std::mutex> locker(m_sendMutex);
             if (m_sendLength <= 0) continue;
         }
         // Without the lock the message stays pending until the next sendData wakes the loop.
         if (!m_memory->tryLock(kLockTimeoutMs)) continue;
         {
-            QMutexLocker locker(&m_sendMutex);
+            std::lock_guard<std::mutex> locker(m_sendMutex);
             std::memcpy(m_memory->data(), m_sendBuffer.get(), m_sendLength);
             m_sendLength = 0;
         }

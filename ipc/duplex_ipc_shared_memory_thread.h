@@ -8,17 +8,17 @@
 // prefix belongs to the owner.
 //
 // Construction, init, receivedData, stop and destruction run on the owning thread; init runs
-// before start. A size that is not positive or cannot be allocated is refused by init, and a
-// transport whose init failed never touches a segment. Every copy stays within the segment as
-// mapped, which an earlier process may have created smaller than asked.
+// before start. A size that is not positive, above kMaxSize or cannot be allocated is refused by
+// init, and a transport whose init failed never touches a segment. Every copy stays within the
+// segment as mapped, which an earlier process may have created smaller than asked.
 
 #include <QByteArray>
-#include <QMutex>
 #include <QSemaphore>
 #include <QString>
 #include <QThread>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "notification_semaphore.h"
 
@@ -28,6 +28,8 @@ class DuplexIPCSharedMemoryThread : public QThread {
     Q_OBJECT
 public:
     static constexpr int kLockTimeoutMs = 50;
+    // The largest segment a transport takes: 1 GiB, ten times an 8K frame.
+    static constexpr int kMaxSize = 1 << 30;
 
     DuplexIPCSharedMemoryThread(const QString& name, int size, bool isReceiver,
                                 QObject* parent = nullptr);
@@ -63,7 +65,8 @@ private:
     int m_size;
     SharedMemory* m_memory = nullptr;
     QSemaphore m_sendSemaphore{0};
-    QMutex m_sendMutex;
+    // Standard mutexes rather than QMutex: ThreadSanitizer only sees locks that it intercepts.
+    std::mutex m_sendMutex;
     std::unique_ptr<char[]> m_sendBuffer;
     int m_sendLength = -1;
     std::atomic<bool> m_stop{false};
@@ -71,7 +74,10 @@ private:
     bool m_isReceiver;
     QByteArray m_readBuffer;
     QByteArray m_readCopy;
-    QMutex m_readMutex;
+    std::mutex m_readMutex;
+    // Held by run as its last step and by stop after QThread::wait, which makes the end of the
+    // thread visible to ThreadSanitizer (Qt's own wait is not).
+    std::mutex m_runEndMutex;
     bool m_buffersAllocated = false;
     std::atomic<int> m_capacity{0};
 };

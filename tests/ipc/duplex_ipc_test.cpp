@@ -7,9 +7,9 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QMutex>
 #include <QtEndian>
 #include <climits>
+#include <mutex>
 
 #include "ai_ipc_callback_handle.h"
 #include "channel_client.h"
@@ -32,7 +32,7 @@ public:
         add("event:" + QByteArray::number(code) + " " + QByteArray(data, length));
     }
     QList<QByteArray> all() const {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         return m_deliveries;
     }
     int count(const QByteArray& delivery) const { return all().count(delivery); }
@@ -42,10 +42,10 @@ public:
 
 private:
     void add(const QByteArray& delivery) {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         m_deliveries.append(delivery);
     }
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QList<QByteArray> m_deliveries;
 };
 

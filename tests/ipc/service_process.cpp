@@ -6,6 +6,7 @@
 #include <QProcessEnvironment>
 #include <QThread>
 #include <csignal>
+#include <cstdio>
 
 ServiceProcess::ServiceProcess() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -14,11 +15,15 @@ ServiceProcess::ServiceProcess() {
     setProcessChannelMode(QProcess::SeparateChannels);
 }
 
+// A service that ended by itself has failed: its log goes to the test's output.
 ServiceProcess::~ServiceProcess() {
-    if (state() != QProcess::NotRunning) {
-        kill();
-        waitForFinished(5000);
+    if (state() == QProcess::NotRunning) {
+        std::fprintf(stderr, "facelume ended early (exit code %d):\n%s\n", exitCode(),
+                     log().constData());
+        return;
     }
+    kill();
+    waitForFinished(5000);
 }
 
 bool ServiceProcess::launch(const QStringList& arguments) {
