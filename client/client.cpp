@@ -1,0 +1,297 @@
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+#include "client_pipe.h"
+#include "control_command.h"
+#include "facelume_client.h"
+#include "frame_channel.h"
+#include "service_process.h"
+
+namespace facelume {
+namespace {
+
+constexpr int kPipeConnectTimeoutMs = 5000;
+// A control makes the service process its newest frame again and send it; process() waits this
+// long for that frame before it sends the next one.
+constexpr int kRefreshTimeoutMs = 2000;
+constexpr std::size_t kMessageOverhead = 12;  // length prefix and frame header
+
+Result checkNames(const ChannelOptions& options) {
+    for (const std::string* name : {&options.receiveName, &options.sendName}) {
+        if (name->empty() || name->find_first_of("/\\") != std::string::npos ||
+            name->find('\0') != std::string::npos) {
+            return {
+                Status::InvalidArgument,
+                "channel names must be non-empty and contain no slashes (got \"" + *name + "\")"};
+        }
+    }
+    if (options.receiveName == options.sendName) {
+        return {Status::InvalidArgument, "the receive and send names must differ"};
+    }
+    if (options.size < static_cast<int>(kMessageOverhead) + 3) {
+        return {Status::InvalidArgument, "the channel size " + std::to_string(options.size) +
+                                             " is too small for even one pixel"};
+    }
+    return Result::ok();
+}
+
+// Keeps only the lines that say something: drops blank lines.
+std::string quoted(const std::string& output) {
+    std::string text;
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        const std::string line = output.substr(start, end - start);
+        if (line.find_first_not_of(" \t\r") != std::string::npos) text += "\n  " + line;
+        start = end + 1;
+    }
+    return text;
+}
+
+}  // namespace
+
+class ClientPrivate {
+public:
+    ServiceProcess service;
+    bool startedService = false;
+    ClientPipe pipe;
+    FrameChannel channel;
+    ChannelOptions options;
+    std::mutex pipeMutex;
+    bool frameInService = false;
+    bool refreshPending = false;
+
+    Result failure(Status status, const std::string& what, const std::string& executable);
+    Result sendControl(const Result& encoded, const std::string& line);
+    Result openChannel(const ChannelOptions& channelOptions, int pipeTimeoutMs);
+};
+
+Result ClientPrivate::failure(Status status, const std::string& what,
+                              const std::string& executable) {
+    std::string text = what;
+    const std::string folder = ServiceProcess::folderOf(executable);
+    // Stopping first collects everything the service wrote before it ended.
+    service.stop();
+    startedService = false;
+    const std::string output = service.output();
+    if (!ServiceProcess::exists(folder + "/beauty_res")) {
+        text += "; its resource folder " + folder + "/beauty_res is missing";
+    } else if (output.find("initError") != std::string::npos) {
+        text +=
+            "; its effect engine could not start with the resources in " + folder + "/beauty_res";
+    }
+    if (output.find(ServiceProcess::engineFileName()) != std::string::npos &&
+        !ServiceProcess::exists(folder + "/" + ServiceProcess::engineFileName())) {
+        text += "; its effect engine " + std::string(ServiceProcess::engineFileName()) +
+                " is missing beside it";
+    }
+    if (!output.empty()) text += ". The service said:" + quoted(output);
+    pipe.close();
+    return {status, text};
+}
+
+Result ClientPrivate::openChannel(const ChannelOptions& channelOptions, int pipeTimeoutMs) {
+    Result result = pipe.connect(channelOptions.receiveName + "_pipe", pipeTimeoutMs);
+    if (result) {
+        result =
+            channel.open(channelOptions.receiveName, channelOptions.sendName, channelOptions.size);
+    }
+    if (!result) {
+        pipe.close();
+        return result;
+    }
+    options = channelOptions;
+    frameInService = false;
+    refreshPending = false;
+    return Result::ok();
+}
+
+Result ClientPrivate::sendControl(const Result& encoded, const std::string& line) {
+    if (!encoded) return encoded;
+    if (!channel.isOpen()) return {Status::NotConnected, "start or connect to a service first"};
+    const std::lock_guard<std::mutex> lock(pipeMutex);
+    Result result = pipe.writeLine(line);
+    if (result && frameInService) refreshPending = true;
+    return result;
+}
+
+Client::Client() : d(std::make_unique<ClientPrivate>()) {}
+
+Client::~Client() { close(); }
+
+Result Client::start(const ServiceOptions& options) {
+    close();
+    Result result = checkNames(options.channel);
+    if (!result) return result;
+    const std::string& executable = options.executable;
+    if (!ServiceProcess::isExecutable(executable)) {
+        return {Status::ServiceNotFound, "no facelume executable at \"" + executable +
+                                             "\"; build it or give the path of an installed one"};
+    }
+    const ChannelOptions& channel = options.channel;
+    // A service left running under these names would take our frames; one that crashed left
+    // its socket behind, which would keep a new one from listening.
+    if (!ClientPipe::removeStale(channel.receiveName + "_pipe")) {
+        return {Status::ChannelError, "a service is already running under the names " +
+                                          channel.receiveName + "/" + channel.sendName +
+                                          "; connect to it or choose other names"};
+    }
+    // Listen before the service starts: it connects to us once, within its first second.
+    result = d->pipe.listen(channel.sendName + "_pipe");
+    if (!result) return result;
+    result = d->service.start(
+        executable, {channel.receiveName, channel.sendName, std::to_string(channel.size)});
+    if (!result) {
+        d->pipe.close();
+        return result;
+    }
+    d->startedService = true;
+    result = d->pipe.waitForAnnouncement(options.startTimeoutMs,
+                                         [this] { return d->service.isRunning(); });
+    if (!result) {
+        const std::string ended = d->service.exitDescription();
+        if (!ended.empty()) {
+            return d->failure(
+                Status::ServiceFailed,
+                "the service " + executable + " " + ended + " before its channel was up",
+                executable);
+        }
+        return d->failure(result.status(),
+                          "the service did not bring up its channel within " +
+                              std::to_string(options.startTimeoutMs) + " ms (" + result.message() +
+                              ")",
+                          executable);
+    }
+    result = d->openChannel(channel, kPipeConnectTimeoutMs);
+    if (!result) return d->failure(result.status(), result.message(), executable);
+    return Result::ok();
+}
+
+Result Client::connect(const ChannelOptions& options) {
+    close();
+    Result result = checkNames(options);
+    if (!result) return result;
+    result = d->openChannel(options, std::max(options.timeoutMs, 0));
+    if (!result && result.status() == Status::Timeout) {
+        return {Status::Timeout, result.message() + "; is the service running under the names " +
+                                     options.receiveName + "/" + options.sendName + "?"};
+    }
+    return result;
+}
+
+bool Client::isConnected() const { return d->channel.isOpen(); }
+
+std::size_t Client::capacity() const {
+    return d->channel.isOpen() ? d->channel.payloadCapacity() + 4 : 0;
+}
+
+bool Client::fits(int width, int height) const {
+    if (width <= 0 || height <= 0) return false;
+    const std::size_t needed = static_cast<std::size_t>(width) * height * 3 + kMessageOverhead;
+    return needed <= capacity();
+}
+
+Result Client::sendFrame(int width, int height, const std::uint8_t* bgr, std::size_t stride) {
+    if (!d->channel.isOpen()) return {Status::NotConnected, "start or connect to a service first"};
+    if (width <= 0 || height <= 0 || bgr == nullptr ||
+        stride < static_cast<std::size_t>(width) * 3) {
+        return {Status::InvalidArgument,
+                "a frame needs a positive width and height, pixels, and a row stride of at "
+                "least width * 3 bytes"};
+    }
+    Result result = d->channel.sendFrame(width, height, bgr, stride);
+    if (result) d->frameInService = true;
+    return result;
+}
+
+Result Client::receiveFrame(Frame& frame, int timeoutMs) {
+    if (!d->channel.isOpen()) return {Status::NotConnected, "start or connect to a service first"};
+    Result result = d->channel.receiveFrame(frame, timeoutMs);
+    if (!result && d->startedService && !d->service.isRunning()) {
+        return {Status::ServiceFailed, "the service " + d->service.exitDescription()};
+    }
+    return result;
+}
+
+Result Client::process(int width, int height, const std::uint8_t* bgr, std::size_t stride,
+                       Frame& result, int timeoutMs) {
+    if (!d->channel.isOpen()) return {Status::NotConnected, "start or connect to a service first"};
+    if (d->refreshPending) {
+        Frame dropped;
+        (void)d->channel.receiveFrame(dropped, std::min(timeoutMs, kRefreshTimeoutMs));
+        d->refreshPending = false;
+    }
+    d->channel.dropPendingFrames();
+    Result sent = sendFrame(width, height, bgr, stride);
+    if (!sent) return sent;
+    return receiveFrame(result, timeoutMs);
+}
+
+Result Client::setSkinWhite(float value) {
+    std::string line;
+    Result encoded = ControlCommand::valueLine(ControlCommand::SkinWhite, value, line);
+    return d->sendControl(encoded, line);
+}
+
+Result Client::setSkinSmooth(float value) {
+    std::string line;
+    Result encoded = ControlCommand::valueLine(ControlCommand::SkinSmooth, value, line);
+    return d->sendControl(encoded, line);
+}
+
+Result Client::setEyeScale(float value) {
+    std::string line;
+    Result encoded = ControlCommand::valueLine(ControlCommand::EyeScale, value, line);
+    return d->sendControl(encoded, line);
+}
+
+Result Client::setFaceThin(float value) {
+    std::string line;
+    Result encoded = ControlCommand::valueLine(ControlCommand::FaceThin, value, line);
+    return d->sendControl(encoded, line);
+}
+
+Result Client::setFilter(const std::string& name, float strength) {
+    std::string line;
+    Result encoded = ControlCommand::namedLine(ControlCommand::Filter, name, strength, line);
+    return d->sendControl(encoded, line);
+}
+
+Result Client::setSticker(const std::string& name) {
+    std::string line;
+    Result encoded = ControlCommand::nameOnlyLine(ControlCommand::Sticker, name, line);
+    return d->sendControl(encoded, line);
+}
+
+Result Client::setLipstick(const std::string& name, float strength) {
+    std::string line;
+    Result encoded = ControlCommand::namedLine(ControlCommand::Lipstick, name, strength, line);
+    return d->sendControl(encoded, line);
+}
+
+Result Client::setCheeks(const std::string& name, float strength) {
+    std::string line;
+    Result encoded = ControlCommand::namedLine(ControlCommand::Cheeks, name, strength, line);
+    return d->sendControl(encoded, line);
+}
+
+Result Client::setEyebrow(const std::string& name, float strength) {
+    std::string line;
+    Result encoded = ControlCommand::namedLine(ControlCommand::Eyebrow, name, strength, line);
+    return d->sendControl(encoded, line);
+}
+
+std::string Client::serviceOutput() const { return d->service.output(); }
+
+void Client::close() {
+    d->channel.close();
+    d->pipe.close();
+    if (d->startedService) d->service.stop();
+    d->startedService = false;
+    d->frameInService = false;
+    d->refreshPending = false;
+}
+
+}  // namespace facelume

@@ -1,0 +1,201 @@
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "client_pipe.h"
+
+namespace facelume {
+namespace {
+
+constexpr char kAnnouncement[] = "ServerCreated";
+constexpr int kSliceMs = 20;
+
+using Clock = std::chrono::steady_clock;
+
+// The one place that turns errno into words.
+std::string systemText(int code) { return std::string(std::strerror(code)); }
+
+// Where Qt puts a local socket of that name: the temporary folder without trailing slashes.
+std::string socketPath(const std::string& name) {
+    if (!name.empty() && name[0] == '/') return name;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder = tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder + "/" + name;
+}
+
+bool fillAddress(const std::string& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// 0 when connected, otherwise the errno of the attempt.
+int tryConnect(int fd, const std::string& path) {
+    sockaddr_un address{};
+    if (!fillAddress(path, address)) return ENAMETOOLONG;
+    int result;
+    do {
+        result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : errno;
+}
+
+int remainingMs(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Waits for `events` on fd in short slices; 1 ready, 0 timed out or told to stop, -1 error.
+int waitFor(int fd, short events, Clock::time_point deadline,
+            const std::function<bool()>& keepWaiting) {
+    for (;;) {
+        const int left = remainingMs(deadline);
+        if (left == 0 || !keepWaiting()) return 0;
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, left < kSliceMs ? left : kSliceMs);
+        if (ready > 0) return 1;
+        if (ready < 0 && errno != EINTR) return -1;
+    }
+}
+
+}  // namespace
+
+class ClientPipePrivate {
+public:
+    int listener = -1;
+    int announcer = -1;
+    int commands = -1;
+    std::string listenPath;
+};
+
+ClientPipe::ClientPipe() : d(std::make_unique<ClientPipePrivate>()) {}
+
+ClientPipe::~ClientPipe() { close(); }
+
+bool ClientPipe::removeStale(const std::string& name) {
+    const std::string path = socketPath(name);
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return true;
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return true;
+    const int outcome = tryConnect(probe, path);
+    ::close(probe);
+    if (outcome == 0) return false;
+    // Nobody answers: a process that listened there died without removing its socket file.
+    if (outcome == ECONNREFUSED && S_ISSOCK(status.st_mode)) ::unlink(path.c_str());
+    return true;
+}
+
+Result ClientPipe::listen(const std::string& name) {
+    close();
+    const std::string path = socketPath(name);
+    if (!removeStale(name)) {
+        return {Status::ChannelError,
+                "another client is already listening at " + path + "; choose other channel names"};
+    }
+    sockaddr_un address{};
+    if (!fillAddress(path, address)) {
+        return {Status::InvalidArgument, "the socket path " + path + " is too long"};
+    }
+    d->listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (d->listener < 0 ||
+        ::bind(d->listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(d->listener, 4) != 0) {
+        const int code = errno;
+        close();
+        return {Status::ChannelError, "cannot listen at " + path + ": " + systemText(code)};
+    }
+    d->listenPath = path;
+    return Result::ok();
+}
+
+Result ClientPipe::waitForAnnouncement(int timeoutMs, const std::function<bool()>& keepWaiting) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (d->announcer < 0) {
+        const int ready = waitFor(d->listener, POLLIN, deadline, keepWaiting);
+        if (ready <= 0) {
+            return {ready < 0 ? Status::ChannelError : Status::Timeout,
+                    "the service did not connect to " + d->listenPath};
+        }
+        d->announcer = ::accept4(d->listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (d->announcer < 0) {
+            return {Status::ChannelError,
+                    "cannot accept the service's connection: " + systemText(errno)};
+        }
+    }
+    std::string received;
+    for (;;) {
+        if (received.find(kAnnouncement) != std::string::npos) return Result::ok();
+        const int ready = waitFor(d->announcer, POLLIN, deadline, keepWaiting);
+        if (ready <= 0) {
+            return {ready < 0 ? Status::ChannelError : Status::Timeout,
+                    "the service connected but did not announce itself"};
+        }
+        char buffer[256];
+        const ssize_t count = ::read(d->announcer, buffer, sizeof buffer);
+        if (count == 0) {
+            return {Status::ServiceFailed, "the service closed its pipe before announcing itself"};
+        }
+        if (count > 0) received.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+Result ClientPipe::connect(const std::string& name, int timeoutMs) {
+    const std::string path = socketPath(name);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    int code = 0;
+    do {
+        if (d->commands >= 0) ::close(d->commands);
+        d->commands = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (d->commands < 0) {
+            return {Status::ChannelError, "cannot make a socket: " + systemText(errno)};
+        }
+        code = tryConnect(d->commands, path);
+        if (code == 0) return Result::ok();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+    } while (remainingMs(deadline) > 0);
+    ::close(d->commands);
+    d->commands = -1;
+    return {code == ENOENT || code == ECONNREFUSED ? Status::Timeout : Status::ChannelError,
+            "no service listens at " + path + " (" + systemText(code) + ")"};
+}
+
+Result ClientPipe::writeLine(const std::string& line) {
+    if (d->commands < 0) return {Status::NotConnected, "the control pipe is not connected"};
+    std::size_t written = 0;
+    while (written < line.size()) {
+        // No SIGPIPE: a service that went away is reported, not fatal.
+        const ssize_t count =
+            ::send(d->commands, line.data() + written, line.size() - written, MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            return {Status::ServiceFailed,
+                    "the service's control pipe is closed: " + systemText(errno)};
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    return Result::ok();
+}
+
+void ClientPipe::close() {
+    for (int* fd : {&d->commands, &d->announcer, &d->listener}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+    if (!d->listenPath.empty()) ::unlink(d->listenPath.c_str());
+    d->listenPath.clear();
+}
+
+}  // namespace facelume

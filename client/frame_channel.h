@@ -1,0 +1,51 @@
+#pragma once
+
+// The frame side of a channel as the client sees it: the client writes length-prefixed messages
+// into the service's receive segment and releases that direction's notification semaphore, and
+// waits on the send direction's notification semaphore before it reads the service's send
+// segment. Each segment is guarded by its cross-process lock. Names come from the service's two
+// channel names; whichever process comes first creates a segment, the other attaches.
+//
+// Threading: one thread may send while another receives; each direction is used by one thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "facelume_client.h"
+#include "native_ipc.h"
+#include "shared_memory_p.h"
+
+namespace facelume {
+
+class FrameChannel {
+public:
+    FrameChannel() = default;
+    ~FrameChannel();
+    FrameChannel(const FrameChannel&) = delete;
+    FrameChannel& operator=(const FrameChannel&) = delete;
+
+    Result open(const std::string& receiveName, const std::string& sendName, int size);
+    void close();
+    bool isOpen() const { return m_toServiceSignal != nullptr; }
+
+    // Largest payload (frame header and pixels) one message can carry.
+    std::size_t payloadCapacity() const { return m_payloadCapacity; }
+
+    Result sendFrame(int width, int height, const std::uint8_t* bgr, std::size_t stride);
+    Result receiveFrame(Frame& frame, int timeoutMs);
+    // Drops the notifications of frames that the service sent and nobody read.
+    void dropPendingFrames();
+
+    // The name under which the system knows the notification semaphore of a segment key.
+    static std::string notificationName(const std::string& segmentKey);
+
+private:
+    SharedMemoryPrivate m_toService;
+    SharedMemoryPrivate m_fromService;
+    nativeipc::Handle m_toServiceSignal = nullptr;
+    nativeipc::Handle m_fromServiceSignal = nullptr;
+    std::size_t m_payloadCapacity = 0;
+};
+
+}  // namespace facelume

@@ -1,0 +1,99 @@
+#include "client_test_support.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace clienttest {
+
+Names uniqueNames() {
+    static std::atomic<int> counter{0};
+    const std::string base = "sdk" + std::to_string(::getpid()) + "t" + std::to_string(counter++);
+    return {base + "in", base + "out"};
+}
+
+void setEnvironment(const char* name, const char* value) {
+    if (value != nullptr) {
+        ::setenv(name, value, 1);
+    } else {
+        ::unsetenv(name);
+    }
+}
+
+EngineLog::EngineLog() {
+    m_path = (fs::temp_directory_path() / ("facelume-sdk-engine-" + std::to_string(::getpid()) +
+                                           "-" + uniqueNames().receive + ".log"))
+                 .string();
+    fs::remove(m_path);
+    setEnvironment("FACELUME_RECORDING_LOG", m_path.c_str());
+    setEnvironment("FACELUME_RECORDING_FAIL_INIT", nullptr);
+    setEnvironment("FACELUME_RECORDING_PROCESS_RESULT", nullptr);
+}
+
+EngineLog::~EngineLog() {
+    setEnvironment("FACELUME_RECORDING_LOG", nullptr);
+    setEnvironment("FACELUME_RECORDING_FAIL_INIT", nullptr);
+    setEnvironment("FACELUME_RECORDING_PROCESS_RESULT", nullptr);
+    std::error_code ignored;
+    fs::remove(m_path, ignored);
+}
+
+std::vector<std::string> EngineLog::lines() const {
+    std::vector<std::string> result;
+    std::ifstream file(m_path);
+    for (std::string line; std::getline(file, line);) result.push_back(line);
+    return result;
+}
+
+bool EngineLog::waitFor(const std::string& line) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {
+        for (const std::string& logged : lines()) {
+            if (logged == line) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+std::vector<std::uint8_t> makePixels(int width, int height, std::size_t stride, int first) {
+    std::vector<std::uint8_t> pixels(stride * height, 0xEE);
+    int value = first;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width * 3; ++x) pixels[y * stride + x] = (value++) & 0xFF;
+    }
+    return pixels;
+}
+
+bool isInverted(const std::vector<std::uint8_t>& in, const std::uint8_t* out, int width, int height,
+                std::size_t stride) {
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width * 3; ++x) {
+            if (out[y * width * 3 + x] != 255 - in[y * stride + x]) return false;
+        }
+    }
+    return true;
+}
+
+std::string serviceFolder(bool withExecutable, bool withEngine, bool withResources) {
+    const fs::path folder = fs::temp_directory_path() / ("facelume-sdk-" + uniqueNames().receive);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    if (withExecutable) fs::copy_file(FACELUME_RECORDING_SERVICE, folder / "facelume");
+    if (withEngine) {
+        fs::copy_file(FACELUME_RECORDING_ENGINE,
+                      folder / fs::path(FACELUME_RECORDING_ENGINE).filename());
+    }
+    if (withResources) fs::create_directory(folder / "beauty_res");
+    return folder.string();
+}
+
+}  // namespace clienttest
