@@ -64,7 +64,9 @@ void HelperProcess::kill() {
     m_native->process = nullptr;
 }
 
-unsigned long currentProcessId() { return GetCurrentProcessId(); }
+std::string uniqueName(const std::string& base) {
+    return "facelumetest_" + base + "_" + std::to_string(GetCurrentProcessId());
+}
 
 // The kernel removes the objects of processes that ended, however they ended.
 void removeTestLeftovers() {}
