@@ -24,10 +24,13 @@ private:
     Native* m_native = nullptr;
 };
 
-// A name no other test process uses at the same time: `base` plus this process's id.
+// A name no other test process uses at the same time. It carries this process's id in letters
+// ("facelumetestP", digit d as the letter 'a' + d, "X"), which survive in native names, so that
+// removeTestLeftovers can tell the objects of test processes that are gone.
 std::string uniqueName(const std::string& base);
+unsigned long currentProcessId();
 
-// Removes objects that crashed test runs left behind; live objects of other runs stay.
+// Removes what test processes that died (crashed, killed) left behind; live runs stay untouched.
 void removeTestLeftovers();
 
 // True when this Windows program runs under Wine rather than Windows.

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -73,33 +74,52 @@ void HelperProcess::kill() {
     m_native->pid = -1;
 }
 
-std::string uniqueName(const std::string& base) {
-    return "facelumetest_" + base + "_" + std::to_string(getpid());
+unsigned long currentProcessId() { return static_cast<unsigned long>(getpid()); }
+
+namespace {
+
+// The process id in a native name made from uniqueName, or 0 if there is none.
+pid_t ownerOf(const std::string& name) {
+    const std::string mark = "facelumetestP";
+    const std::size_t start = name.find(mark);
+    if (start == std::string::npos) {
+        return 0;
+    }
+    pid_t pid = 0;
+    for (std::size_t i = start + mark.size(); i < name.size() && name[i] != 'X'; ++i) {
+        pid = pid * 10 + (name[i] - 'a');
+    }
+    return pid;
 }
 
+std::string withoutCompanionSuffix(std::string name) {
+    for (const std::string suffix : {".holders", ".gate"}) {
+        if (name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            name.resize(name.size() - suffix.size());
+        }
+    }
+    return name;
+}
+
+}  // namespace
+
 void removeTestLeftovers() {
-    // Opening and closing a name through the platform layer removes it when no live process
-    // holds it, and leaves it alone otherwise.
     DIR* directory = opendir("/dev/shm");
     if (directory == nullptr) {
         return;
     }
     std::vector<std::string> names;
     while (const dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        if (name.find("facelumetest") != std::string::npos) {
-            names.push_back(name);
+        const pid_t owner = ownerOf(entry->d_name);
+        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) {
+            names.push_back(withoutCompanionSuffix(entry->d_name));
         }
     }
     closedir(directory);
-    for (std::string name : names) {
-        for (const char* suffix : {".holders", ".gate"}) {
-            const std::string tail = suffix;
-            if (name.size() > tail.size() &&
-                name.compare(name.size() - tail.size(), tail.size(), tail) == 0) {
-                name.resize(name.size() - tail.size());
-            }
-        }
+    // Opening and closing a name through the platform layer removes it when no live process
+    // holds it (a helper of the dead run may still hold it: then it stays).
+    for (const std::string& name : names) {
         nativeipc::Handle handle = nullptr;
         if (name.rfind("sem.", 0) == 0) {
             handle = nativeipc::createSemaphore(ansiToWide(name.substr(4)), 0);

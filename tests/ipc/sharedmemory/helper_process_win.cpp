@@ -64,9 +64,7 @@ void HelperProcess::kill() {
     m_native->process = nullptr;
 }
 
-std::string uniqueName(const std::string& base) {
-    return "facelumetest_" + base + "_" + std::to_string(GetCurrentProcessId());
-}
+unsigned long currentProcessId() { return GetCurrentProcessId(); }
 
 // The kernel removes the objects of processes that ended, however they ended.
 void removeTestLeftovers() {}

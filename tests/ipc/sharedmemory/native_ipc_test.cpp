@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "helper_process.h"
 #include "native_ipc.h"
@@ -131,6 +132,28 @@ TEST_F(NativeIpcTest, SemaphoreCountsWaitsAndLimits) {
     EXPECT_EQ(lastError(), kErrorSuccess) << "the last close removed the semaphore";
     EXPECT_EQ(waitForSingleObject(fresh, 0), kWaitTimeout);
     EXPECT_TRUE(closeHandle(fresh));
+}
+
+TEST_F(NativeIpcTest, WaitOnOneThreadWhileAnotherUsesTheLayer) {
+    // The channel's transport thread waits without limit while the main thread opens, maps and
+    // closes other objects and finally releases the unit.
+    const std::u16string name = wideName("threads");
+    Handle semaphore = createSemaphore(name, 0);
+    ASSERT_NE(semaphore, nullptr);
+    std::uint32_t result = kWaitFailed;
+    std::thread waiter([&] { result = waitForSingleObject(semaphore, kInfinite); });
+    for (int i = 0; i < 20; ++i) {
+        Handle mapping = createFileMapping(wideName("threads_" + std::to_string(i)), 4096);
+        ASSERT_NE(mapping, nullptr);
+        void* view = mapViewOfFile(mapping, kFileMapAllAccess);
+        EXPECT_NE(view, nullptr);
+        EXPECT_TRUE(unmapViewOfFile(view));
+        EXPECT_TRUE(closeHandle(mapping));
+    }
+    EXPECT_TRUE(releaseSemaphore(semaphore, 1));
+    waiter.join();
+    EXPECT_EQ(result, kWaitObject0);
+    EXPECT_TRUE(closeHandle(semaphore));
 }
 
 TEST_F(NativeIpcTest, SemaphoreSharedWithAnotherProcess) {

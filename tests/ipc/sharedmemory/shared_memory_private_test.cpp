@@ -46,7 +46,8 @@ TEST_F(SharedMemoryPrivateTest, CreateThenAttachWithinOneProcess) {
     const std::string key = uniqueName("create");
     SharedMemoryPrivate creator;
     creator.setKey(key);
-    EXPECT_EQ(creator.nativeKey.rfind("sm_sharedmemory_facelumetestcreate", 0), 0u);
+    EXPECT_EQ(creator.nativeKey.rfind("sm_sharedmemory_facelumetestP", 0), 0u);
+    EXPECT_NE(creator.nativeKey.find("Xcreate"), std::string::npos);
     ASSERT_TRUE(creator.create(921700, kReadWrite)) << creator.errorString;
     EXPECT_EQ(creator.size, 925696) << "whole pages";
     EXPECT_FALSE(creator.attach(kReadWrite)) << "already attached";

@@ -43,7 +43,8 @@ TEST_F(SystemSemaphoreTest, TwoObjectsShareOneLock) {
     SystemSemaphore second;
     first.setKey(key, 1, SystemSemaphore::Open);
     second.setKey(key, 1, SystemSemaphore::Open);
-    EXPECT_EQ(first.nativeKey().rfind("ipc_systemsem_facelumetestlock", 0), 0u);
+    EXPECT_EQ(first.nativeKey().rfind("ipc_systemsem_facelumetestP", 0), 0u);
+    EXPECT_NE(first.nativeKey().find("Xlock"), std::string::npos);
 
     ASSERT_TRUE(first.modifySemaphore(-1, 50));
     const auto start = std::chrono::steady_clock::now();
