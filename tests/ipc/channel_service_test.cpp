@@ -24,8 +24,9 @@ struct Names {
 };
 
 // Each test has its own channel names; a socket file left by a crashed run is removed first.
+// The two names differ only in a digit, which the native names keep only in their digest.
 Names namesFor(const QString& tag) {
-    const Names names{"flt_" + tag + "_in", "flt_" + tag + "_out"};
+    const Names names{"flt_" + tag + "-1", "flt_" + tag + "-2"};
     QLocalServer::removeServer(names.receive + "_pipe");
     QLocalServer::removeServer(names.send + "_pipe");
     return names;
@@ -45,7 +46,8 @@ protected:
 };
 
 TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
-    const Names names = namesFor("first");
+    // Blanks and letters beyond ASCII drop out of the native names too.
+    const Names names = namesFor(QString::fromUtf8("first \xc3\xbc"));
     ChannelClient client(names.receive, names.send, kDefaultSize);
     ASSERT_TRUE(client.openSegments());
     ASSERT_TRUE(client.listen());
@@ -217,28 +219,10 @@ TEST_F(ChannelServiceTest, UnusableSizesAreRefusedWhileThePipeWorks) {
         ASSERT_TRUE(client.sendLine(commandLine("0 30")));
         EXPECT_TRUE(service.waitForEngineCall("modify_skin_white 0.3", kWaitMs));
         const QByteArray log = service.log();
-        EXPECT_EQ(log.count("[M_DuplexIPC] DuplexIPCSharedMemoryThread::init \"name:flt_size_"), 2);
+        EXPECT_EQ(log.count("[M_DuplexIPC] DuplexIPCSharedMemoryThread::init \"name:flt_size-"), 2);
         EXPECT_EQ(log.count(" refused: "), 2) << log.toStdString();
         EXPECT_EQ(service.state(), QProcess::Running);
     }
-}
-
-TEST_F(ChannelServiceTest, NamesWithCharactersTheKeysDropStayApart) {
-    // Both names reduce to the same letters; only the digest tells their objects apart.
-    const Names names{QString::fromUtf8("flt 1-\xc3\xbc"), QString::fromUtf8("flt 2-\xc3\xbc")};
-    QLocalServer::removeServer(names.receive + "_pipe");
-    QLocalServer::removeServer(names.send + "_pipe");
-    ChannelClient client(names.receive, names.send, 4096);
-    ASSERT_TRUE(client.openSegments());
-    ASSERT_TRUE(client.listen());
-    ServiceProcess service;
-    ASSERT_TRUE(service.launch(arguments(names, "4096")));
-    EXPECT_EQ(client.announcement(kWaitMs), QByteArray("ServerCreated\n"));
-    ASSERT_TRUE(client.connectCommands(kWaitMs));
-
-    const QByteArray frame = makeFrame(7, 3, 50);
-    ASSERT_TRUE(client.writeMessage(frame));
-    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(frame));
 }
 
 }  // namespace

@@ -176,20 +176,6 @@ TEST_F(DuplexIPCTest, PipeLinesReachOnCommandThenOnMessage) {
                                  "message:"}));
 }
 
-TEST_F(DuplexIPCTest, WithoutCallbackEverythingIsDropped) {
-    const Names names = namesFor("nocallback");
-    DuplexIPC ipc(names.receive, names.send, 64, 64);
-    (void)ipc.start();
-    ChannelClient client(names.receive, names.send, 64);
-    ASSERT_TRUE(client.openSegments());
-    ASSERT_TRUE(client.connectCommands(kWaitMs));
-    ASSERT_TRUE(client.writeMessage("dropped"));
-    ASSERT_TRUE(client.sendLine("[CMD]0 1\n"));
-    processEventsUntil([] { return false; }, 200);
-    EXPECT_TRUE(ipc.send("x", 1));
-    EXPECT_EQ(client.readMessage(kWaitMs), QByteArray("x"));
-}
-
 // The transport itself: sizes, coalescing and a segment smaller than asked for.
 TEST_F(DuplexIPCTest, SenderKeepsOnlyTheNewestPendingMessage) {
     const Names names = namesFor("coalesce");
