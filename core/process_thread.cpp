@@ -10,6 +10,7 @@
 
 #include "ai_ipc_handle.h"
 #include "mox_ai_effect.h"
+#include "thread_sanitizer_hints.h"
 
 namespace {
 
@@ -32,6 +33,21 @@ QByteArray nameField(const QByteArray& field) {
 }
 
 char* nameOrNull(QByteArray& name) { return name.isEmpty() ? nullptr : name.data(); }
+
+// Holds a mutex for one scope, and tells ThreadSanitizer about the order it gives.
+class ScopedLock {
+public:
+    explicit ScopedLock(QMutex* mutex) : m_locker(mutex), m_mutex(mutex) {
+        threadSanitizer::acquired(m_mutex);
+    }
+    ~ScopedLock() { threadSanitizer::releasing(m_mutex); }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+
+private:
+    QMutexLocker m_locker;
+    QMutex* m_mutex;
+};
 
 struct FrameHeader {
     std::int32_t width = 0;
@@ -73,15 +89,16 @@ ProcessThread::~ProcessThread() {
     if (!isRunning()) return;
     requestInterruption();
     {
-        QMutexLocker locker(&m_mutex);
+        ScopedLock locker(&m_mutex);
         wakeLocked();
     }
     wait();
+    threadSanitizer::acquired(this);
 }
 
 void ProcessThread::pushFrame(const char* data, int length) {
     if (!data || length < 0) length = 0;
-    QMutexLocker locker(&m_mutex);
+    ScopedLock locker(&m_mutex);
     if (m_frameLength < length) {
         m_frameLength = 0;
         m_frame.reset();
@@ -103,7 +120,7 @@ void ProcessThread::pushCommand(const char* data, int length) {
     const int id = command.left(space).toInt(nullptr, 10);
     if (id < kFirstEffectId || id > kLastEffectId) return;
 
-    QMutexLocker locker(&m_mutex);
+    ScopedLock locker(&m_mutex);
     m_pendingCommands.insert(id, command.mid(space + 1));
     wakeLocked();
 }
@@ -114,13 +131,15 @@ void ProcessThread::run() {
         m_wake.acquire();
         applyPendingCommands();
         processFrame();
-        if (m_stopRequested || isInterruptionRequested()) return;
+        if (m_stopRequested || isInterruptionRequested()) break;
     }
+    // Pairs with the destructor, which waits for the end of this function.
+    threadSanitizer::releasing(this);
 }
 
 // The lock stays held across the engine calls, so arrivals wait for them.
 void ProcessThread::applyPendingCommands() {
-    QMutexLocker locker(&m_mutex);
+    ScopedLock locker(&m_mutex);
     const QList<int> ids = m_pendingCommands.keys();
     for (const int id : ids) {
         const auto entry = m_effects.constFind(id);
@@ -132,7 +151,7 @@ void ProcessThread::applyPendingCommands() {
 
 void ProcessThread::processFrame() {
     {
-        QMutexLocker locker(&m_mutex);
+        ScopedLock locker(&m_mutex);
         if (m_frameLength == 0) return;
         if (m_workLength < m_frameLength) {
             m_workLength = 0;

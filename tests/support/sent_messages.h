@@ -7,9 +7,10 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMutex>
 #include <QStringList>
-#include <QWaitCondition>
+
+#include <condition_variable>
+#include <mutex>
 
 class AiIpcCallbackHandle;
 class AiIpcHandle;
@@ -32,8 +33,9 @@ public:
     [[nodiscard]] bool waitForMessages(int count) const;
 
 private:
-    mutable QMutex m_mutex;
-    mutable QWaitCondition m_sent;
+    // Standard library locks, which ThreadSanitizer follows.
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_sent;
     QStringList m_calls;
     QList<QByteArray> m_messages;
     AiIpcCallbackHandle* m_callback = nullptr;
