@@ -1,85 +1,30 @@
 // Linux side of the platform layer: named file mappings on POSIX shared memory ("/N", shm_open),
-// named semaphores on POSIX named semaphores ("/N", sem_open), with a Windows-like lifetime.
-//
-// Lifetime: every process that holds a handle or view of a name keeps a shared flock on the
-// name's holders file. The first opener and the last closer in a process take an exclusive flock
-// on the name's gate file and decide under it: an opener that finds no holder left treats what
-// exists under the name as stale and removes it; a closer that finds no holder left removes the
-// object and both companion files. flocks die with their process, so a killed holder stops
-// counting at once. docs/protocol.md states the protocol for other implementations.
+// named semaphores on POSIX named semaphores ("/N", sem_open), with Windows error codes. Handles
+// and views are this process's references to named objects (named_object_posix.h keeps their
+// Windows-like lifetime across processes); one mutex guards them, and waits run outside it.
 
-#include <fcntl.h>
-#include <semaphore.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <utility>
 
+#include "named_object_posix.h"
 #include "native_ipc.h"
 
 namespace nativeipc {
 namespace {
 
 constexpr std::uint32_t kErrorInvalidAddress = 487;
-constexpr std::uint32_t kErrnoBase = 0x20000000;  // other errno values, as application codes
 
 thread_local std::uint32_t t_lastError = kErrorSuccess;
 
-// The one place that turns errno into a system error code.
-std::uint32_t errorFromErrno(int code) {
-    switch (code) {
-        case 0:
-            return kErrorSuccess;
-        case ENOENT:
-            return kErrorFileNotFound;
-        case EACCES:
-        case EPERM:
-            return kErrorAccessDenied;
-        case EBADF:
-            return kErrorInvalidHandle;
-        case ENOMEM:
-            return kErrorNotEnoughMemory;
-        case EINVAL:
-            return kErrorInvalidParameter;
-        case EEXIST:
-            return kErrorAlreadyExists;
-        case ENAMETOOLONG:
-            return kErrorFilenameTooLong;
-        case EOVERFLOW:
-            return kErrorTooManyPosts;
-        case EMFILE:
-        case ENFILE:
-            return kErrorNoSystemResources;
-        case ENOSPC:
-        case EFBIG:
-            return kErrorCommitmentLimit;
-        default:
-            return kErrnoBase | static_cast<std::uint32_t>(code);
-    }
-}
-
 void setErrorFromErrno() { t_lastError = errorFromErrno(errno); }
-
-enum class Kind { Mapping, Semaphore };
-
-// What this process holds of one named object. `references` counts handles, views and waits in
-// progress; the process stays a holder (shared flock) while it is above 0.
-struct NamedObject {
-    Kind kind;
-    std::string name;  // "/N"
-    int holdersFd = -1;
-    int mappingFd = -1;
-    sem_t* semaphore = SEM_FAILED;
-    int references = 0;
-};
 
 struct View {
     NamedObject* object;
@@ -98,180 +43,6 @@ struct Registry {
 Registry& registry() {
     static Registry* instance = new Registry;
     return *instance;
-}
-
-int retryOnSignal(int (*call)(int, int), int fd, int operation) {
-    int result;
-    do {
-        result = call(fd, operation);
-    } while (result != 0 && errno == EINTR);
-    return result;
-}
-
-std::string companionName(Kind kind, const std::string& name, const char* suffix) {
-    // Semaphore companions carry glibc's "sem." file prefix so that a mapping and a semaphore of
-    // the same name keep apart.
-    return (kind == Kind::Semaphore ? "/sem." + name.substr(1) : name) + suffix;
-}
-
-bool sameFile(int fd, const std::string& name) {
-    const int other = shm_open(name.c_str(), O_RDONLY, 0);
-    if (other < 0) {
-        return false;
-    }
-    struct stat mine {};
-    struct stat current {};
-    const bool same = fstat(fd, &mine) == 0 && fstat(other, &current) == 0 &&
-                      mine.st_dev == current.st_dev && mine.st_ino == current.st_ino;
-    close(other);
-    return same;
-}
-
-// Exclusive lock on the name's gate file: serialises the first-open and last-close decisions of
-// all processes. The lock dies with its process.
-class Gate {
-public:
-    Gate(Kind kind, const std::string& name) : m_name(companionName(kind, name, ".gate")) {
-        for (;;) {
-            m_fd = shm_open(m_name.c_str(), O_RDWR | O_CREAT, 0600);
-            if (m_fd < 0) {
-                setErrorFromErrno();
-                return;
-            }
-            if (retryOnSignal(flock, m_fd, LOCK_EX) != 0) {
-                setErrorFromErrno();
-                close(m_fd);
-                m_fd = -1;
-                return;
-            }
-            // A last closer may have removed the gate while this process waited for it.
-            if (sameFile(m_fd, m_name)) {
-                return;
-            }
-            close(m_fd);
-        }
-    }
-    ~Gate() {
-        if (m_fd >= 0) {
-            close(m_fd);  // also drops the lock
-        }
-    }
-    Gate(const Gate&) = delete;
-    Gate& operator=(const Gate&) = delete;
-
-    bool isLocked() const { return m_fd >= 0; }
-    void remove() const { shm_unlink(m_name.c_str()); }
-
-private:
-    std::string m_name;
-    int m_fd = -1;
-};
-
-void unlinkObject(const NamedObject& object) {
-    if (object.kind == Kind::Mapping) {
-        shm_unlink(object.name.c_str());
-    } else {
-        sem_unlink(object.name.c_str());
-    }
-}
-
-void closeObject(NamedObject& object) {
-    if (object.mappingFd >= 0) {
-        close(object.mappingFd);
-    }
-    if (object.semaphore != SEM_FAILED) {
-        sem_close(object.semaphore);
-    }
-    if (object.holdersFd >= 0) {
-        close(object.holdersFd);
-    }
-}
-
-// Under the gate: stops being a holder; the last holder removes the object and its companions.
-void leaveHolders(const Gate& gate, NamedObject& object) {
-    if (object.holdersFd >= 0 && retryOnSignal(flock, object.holdersFd, LOCK_EX | LOCK_NB) == 0) {
-        unlinkObject(object);
-        shm_unlink(companionName(object.kind, object.name, ".holders").c_str());
-        gate.remove();
-    }
-    closeObject(object);
-}
-
-// Under the gate: becomes a holder; when no other process holds the name, whatever exists under
-// it was left by processes that died and is removed.
-bool joinHolders(NamedObject& object) {
-    const std::string holders = companionName(object.kind, object.name, ".holders");
-    object.holdersFd = shm_open(holders.c_str(), O_RDWR | O_CREAT, 0600);
-    if (object.holdersFd < 0) {
-        setErrorFromErrno();
-        return false;
-    }
-    if (retryOnSignal(flock, object.holdersFd, LOCK_EX | LOCK_NB) == 0) {
-        unlinkObject(object);
-    } else if (errno != EWOULDBLOCK) {
-        setErrorFromErrno();
-        return false;
-    }
-    if (retryOnSignal(flock, object.holdersFd, LOCK_SH) != 0) {
-        setErrorFromErrno();
-        return false;
-    }
-    return true;
-}
-
-bool commitSize(int fd, std::uint64_t size) {
-    // Reserve the memory now, as Windows commits a section at creation: a full /dev/shm then
-    // fails here instead of raising SIGBUS at the first write.
-    const int result = posix_fallocate(fd, 0, static_cast<off_t>(size));
-    if (result == 0) {
-        return true;
-    }
-    if (result != EOPNOTSUPP && result != EINVAL) {
-        errno = result;
-        return false;
-    }
-    return ftruncate(fd, static_cast<off_t>(size)) == 0;
-}
-
-enum class Action { CreateMapping, OpenMapping, CreateSemaphore };
-
-struct OpenRequest {
-    Action action;
-    std::uint64_t size = 0;
-    std::int32_t initialCount = 0;
-};
-
-// Under the gate and as a holder: opens or creates the system object. Sets `existed`.
-bool openSystemObject(NamedObject& object, const OpenRequest& request, bool& existed) {
-    const char* name = object.name.c_str();
-    existed = false;
-    if (request.action == Action::CreateSemaphore) {
-        object.semaphore =
-            sem_open(name, O_CREAT | O_EXCL, 0600, static_cast<unsigned>(request.initialCount));
-        if (object.semaphore == SEM_FAILED && errno == EEXIST) {
-            existed = true;
-            object.semaphore = sem_open(name, 0);
-        }
-        return object.semaphore != SEM_FAILED;
-    }
-    if (request.action == Action::CreateMapping) {
-        object.mappingFd = shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600);
-        if (object.mappingFd >= 0) {
-            if (commitSize(object.mappingFd, request.size)) {
-                return true;
-            }
-            const int reason = errno;
-            shm_unlink(name);
-            errno = reason;
-            return false;
-        }
-        if (errno != EEXIST) {
-            return false;
-        }
-        existed = true;
-    }
-    object.mappingFd = shm_open(name, O_RDWR, 0);
-    return object.mappingFd >= 0;
 }
 
 bool isValidName(const std::string& name) {
@@ -301,14 +72,7 @@ void dropReference(Registry& reg, NamedObject* object) {
     if (--object->references > 0) {
         return;
     }
-    const Gate gate(object->kind, object->name);
-    // Without the gate (it could not even be opened) the process still stops being a holder;
-    // the next opener will then find the object stale.
-    if (gate.isLocked()) {
-        leaveHolders(gate, *object);
-    } else {
-        closeObject(*object);
-    }
+    closeNamedObject(*object);
     reg.objects.erase({object->kind, object->name});
 }
 
@@ -328,21 +92,8 @@ Handle openNamed(Kind kind, const std::u16string& wideName, const OpenRequest& r
     auto object = std::make_unique<NamedObject>();
     object->kind = kind;
     object->name = name;
-    const Gate gate(kind, name);
-    if (!gate.isLocked()) {
-        return nullptr;
-    }
-    if (!joinHolders(*object)) {
-        const std::uint32_t reason = t_lastError;
-        leaveHolders(gate, *object);
-        t_lastError = reason;
-        return nullptr;
-    }
     bool existed = false;
-    if (!openSystemObject(*object, request, existed)) {
-        const std::uint32_t reason = errorFromErrno(errno);
-        leaveHolders(gate, *object);
-        t_lastError = reason;
+    if (!openNamedObject(*object, request, existed)) {
         return nullptr;
     }
     NamedObject* raw = object.get();
