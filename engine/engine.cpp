@@ -5,8 +5,13 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "blush.h"
+#include "control_value.h"
+#include "eyebrow_makeup.h"
 #include "face_tracker.h"
 #include "face_warp.h"
+#include "lipstick.h"
+#include "lut_filter.h"
 #include "skin_mask.h"
 #include "skin_smoothing.h"
 #include "skin_whitening.h"
@@ -42,6 +47,13 @@ bool Engine::initialize(const std::string& resourceFolder, std::string& error) {
         return false;
     }
     m_tracker = std::make_unique<FaceTracker>(m_fitter, m_detectionMode);
+    m_lipstick = std::make_unique<Lipstick>(resourceFolder);
+    m_blush = std::make_unique<Blush>(resourceFolder);
+    m_eyebrow = std::make_unique<EyebrowMakeup>(resourceFolder);
+    m_filter = std::make_unique<LutFilter>(resourceFolder);
+    // Make-up paints on the shaped, smoothed skin; the colour look tints everything below it,
+    // and the sticker goes on top, untinted.
+    m_looks = {m_lipstick.get(), m_blush.get(), m_eyebrow.get(), m_filter.get()};
     return true;
 }
 
@@ -76,6 +88,9 @@ void Engine::runEffects() {
         if (m_smoothing->active()) m_smoothing->apply(m_frame, *faces);
         if (m_whitening->active()) m_whitening->apply(m_frame, *faces);
     }
+    for (Effect* look : m_looks) {
+        if (look->active()) look->apply(m_frame, *faces);
+    }
 }
 
 void Engine::setSkinWhite(float value) { m_whitening->setStrength(value); }
@@ -86,14 +101,22 @@ void Engine::setEyeScale(float value) { m_warp->setEyeScale(value); }
 
 void Engine::setFaceThin(float value) { m_warp->setFaceThin(value); }
 
-void Engine::setFilter(const char*, float) {}
+void Engine::setFilter(const char* name, float strength) {
+    if (m_filter) m_filter->configure(name, clampControl(strength, 0.f, 1.f));
+}
 
-void Engine::setSticker(const char*) {}
+void Engine::setSticker(const char* name) { (void)name; }
 
-void Engine::setLipstick(const char*, float) {}
+void Engine::setLipstick(const char* colour, float strength) {
+    if (m_lipstick) m_lipstick->configure(colour, clampControl(strength, 0.f, 1.f));
+}
 
-void Engine::setCheeks(const char*, float) {}
+void Engine::setCheeks(const char* colour, float strength) {
+    if (m_blush) m_blush->configure(colour, clampControl(strength, 0.f, 1.f));
+}
 
-void Engine::setEyebrow(const char*, float) {}
+void Engine::setEyebrow(const char* colour, float strength) {
+    if (m_eyebrow) m_eyebrow->configure(colour, clampControl(strength, 0.f, 1.f));
+}
 
 }  // namespace facelume

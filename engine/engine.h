@@ -27,6 +27,11 @@ class FaceWarp;
 class SkinMask;
 class SkinSmoothing;
 class SkinWhitening;
+class LutFilter;
+class StickerOverlay;
+class Lipstick;
+class Blush;
+class EyebrowMakeup;
 
 class Engine {
 public:
@@ -35,8 +40,9 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    // Reads the resource folder (the landmark model in models/, the looks' resources). On
-    // failure returns false and sets error to a sentence saying what is missing.
+    // Reads the resource folder (the landmark model in models/; the looks read theirs when a
+    // name is chosen). On failure returns false and sets error to a sentence saying what is
+    // missing. The controls of the looks take effect only after a successful initialize().
     [[nodiscard]] bool initialize(const std::string& resourceFolder, std::string& error);
     bool ready() const { return m_tracker != nullptr; }
 
@@ -69,6 +75,13 @@ private:
     std::unique_ptr<SkinMask> m_skinMask;
     std::unique_ptr<SkinSmoothing> m_smoothing;
     std::unique_ptr<SkinWhitening> m_whitening;
+    // The looks, made by initialize() from the resource folder.
+    std::unique_ptr<Lipstick> m_lipstick;
+    std::unique_ptr<Blush> m_blush;
+    std::unique_ptr<EyebrowMakeup> m_eyebrow;
+    std::unique_ptr<LutFilter> m_filter;
+
+    std::vector<Effect*> m_looks;
     cv::Mat m_frame;
     cv::Mat m_grey;
     std::vector<Face> m_faces;

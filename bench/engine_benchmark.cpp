@@ -1,0 +1,161 @@
+// Per-frame cost of the open engine on a real portrait, one thread for the frame path: the
+// median and 95th percentile of process() over a few hundred frames, for face tracking alone,
+// each control alone, and all nine together, at 640x480 and 1280x720. Full-frame face scans run
+// on the engine's detection worker as in the service; the "scan inline" rows run them on the frame
+// path instead, so their 95th percentile shows a scan's cost.
+//
+//   engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES]
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "engine.h"
+
+namespace {
+
+using facelume::DetectionWorker;
+using facelume::Engine;
+
+struct Configuration {
+    const char* name;
+    std::function<void(Engine&)> set;
+    DetectionWorker::Mode detection = DetectionWorker::Mode::Background;
+};
+
+void allNine(Engine& e) {
+    e.setSkinSmooth(0.7f);
+    e.setSkinWhite(0.5f);
+    e.setEyeScale(0.5f);
+    e.setFaceThin(0.5f);
+    e.setFilter("warm", 0.8f);
+    e.setSticker("glasses");
+    e.setLipstick("red", 0.6f);
+    e.setCheeks("pink", 0.6f);
+    e.setEyebrow("brown", 0.6f);
+}
+
+const std::vector<Configuration>& configurations() {
+    static const std::vector<Configuration> list = {
+        {"tracking only", [](Engine&) {}},
+        {"tracking only, scan inline", [](Engine&) {}, DetectionWorker::Mode::Synchronous},
+        {"skin smooth", [](Engine& e) { e.setSkinSmooth(0.7f); }},
+        {"skin white", [](Engine& e) { e.setSkinWhite(0.5f); }},
+        {"eye scale", [](Engine& e) { e.setEyeScale(0.5f); }},
+        {"face thin", [](Engine& e) { e.setFaceThin(0.5f); }},
+        {"filter", [](Engine& e) { e.setFilter("warm", 0.8f); }},
+        {"sticker", [](Engine& e) { e.setSticker("glasses"); }},
+        {"lipstick", [](Engine& e) { e.setLipstick("red", 0.6f); }},
+        {"cheeks", [](Engine& e) { e.setCheeks("pink", 0.6f); }},
+        {"eyebrow", [](Engine& e) { e.setEyebrow("brown", 0.6f); }},
+        {"all nine", allNine},
+        {"all nine, scan inline", allNine, DetectionWorker::Mode::Synchronous},
+    };
+    return list;
+}
+
+// A still portrait with fresh camera-like noise in each frame, so that the landmarks are fitted
+// to slightly different pixels every time.
+std::vector<cv::Mat> frames(const cv::Mat& portrait, cv::Size size) {
+    cv::Mat frame(size, CV_8UC3, cv::Scalar(60, 60, 60));
+    const double scale =
+        std::min(size.width / double(portrait.cols), size.height / double(portrait.rows));
+    cv::Mat scaled;
+    cv::resize(portrait, scaled, cv::Size(), scale, scale, cv::INTER_AREA);
+    scaled.copyTo(frame(cv::Rect((size.width - scaled.cols) / 2, (size.height - scaled.rows) / 2,
+                                 scaled.cols, scaled.rows)));
+    std::vector<cv::Mat> noisy;
+    cv::RNG rng(7);
+    for (int i = 0; i < 8; ++i) {
+        cv::Mat noise(size, CV_16SC3);
+        rng.fill(noise, cv::RNG::NORMAL, 0, 3);
+        cv::Mat out;
+        cv::add(frame, noise, out, cv::noArray(), CV_8UC3);
+        noisy.push_back(out);
+    }
+    return noisy;
+}
+
+struct Figures {
+    double median = 0, p95 = 0;
+    size_t faces = 0;
+};
+
+Figures measure(const Configuration& c, const std::vector<cv::Mat>& input,
+                const std::string& resources, int count) {
+    Engine engine(c.detection);
+    std::string error;
+    if (!engine.initialize(resources, error)) {
+        std::fprintf(stderr, "engine_benchmark: %s\n", error.c_str());
+        std::exit(1);
+    }
+    c.set(engine);
+    const cv::Size size = input[0].size();
+    auto once = [&](int i) {
+        const cv::Mat& frame = input[size_t(i) % input.size()];
+        return engine.process(size.width, size.height, frame.data);
+    };
+    // Warm up until the face is tracked at full presence and the buffers have their size; the
+    // first scan takes its time on the worker.
+    for (int i = 0; i < 500 && (engine.faces().empty() || engine.faces()[0].presence < 1.f); ++i) {
+        once(i);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (int i = 0; i < 10; ++i) once(i);
+    std::vector<double> times;
+    times.reserve(size_t(count));
+    for (int i = 0; i < count; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        once(i);
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+    }
+    std::sort(times.begin(), times.end());
+    return {times[times.size() / 2], times[std::min(times.size() - 1, times.size() * 95 / 100)],
+            engine.faces().size()};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES]\n");
+        return 2;
+    }
+    const cv::Mat portrait = cv::imread(argv[1], cv::IMREAD_COLOR);
+    if (portrait.empty()) {
+        std::fprintf(stderr, "engine_benchmark: cannot read %s\n", argv[1]);
+        return 1;
+    }
+    const int count = argc > 3 ? std::max(20, std::atoi(argv[3])) : 300;
+    // One thread on the frame path: no OpenCV worker threads.
+    cv::setNumThreads(1);
+    std::printf("%d frames each, milliseconds per frame\n\n", count);
+    std::printf("| %-28s | %-21s | %-21s |\n", "configuration", "640x480 median / p95",
+                "1280x720 median / p95");
+    std::printf(
+        "|------------------------------|-----------------------|-----------------------|\n");
+    const std::vector<cv::Mat> vga = frames(portrait, {640, 480});
+    const std::vector<cv::Mat> hd = frames(portrait, {1280, 720});
+    for (const Configuration& c : configurations()) {
+        const Figures small = measure(c, vga, argv[2], count);
+        const Figures large = measure(c, hd, argv[2], count);
+        std::printf("| %-28s | %8.2f / %8.2f%s | %8.2f / %8.2f%s |\n", c.name, small.median,
+                    small.p95, small.faces == 1 ? "  " : " !", large.median, large.p95,
+                    large.faces == 1 ? "  " : " !");
+        std::fflush(stdout);
+    }
+    std::printf("\n! marks a run that did not track exactly one face.\n");
+    return 0;
+}
