@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QtEndian>
@@ -70,6 +71,10 @@ QByteArray prefixed(const QByteArray& payload) {
 class DuplexIPCTest : public ::testing::Test {
 protected:
     void SetUp() override { ensureApplication(); }
+    // Transports hand their segments to the event loop for deletion.
+    void TearDown() override {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 };
 
 TEST_F(DuplexIPCTest, EnvelopeCarriesCommandsOfAtLeastOneByte) {
