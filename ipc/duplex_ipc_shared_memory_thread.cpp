@@ -148,8 +148,9 @@ void DuplexIPCSharedMemoryThread::run() {
 
 void DuplexIPCSharedMemoryThread::receiveLoop() {
     while (!m_stop) {
-        // A failed acquire counts as a wake-up like any other.
-        (void)m_systemSemaphore.acquire();
+        // A failed acquire counts as a wake-up like any other, but a semaphore that keeps failing
+        // must not make the loop spin.
+        if (!m_systemSemaphore.acquire()) msleep(kLockTimeoutMs);
         if (m_stop) break;
         const int capacity = m_capacity;
         if (capacity == 0) continue;
