@@ -1,0 +1,113 @@
+#include "sticker_overlay.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <opencv2/imgproc.hpp>
+
+#include "face_geometry.h"
+#include "resource_directory.h"
+
+namespace facelume {
+
+StickerOverlay::StickerOverlay(std::string resourceFolder) : m_folder(std::move(resourceFolder)) {}
+
+void StickerOverlay::configure(const char* name) {
+    if (name == nullptr || *name == '\0') {
+        m_name.clear();
+        return;
+    }
+    const std::string wanted(name);
+    if (wanted == m_name) return;
+    m_name.clear();
+    const ResourceDirectory stickers(m_folder + "/stickers", ".png");
+    const std::string picture = stickers.find(wanted);
+    if (picture.empty()) {
+        std::fprintf(stderr, "facelume: unknown sticker \"%s\", available in %s: %s\n",
+                     wanted.c_str(), stickers.folder().c_str(), stickers.listing().c_str());
+        return;
+    }
+    const std::string metadata = picture.substr(0, picture.size() - 4) + ".yml";
+    const LoadResult loaded = m_sticker.load(picture, metadata);
+    if (!loaded.ok()) {
+        std::fprintf(stderr, "facelume: sticker \"%s\" not loaded: %s\n", wanted.c_str(),
+                     loaded.error.c_str());
+        return;
+    }
+    m_name = wanted;
+}
+
+bool StickerOverlay::active() const { return !m_name.empty() && m_sticker.opacity() > 0.f; }
+
+void StickerOverlay::apply(cv::Mat& frame, const std::vector<Face>& faces) {
+    if (!active() || frame.type() != CV_8UC3) return;
+    try {
+        for (const Face& face : faces) {
+            const FaceGeometry geometry(face);
+            if (geometry.usable()) drawOn(frame, geometry);
+        }
+    } catch (const std::exception& error) {
+        if (!m_failureReported)
+            std::fprintf(stderr, "facelume: sticker skipped: %s\n", error.what());
+        m_failureReported = true;
+    }
+}
+
+void StickerOverlay::drawOn(cv::Mat& frame, const FaceGeometry& face) {
+    cv::Point2f anchor(0.f, 0.f);
+    for (int index : m_sticker.anchor()) anchor += face.point(index);
+    anchor /= static_cast<float>(m_sticker.anchor().size());
+    const cv::Point2f across = face.across(), down = face.down();
+    const cv::Point2f target =
+        anchor + (across * m_sticker.offset().x + down * m_sticker.offset().y) * face.scale();
+
+    const float scale =
+        m_sticker.width() * face.scale() / static_cast<float>(m_sticker.size().width);
+    const cv::Mat& level = m_sticker.levelFor(scale);
+    const float levelScale = scale * m_sticker.size().width / static_cast<float>(level.cols);
+    const cv::Point2f pivot(m_sticker.pivot().x * level.cols, m_sticker.pivot().y * level.rows);
+    // Picture pixel q lands at target + rotation * levelScale * (q - pivot).
+    const cv::Point2f a = across * levelScale, b = down * levelScale;
+    const cv::Point2f origin = target - (a * pivot.x + b * pivot.y);
+
+    float left = 1e9f, top = 1e9f, right = -1e9f, bottom = -1e9f;
+    for (const cv::Point2f corner :
+         {cv::Point2f(0, 0), cv::Point2f(level.cols, 0), cv::Point2f(0, level.rows),
+          cv::Point2f(level.cols, level.rows)}) {
+        const cv::Point2f p = origin + a * corner.x + b * corner.y;
+        left = std::min(left, p.x), right = std::max(right, p.x);
+        top = std::min(top, p.y), bottom = std::max(bottom, p.y);
+    }
+    const cv::Rect area = cv::Rect(cv::Point(static_cast<int>(std::floor(left)) - 1,
+                                             static_cast<int>(std::floor(top)) - 1),
+                                   cv::Point(static_cast<int>(std::ceil(right)) + 2,
+                                             static_cast<int>(std::ceil(bottom)) + 2)) &
+                          cv::Rect(cv::Point(0, 0), frame.size());
+    if (area.empty()) return;
+
+    const double transform[6] = {a.x, b.x, origin.x - area.x, a.y, b.y, origin.y - area.y};
+    if (m_warped.size() != frame.size()) m_warped.create(frame.size(), CV_8UC4);
+    cv::Mat warped = m_warped(area);
+    cv::warpAffine(level, warped, cv::Mat(2, 3, CV_64F, const_cast<double*>(transform)),
+                   area.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+
+    // Premultiplied "over": out = picture * k + frame * (1 - alpha * k), k = opacity * presence.
+    const int k = static_cast<int>(
+        std::lround(std::clamp(m_sticker.opacity() * face.presence(), 0.f, 1.f) * 256.f));
+    if (k == 0) return;
+    for (int y = 0; y < area.height; ++y) {
+        const cv::Vec4b* s = warped.ptr<cv::Vec4b>(y);
+        uchar* p = frame.ptr<uchar>(area.y + y) + 3 * area.x;
+        for (int x = 0; x < area.width; ++x, p += 3) {
+            const int alpha = s[x][3];
+            if (alpha == 0) continue;
+            const int keep = 255 * 256 - alpha * k;
+            for (int c = 0; c < 3; ++c) {
+                p[c] =
+                    static_cast<uchar>((p[c] * keep + s[x][c] * k * 255 + 255 * 128) / (255 * 256));
+            }
+        }
+    }
+}
+
+}  // namespace facelume
