@@ -19,7 +19,7 @@
 // <value> is printed with %g (0.5, -0.25, 0); <name> is null for a null pointer, otherwise the
 // text in double quotes with '"', '\' and bytes below 0x20 written as \xNN.
 //
-// Switches for a separate process (read when the library is loaded and on
+// Switches for a separate process (read from the environment at the engine's first call and on
 // recording_engine_reset):
 //   FACELUME_RECORDING_LOG=<file>           append every line to <file> as it is recorded
 //   FACELUME_RECORDING_FAIL_INIT=1          initialize returns 0
