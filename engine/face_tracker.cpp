@@ -14,6 +14,9 @@ constexpr double kTrackedSkinFraction = 0.2;
 constexpr float kRegionFaceSize = 100.f;
 // Detector score that keeps a tracked face (new faces need 0).
 constexpr double kKeepThreshold = -0.4;
+// How many implausible boxes are remembered, and for how many frames.
+constexpr size_t kMaxRejected = 8;
+constexpr int kRejectedFrames = 60;
 
 float overlap(const cv::Rect2f& a, const cv::Rect2f& b) {
     const float inter = (a & b).area();
@@ -34,11 +37,13 @@ FaceTracker::FaceTracker(const LandmarkFitter& fitter, DetectionWorker::Mode mod
     m_tracks.reserve(kMaxFaces + 1);
     m_faces.reserve(kMaxFaces + 1);
     m_detections.reserve(16);
+    m_rejected.reserve(kMaxRejected);
 }
 
 void FaceTracker::reset() {
     m_tracks.clear();
     m_faces.clear();
+    m_rejected.clear();
     m_framesSinceScan = kDetectionInterval;
     // A scan of the old stream may still be running; its boxes are dropped when they arrive.
     std::vector<Detection> stale;
@@ -60,8 +65,7 @@ void FaceTracker::update(const cv::Mat& bgr, const cv::Mat& grey) {
 
 bool FaceTracker::refit(Track& track, const cv::Mat& bgr, const cv::Mat& grey) {
     const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw);
-    ++track.unconfirmed;
-    if (track.unconfirmed <= kConfirmFrames && fitAround(track, box, bgr, grey)) return true;
+    if (track.unconfirmed == 0 && fitAround(track, box, bgr, grey)) return true;
     // Lost its hold (a fast move, a turn), or not seen by the detector for a while: look for
     // the face near where it was.
     return findAround(track, box, bgr, grey);
@@ -105,15 +109,34 @@ void FaceTracker::scanForNewFaces(const cv::Mat& bgr, const cv::Mat& grey) {
         m_worker.submit(grey);
         m_framesSinceScan = 0;
     }
+    ageRejected();
     m_detections.clear();
     if (!m_worker.takeResults(m_detections)) return;
+    // Every face this scan does not confirm is checked with a region scan in the next frame.
+    for (Track& track : m_tracks) ++track.unconfirmed;
     for (const Detection& d : m_detections) {
         if (covered(d.box)) {
             confirm(d);
-        } else {
+        } else if (!rejectedBefore(d.box)) {
             addFace(d, bgr, grey);
         }
     }
+}
+
+bool FaceTracker::rejectedBefore(const cv::Rect2f& box) const {
+    for (const Rejected& r : m_rejected) {
+        if (overlap(box, r.box) > 0.7f && std::abs(box.width - r.box.width) < 0.2f * box.width) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void FaceTracker::ageRejected() {
+    for (Rejected& r : m_rejected) --r.framesLeft;
+    m_rejected.erase(std::remove_if(m_rejected.begin(), m_rejected.end(),
+                                    [](const Rejected& r) { return r.framesLeft <= 0; }),
+                     m_rejected.end());
 }
 
 void FaceTracker::confirm(const Detection& detection) {
@@ -135,7 +158,11 @@ bool FaceTracker::covered(const cv::Rect2f& box) const {
 
 void FaceTracker::addFace(const Detection& detection, const cv::Mat& bgr, const cv::Mat& grey) {
     const Landmarks fitted = m_fitter.fit(grey, detection.box);
-    if (!m_plausibility.isPlausible(fitted, bgr)) return;
+    if (!m_plausibility.isPlausible(fitted, bgr)) {
+        if (m_rejected.size() < kMaxRejected)
+            m_rejected.push_back({detection.box, kRejectedFrames});
+        return;
+    }
     const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(fitted);
     // A face that is fading out where this one is found comes back instead of a new one, so its
     // presence rises from where it is.

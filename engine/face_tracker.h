@@ -39,9 +39,10 @@ public:
     // Frames between two full-frame scans, and frames of a fade in or out.
     static constexpr int kDetectionInterval = 5;
     static constexpr int kFadeFrames = 6;
-    // A tracked face that no full scan has confirmed for this many frames is looked for with a
-    // scan of its own region; a landmark fit alone can cling to a face-coloured patch.
-    static constexpr int kConfirmFrames = 6;
+    // A tracked face that a full scan missed is looked for with a scan of its own region; a
+    // landmark fit alone can cling to a face-coloured patch. At most this many frames pass
+    // between two full scans (more while a background scan is still running).
+    static constexpr int kConfirmFrames = kDetectionInterval + 1;
 
 private:
     struct Track {
@@ -49,13 +50,15 @@ private:
         LandmarkStabilizer stabilizer;
         float presence = 0.f;
         bool lost = false;
-        // Frames since the detector last saw a face here.
+        // Full scans since the detector last saw a face here.
         int unconfirmed = 0;
     };
 
     bool refit(Track& track, const cv::Mat& bgr, const cv::Mat& grey);
     bool findAround(Track& track, const cv::Rect2f& box, const cv::Mat& bgr, const cv::Mat& grey);
     void confirm(const Detection& detection);
+    bool rejectedBefore(const cv::Rect2f& box) const;
+    void ageRejected();
     bool fitAround(Track& track, const cv::Rect2f& box, const cv::Mat& bgr, const cv::Mat& grey);
     void scanForNewFaces(const cv::Mat& bgr, const cv::Mat& grey);
     void addFace(const Detection& detection, const cv::Mat& bgr, const cv::Mat& grey);
@@ -69,6 +72,13 @@ private:
     FacePlausibility m_plausibility;
     std::vector<Track> m_tracks;
     std::vector<Detection> m_detections;
+    // Boxes whose fit was not a plausible face, with the frames left until they are tried again:
+    // a badge the detector takes for a face is found again in every scan.
+    struct Rejected {
+        cv::Rect2f box;
+        int framesLeft = 0;
+    };
+    std::vector<Rejected> m_rejected;
     std::vector<Face> m_faces;
     cv::Size m_frameSize;
     int m_framesSinceScan = kDetectionInterval;
