@@ -49,6 +49,8 @@ public:
     // Connects to receiveName + "_pipe", retrying until the service listens or time runs out.
     bool connectCommands(int timeoutMs);
     bool sendLine(const QByteArray& bytes);
+    // Joins a running service: connects for commands, then opens the segments it has set up.
+    bool join(int timeoutMs) { return connectCommands(timeoutMs) && openSegments(); }
 
 private:
     QString m_receiveName;

@@ -84,8 +84,7 @@ TEST_F(ChannelServiceTest, ServiceFirstWithoutListeningPeerStillServes) {
     ASSERT_TRUE(service.launch(arguments(names, "4096")));
     ChannelClient client(names.receive, names.send, 4096);
     // The service listens only after its segments are set up.
-    ASSERT_TRUE(client.connectCommands(kWaitMs));
-    ASSERT_TRUE(client.openSegments());
+    ASSERT_TRUE(client.join(kWaitMs));
 
     const QByteArray frame = makeFrame(16, 16, 3);
     ASSERT_TRUE(client.writeMessage(frame));
@@ -104,15 +103,13 @@ TEST_F(ChannelServiceTest, NewClientTakesThePlaceOfOneThatLeft) {
     ASSERT_TRUE(service.launch(arguments(names, "4096")));
     {
         ChannelClient first(names.receive, names.send, 4096);
-        ASSERT_TRUE(first.connectCommands(kWaitMs));
-        ASSERT_TRUE(first.openSegments());
+        ASSERT_TRUE(first.join(kWaitMs));
         const QByteArray frame = makeFrame(8, 8, 1);
         ASSERT_TRUE(first.writeMessage(frame));
         EXPECT_EQ(first.readMessage(kWaitMs), invertedFrame(frame));
     }
     ChannelClient second(names.receive, names.send, 4096);
-    ASSERT_TRUE(second.connectCommands(kWaitMs));
-    ASSERT_TRUE(second.openSegments());
+    ASSERT_TRUE(second.join(kWaitMs));
     const QByteArray frame = makeFrame(8, 8, 200);
     ASSERT_TRUE(second.writeMessage(frame));
     EXPECT_EQ(second.readMessage(kWaitMs), invertedFrame(frame));
@@ -125,8 +122,7 @@ TEST_F(ChannelServiceTest, FramesFasterThanTheServiceReadsEndWithTheNewest) {
     ServiceProcess service;
     ASSERT_TRUE(service.launch(arguments(names, "65536")));
     ChannelClient client(names.receive, names.send, 65536);
-    ASSERT_TRUE(client.connectCommands(kWaitMs));
-    ASSERT_TRUE(client.openSegments());
+    ASSERT_TRUE(client.join(kWaitMs));
 
     const QList<QByteArray> frames = {makeFrame(64, 64, 1), makeFrame(64, 64, 2),
                                       makeFrame(64, 64, 3)};
@@ -154,8 +150,7 @@ TEST_F(ChannelServiceTest, LengthsAndHeadersThatDoNotFitAreDropped) {
     ServiceProcess service;
     ASSERT_TRUE(service.launch(arguments(names, QString::number(size))));
     ChannelClient client(names.receive, names.send, size);
-    ASSERT_TRUE(client.connectCommands(kWaitMs));
-    ASSERT_TRUE(client.openSegments());
+    ASSERT_TRUE(client.join(kWaitMs));
 
     const QByteArray atLimit = makeFrame(10, 10, 5);
     ASSERT_EQ(atLimit.size(), size - 4);
@@ -193,8 +188,7 @@ TEST_F(ChannelServiceTest, GarbageOnThePipeChangesNothingElse) {
     ServiceProcess service;
     ASSERT_TRUE(service.launch(arguments(names, "4096")));
     ChannelClient client(names.receive, names.send, 4096);
-    ASSERT_TRUE(client.connectCommands(kWaitMs));
-    ASSERT_TRUE(client.openSegments());
+    ASSERT_TRUE(client.join(kWaitMs));
 
     static const char kGarbage[] = "\x00\xff\xfe[CMD\n[CMD]\n\n\r\n[CMD]99 1\n[CMD]-1 5\n[CMD] 7\n";
     static const char kNulInCommand[] = "[CMD]8 zz|\x00\x01\n";
