@@ -25,6 +25,4 @@ bool processEventsUntil(const std::function<bool()>& done, int timeoutMs) {
 // ThreadSanitizer reads this at start-up. Qt is not built with it, so the locks inside Qt (a
 // QThread's own wait condition, for one) are invisible to it except through the pthread calls it
 // intercepts, which then look unordered; those calls from Qt are not tracked.
-extern "C" const char* __tsan_default_suppressions() {
-    return "called_from_lib:libQt5Core.so.5\n";
-}
+extern "C" const char* __tsan_default_suppressions() { return "called_from_lib:libQt5Core.so.5\n"; }
