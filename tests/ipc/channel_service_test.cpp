@@ -117,6 +117,26 @@ TEST_F(ChannelServiceTest, NewClientTakesThePlaceOfOneThatLeft) {
     EXPECT_TRUE(service.waitForEngineCall("modify_shape_eye_scale 0.4", kWaitMs));
 }
 
+// A killed service leaves its socket file and its named objects behind; the next one on the
+// same names must not be stopped or confused by them.
+TEST_F(ChannelServiceTest, ServiceKilledAndStartedAgainServesTheSameNames) {
+    const Names names = namesFor("restart");
+    {
+        ServiceProcess killed;
+        ASSERT_TRUE(killed.launch(arguments(names, "4096")));
+        ChannelClient client(names.receive, names.send, 4096);
+        ASSERT_TRUE(client.connectCommands(kWaitMs));
+        ASSERT_TRUE(killed.killNow());
+    }
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch(arguments(names, "4096")));
+    ChannelClient client(names.receive, names.send, 4096);
+    ASSERT_TRUE(client.join(kWaitMs));
+    const QByteArray frame = makeFrame(4, 4, 90);
+    ASSERT_TRUE(client.writeMessage(frame));
+    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(frame));
+}
+
 TEST_F(ChannelServiceTest, FramesFasterThanTheServiceReadsEndWithTheNewest) {
     const Names names = namesFor("burst");
     ServiceProcess service;

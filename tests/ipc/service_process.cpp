@@ -17,6 +17,7 @@ ServiceProcess::ServiceProcess() {
 
 // A service that ended by itself has failed: its log goes to the test's output.
 ServiceProcess::~ServiceProcess() {
+    if (m_killed) return;
     if (state() == QProcess::NotRunning) {
         std::fprintf(stderr, "facelume ended early (exit code %d):\n%s\n", exitCode(),
                      log().constData());
@@ -29,6 +30,12 @@ ServiceProcess::~ServiceProcess() {
 bool ServiceProcess::launch(const QStringList& arguments) {
     start(FACELUME_RECORDING_SERVICE, arguments);
     return waitForStarted(5000);
+}
+
+bool ServiceProcess::killNow() {
+    m_killed = true;
+    kill();
+    return waitForFinished(5000);
 }
 
 QStringList ServiceProcess::engineCalls() const {

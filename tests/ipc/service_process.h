@@ -16,6 +16,8 @@ public:
     ~ServiceProcess() override;
 
     bool launch(const QStringList& arguments);
+    // Kills the service as a client (or a crash) would, and waits for it to go.
+    bool killNow();
     // The engine's calls so far, one per line.
     [[nodiscard]] QStringList engineCalls() const;
     // Waits until an engine call equals `line`, counting from call number `from`.
@@ -29,4 +31,5 @@ protected:
 private:
     QTemporaryDir m_dir;
     QByteArray m_log;
+    bool m_killed = false;
 };
