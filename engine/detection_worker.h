@@ -36,7 +36,7 @@ public:
     // Moves the boxes of the last finished scan into found; false when none are ready.
     bool takeResults(std::vector<Detection>& found);
 
-    static constexpr int kMaxWidth = 960;
+    static constexpr int kMaxWidth = 1280;
 
 private:
     void run();

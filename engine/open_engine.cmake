@@ -28,7 +28,7 @@ target_link_libraries(facelume_engine PUBLIC opencv_core opencv_imgproc dlib::dl
 if(TARGET facelume_looks)
     target_link_libraries(facelume_engine PUBLIC facelume_looks)
 endif()
-set_target_properties(facelume_engine PROPERTIES CXX_VISIBILITY_PRESET hidden)
+set_target_properties(facelume_engine PROPERTIES CXX_VISIBILITY_PRESET hidden AUTOMOC OFF)
 # dlib's detector and landmark model are templates compiled here. -O3 vectorises the landmark
 # model's sums (a fit takes half the time it takes at -O2), and the debug and sanitizer builds
 # would otherwise run them unoptimised, far too slowly for their tests.
@@ -42,6 +42,7 @@ target_compile_definitions(mox_ai_effect PRIVATE MOX_AI_EFFECT_BUILD)
 target_link_libraries(mox_ai_effect PRIVATE facelume_engine)
 set_target_properties(mox_ai_effect PROPERTIES
     CXX_VISIBILITY_PRESET hidden
+    AUTOMOC OFF
     LIBRARY_OUTPUT_DIRECTORY ${FACELUME_OUTPUT_DIR}
     RUNTIME_OUTPUT_DIRECTORY ${FACELUME_OUTPUT_DIR})
 if(WIN32)

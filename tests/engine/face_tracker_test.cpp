@@ -78,7 +78,18 @@ TEST_F(FaceTrackerTest, FindsTheAstronautButNotHerShoulderBadgeAndNothingInAFace
     EXPECT_TRUE(trackFor(coffee, 12).empty());
 }
 
-TEST_F(FaceTrackerTest, TracksFourFacesAndAnEightyPixelFace) {
+TEST_F(FaceTrackerTest, TracksTwoAstronautsFourPortraitsAndAnEightyPixelFace) {
+    // Two copies of the astronaut side by side: two faces, and neither badge.
+    const cv::Mat astronaut = TestPictures::load("astronaut.png");
+    cv::Mat two;
+    cv::hconcat(astronaut, astronaut, two);
+    const std::vector<Face>& pair = trackFor(two, FaceTracker::kFadeFrames + 1);
+    ASSERT_EQ(pair.size(), 2u);
+    EXPECT_LT(std::min(eyeCentre(pair[0], 36).x, eyeCentre(pair[1], 36).x), 512.f);
+    EXPECT_GT(std::max(eyeCentre(pair[0], 36).x, eyeCentre(pair[1], 36).x), 512.f);
+    for (const Face& face : pair) EXPECT_LT(eyeCentre(face, 36).y, 150.f) << "not the badge";
+
+    m_tracker->reset();
     // Four portraits of 256x300 (faces of about 110 pixels) in one 512x600 frame.
     const cv::Mat hopper = TestPictures::load("grace_hopper.jpg");
     const cv::Mat four = TestPictures::grid(hopper, cv::Size(256, 300), 4, 2);
