@@ -15,6 +15,7 @@
 #include "skin_mask.h"
 #include "skin_smoothing.h"
 #include "skin_whitening.h"
+#include "sticker_overlay.h"
 
 namespace facelume {
 namespace {
@@ -51,9 +52,10 @@ bool Engine::initialize(const std::string& resourceFolder, std::string& error) {
     m_blush = std::make_unique<Blush>(resourceFolder);
     m_eyebrow = std::make_unique<EyebrowMakeup>(resourceFolder);
     m_filter = std::make_unique<LutFilter>(resourceFolder);
+    m_sticker = std::make_unique<StickerOverlay>(resourceFolder);
     // Make-up paints on the shaped, smoothed skin; the colour look tints everything below it,
     // and the sticker goes on top, untinted.
-    m_looks = {m_lipstick.get(), m_blush.get(), m_eyebrow.get(), m_filter.get()};
+    m_looks = {m_lipstick.get(), m_blush.get(), m_eyebrow.get(), m_filter.get(), m_sticker.get()};
     return true;
 }
 
@@ -105,7 +107,9 @@ void Engine::setFilter(const char* name, float strength) {
     if (m_filter) m_filter->configure(name, clampControl(strength, 0.f, 1.f));
 }
 
-void Engine::setSticker(const char* name) { (void)name; }
+void Engine::setSticker(const char* name) {
+    if (m_sticker) m_sticker->configure(name);
+}
 
 void Engine::setLipstick(const char* colour, float strength) {
     if (m_lipstick) m_lipstick->configure(colour, clampControl(strength, 0.f, 1.f));

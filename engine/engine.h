@@ -80,6 +80,7 @@ private:
     std::unique_ptr<Blush> m_blush;
     std::unique_ptr<EyebrowMakeup> m_eyebrow;
     std::unique_ptr<LutFilter> m_filter;
+    std::unique_ptr<StickerOverlay> m_sticker;
 
     std::vector<Effect*> m_looks;
     cv::Mat m_frame;

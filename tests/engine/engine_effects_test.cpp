@@ -199,6 +199,34 @@ TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
     }
 }
 
+TEST_F(EngineEffectsTest, StickerSitsOnTheEyesAndFollowsTheMovingFace) {
+    const Landmarks still = fit(m_portrait);
+    const cv::Point2f eyes = 0.5f * (still[39] + still[42]);
+    m_engine->setSticker("glasses");
+    run(m_portrait);
+    for (int i = 0; i <= 12; i += 3) {
+        const cv::Point2f shift(5.f * i, -2.f * i);
+        const double degrees = 0.8 * i;
+        const cv::Mat frame = TestPictures::moved(m_portrait, shift, 1.0, degrees);
+        const cv::Mat out = run(frame, 1);
+        // The centre of the changed pixels is the glasses' centre: between the moved eyes.
+        cv::Mat difference, changed;
+        cv::absdiff(out, frame, difference);
+        cv::cvtColor(difference, changed, cv::COLOR_BGR2GRAY);
+        cv::threshold(changed, changed, 20, 255, cv::THRESH_BINARY);
+        const cv::Moments m = cv::moments(changed, true);
+        ASSERT_GT(m.m00, 200) << "frame " << i << ": the glasses are drawn";
+        const cv::Point2f centre(float(m.m10 / m.m00), float(m.m01 / m.m00));
+        const cv::Mat transform = cv::getRotationMatrix2D({320, 240}, degrees, 1.0);
+        const cv::Point2f expected(
+            float(transform.at<double>(0, 0) * eyes.x + transform.at<double>(0, 1) * eyes.y +
+                  transform.at<double>(0, 2) + shift.x),
+            float(transform.at<double>(1, 0) * eyes.x + transform.at<double>(1, 1) * eyes.y +
+                  transform.at<double>(1, 2) + shift.y));
+        EXPECT_LT(cv::norm(centre - expected), 8.0) << "frame " << i;
+    }
+}
+
 TEST_F(EngineEffectsTest, WithoutAFaceOnlyFaceFreeEffectsActAndNothingStaysPainted) {
     const cv::Mat coffee =
         TestPictures::letterboxed(TestPictures::load("coffee.png"), cv::Size(640, 480));
