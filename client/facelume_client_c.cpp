@@ -3,7 +3,6 @@
 
 #include "facelume_client_c.h"
 
-#include <new>
 #include <string>
 
 #include "facelume_client.h"
@@ -76,7 +75,14 @@ facelume_status giveFrame(facelume_client* handle, facelume_status status, int* 
 
 extern "C" {
 
-facelume_client* facelume_client_new(void) { return new (std::nothrow) facelume_client; }
+facelume_client* facelume_client_new(void) {
+    try {
+        return new facelume_client;
+    } catch (...) {
+        t_lastError = "out of memory";
+        return nullptr;
+    }
+}
 
 void facelume_client_free(facelume_client* client) { delete client; }
 

@@ -4,8 +4,12 @@
 #include "facelume_client.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 
 #include "client_test_support.h"
@@ -226,6 +230,31 @@ TEST_F(ClientTest, ASecondClientJoinsARunningService) {
     joiner.close();
     channel.timeoutMs = 200;
     EXPECT_EQ(joiner.connect(channel).status(), Status::Timeout);
+}
+
+// A socket file as a process leaves it when it dies while listening.
+void leaveStaleSocket(const std::string& name) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string full =
+        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/" + name;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    full.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+}
+
+TEST_F(ClientTest, SocketsLeftByCrashedProcessesDoNotBlockAStart) {
+    const facelume::ServiceOptions opts = options();
+    leaveStaleSocket(opts.channel.receiveName + "_pipe");
+    leaveStaleSocket(opts.channel.sendName + "_pipe");
+    Client client;
+    const facelume::Result started = client.start(opts);
+    ASSERT_TRUE(started) << started.message();
+    const auto pixels = clienttest::makePixels(3, 3, 9, 1);
+    Frame out;
+    EXPECT_TRUE(client.process(3, 3, pixels.data(), 9, out, kTimeoutMs));
 }
 
 }  // namespace

@@ -62,6 +62,8 @@ std::string CliOptions::usage() {
            "  --side-by-side   write the input and the result next to each other\n"
            "  --stats          print frames, dropped frames, latency percentiles, throughput\n"
            "  --frames N       stop after N frames (a camera runs until Ctrl-C otherwise)\n"
+           "  --passes N       run a picture through N times as a still video, so that face\n"
+           "                   effects have found the face and faded in (default 20)\n"
            "  --timeout MS     wait at most MS for each processed frame (default 10000)\n"
            "service:\n"
            "  --service PATH   the facelume executable to start (default: beside facelume-cli)\n"
@@ -112,6 +114,7 @@ std::string CliOptions::parse(const std::vector<std::string>& arguments) {
         {"--cheeks", named(cheeks, true)},
         {"--eyebrow", named(eyebrow, true)},
         {"--frames", number(maxFrames, 1, 1 << 30)},
+        {"--passes", number(passes, 1, 1000)},
         {"--timeout", number(timeoutMs, 1, 3600000)},
         {"--service", text(service)},
         {"--recv", text(receiveName)},

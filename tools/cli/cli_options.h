@@ -35,6 +35,9 @@ public:
     bool sideBySide = false;
     bool stats = false;
     int maxFrames = 0;  // 0: all
+    // A picture goes through the service this many times, as a still video: the engine finds
+    // faces on a worker thread and fades face effects in over a few frames.
+    int passes = 20;
     int timeoutMs = 10000;
 
     std::string service;      // facelume to start; empty: the one beside facelume-cli

@@ -183,10 +183,16 @@ int runImage(const CliOptions& options, const char* argv0) {
     facelume::Frame frame;
     cv::Mat output;
     std::string error;
-    if (!processFrame(client, input, output, frame, statistics, options.timeoutMs, error)) {
-        return fail(kProcessingFailed, error);
+    cv::Mat attempt;
+    for (int pass = 0; pass < options.passes; ++pass) {
+        const int dropped = statistics.dropped();
+        if (!processFrame(client, input, attempt, frame, statistics, options.timeoutMs, error)) {
+            return fail(kProcessingFailed, error);
+        }
+        // The latest result that came back is the one written.
+        if (statistics.dropped() == dropped) cv::swap(attempt, output);
     }
-    if (statistics.dropped() > 0) {
+    if (statistics.dropped() == statistics.frames()) {
         return fail(kProcessingFailed, "the service sent no result within " +
                                            std::to_string(options.timeoutMs) + " ms");
     }
