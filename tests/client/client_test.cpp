@@ -8,9 +8,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "client_test_support.h"
 
@@ -230,6 +233,43 @@ TEST_F(ClientTest, ASecondClientJoinsARunningService) {
     joiner.close();
     channel.timeoutMs = 200;
     EXPECT_EQ(joiner.connect(channel).status(), Status::Timeout);
+}
+
+// Frames overtaken by newer ones are dropped, but whatever arrives is whole, in order, and the
+// last frame sent always comes back.
+TEST_F(ClientTest, OneThreadSendsWhileAnotherReceives) {
+    Client client;
+    ASSERT_TRUE(client.start(options(12 + 32 * 24 * 3)));
+    constexpr int kFrames = 200;
+    std::atomic<bool> allSent{false};
+    std::vector<int> firsts;
+    int torn = 0;
+    std::thread receiver([&] {
+        Frame out;
+        for (;;) {
+            const bool finishing = allSent;
+            const facelume::Result received = client.receiveFrame(out, 500);
+            if (received.status() == Status::Timeout && !finishing) continue;
+            if (!received) break;
+            const int first = 255 - out.pixels[0];
+            const auto expected = clienttest::makePixels(32, 24, 96, first);
+            if (!clienttest::isInverted(expected, out.pixels.data(), 32, 24, 96)) ++torn;
+            firsts.push_back(first);
+        }
+    });
+    for (int i = 0; i < kFrames; ++i) {
+        const auto pixels = clienttest::makePixels(32, 24, 96, i);
+        const bool sent = client.sendFrame(32, 24, pixels.data(), 96).isOk();
+        EXPECT_TRUE(sent);
+        if (!sent) break;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    allSent = true;
+    receiver.join();
+    EXPECT_EQ(torn, 0);
+    ASSERT_FALSE(firsts.empty());
+    EXPECT_TRUE(std::is_sorted(firsts.begin(), firsts.end()));
+    EXPECT_EQ(firsts.back(), kFrames - 1);
 }
 
 // A socket file as a process leaves it when it dies while listening.
