@@ -9,7 +9,7 @@ build="${1:-$root/build-gallery}"
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFACELUME_BUILD_TESTS=OFF
 fi
-cmake --build "$build" -j2
+cmake --build "$build" --target engine_gallery facelume_resources facelume_looks_resources -j2
 mkdir -p "$root/docs/gallery"
 "$build/bin/engine_gallery" "$root/tests/data/external/astronaut.png" "$build/bin/beauty_res" \
     "$root/docs/gallery"

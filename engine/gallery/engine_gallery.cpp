@@ -61,15 +61,13 @@ int main(int argc, char** argv) {
         {"skin_smooth", "skin smooth 100", [](Engine& e) { e.setSkinSmooth(1.f); }},
         {"skin_white", "skin white 100", [](Engine& e) { e.setSkinWhite(1.f); }},
         {"eye_scale", "eye scale 100", [](Engine& e) { e.setEyeScale(1.f); }},
-        {"eye_scale_negative", "eye scale -100", [](Engine& e) { e.setEyeScale(-1.f); }},
         {"face_thin", "face thin 100", [](Engine& e) { e.setFaceThin(1.f); }},
-        {"face_thin_negative", "face thin -100", [](Engine& e) { e.setFaceThin(-1.f); }},
         {"filter_warm", "filter warm 100", [](Engine& e) { e.setFilter("warm", 1.f); }},
-        {"filter_mono", "filter mono 100", [](Engine& e) { e.setFilter("mono", 1.f); }},
+        {"filter_film", "filter film 100", [](Engine& e) { e.setFilter("film", 1.f); }},
         {"sticker_glasses", "sticker glasses", [](Engine& e) { e.setSticker("glasses"); }},
-        {"sticker_crown", "sticker crown", [](Engine& e) { e.setSticker("crown"); }},
+        {"sticker_cat_ears", "sticker cat_ears", [](Engine& e) { e.setSticker("cat_ears"); }},
         {"lipstick", "lipstick red 80", [](Engine& e) { e.setLipstick("red", 0.8f); }},
-        {"cheeks", "cheeks pink 80", [](Engine& e) { e.setCheeks("pink", 0.8f); }},
+        {"cheeks", "cheeks blossom 80", [](Engine& e) { e.setCheeks("blossom", 0.8f); }},
         {"eyebrow", "eyebrow brown 80", [](Engine& e) { e.setEyebrow("brown", 0.8f); }},
         {"all", "all nine",
          [](Engine& e) {
@@ -80,7 +78,7 @@ int main(int argc, char** argv) {
              e.setFilter("warm", 0.6f);
              e.setSticker("crown");
              e.setLipstick("red", 0.6f);
-             e.setCheeks("pink", 0.6f);
+             e.setCheeks("blossom", 0.6f);
              e.setEyebrow("brown", 0.6f);
          }},
     };
