@@ -14,7 +14,7 @@ using namespace facelume::testing;
 
 TEST(BlushTest, LandsOnBothCheeksNotOnTheNoseOrEyes) {
     const cv::Mat portrait = largeAstronaut();
-    const std::vector<Face> faces = detectFaces(portrait);
+    const std::vector<Face> faces = astronautFaces(portrait);
     ASSERT_FALSE(faces.empty());
     const Face& face = faces.front();
     const cv::Size size = portrait.size();
@@ -63,7 +63,7 @@ TEST(BlushTest, LandsOnBothCheeksNotOnTheNoseOrEyes) {
 
 TEST(BlushTest, FollowsPresenceAndNothingWithoutFaces) {
     const cv::Mat portrait = largeAstronaut();
-    const std::vector<Face> faces = detectFaces(portrait);
+    const std::vector<Face> faces = astronautFaces(portrait);
     ASSERT_FALSE(faces.empty());
     Blush blush(kBuiltResources);
     blush.configure("#f2a0b0", 0.6f);

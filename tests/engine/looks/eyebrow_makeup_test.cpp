@@ -20,7 +20,7 @@ double meanLuma(const cv::Mat& bgr, const cv::Mat& mask) {
 
 TEST(EyebrowMakeupTest, DarkensAndTintsTheBrowsOnly) {
     const cv::Mat portrait = largeAstronaut();
-    const std::vector<Face> faces = detectFaces(portrait);
+    const std::vector<Face> faces = astronautFaces(portrait);
     ASSERT_FALSE(faces.empty());
     const Face& face = faces.front();
     const cv::Size size = portrait.size();

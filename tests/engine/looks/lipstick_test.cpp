@@ -19,7 +19,7 @@ class LipstickTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_portrait = largeAstronaut();
-        const std::vector<Face> faces = detectFaces(s_portrait);
+        const std::vector<Face> faces = astronautFaces(s_portrait);
         ASSERT_FALSE(faces.empty());
         s_face = faces.front();
     }

@@ -9,8 +9,10 @@
 #include <dlib/image_processing/frontal_face_detector.h>
 
 #include <cmath>
+#include <filesystem>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,45 @@ inline double maxChange(const cv::Mat& before, const cv::Mat& after, const cv::M
     double highest = 0;
     cv::minMaxLoc(largest, nullptr, &highest, nullptr, nullptr, mask);
     return highest;
+}
+
+}  // namespace facelume::testing
+
+namespace facelume::testing {
+
+// The largest face of the large astronaut portrait. dlib takes a minute to load its model and
+// find the face in a sanitizer build, so the landmarks found once are kept in the tests'
+// working folder and read back by the other test processes (written under a temporary name
+// and renamed, so a reader never sees half a file).
+inline std::vector<Face> astronautFaces(const cv::Mat& largePortrait) {
+    const std::string cache = "looks_astronaut_landmarks.yml";
+    {
+        cv::FileStorage stored(cache, cv::FileStorage::READ);
+        cv::Mat points;
+        if (stored.isOpened()) stored["landmarks"] >> points;
+        if (points.rows == 68 && points.cols == 2 && points.type() == CV_32F) {
+            std::array<cv::Point2f, 68> landmarks;
+            for (int i = 0; i < 68; ++i)
+                landmarks[i] = {points.at<float>(i, 0), points.at<float>(i, 1)};
+            return {faceFromLandmarks(landmarks)};
+        }
+    }
+    std::vector<Face> faces = detectFaces(largePortrait);
+    if (faces.empty()) return faces;
+    faces.resize(1);
+    cv::Mat points(68, 2, CV_32F);
+    for (int i = 0; i < 68; ++i) {
+        points.at<float>(i, 0) = faces[0].landmarks[i].x;
+        points.at<float>(i, 1) = faces[0].landmarks[i].y;
+    }
+    const std::string temporary = cache + "." + std::to_string(std::random_device()()) + ".yml";
+    {
+        cv::FileStorage out(temporary, cv::FileStorage::WRITE);
+        out << "landmarks" << points;
+    }
+    std::error_code ignored;
+    std::filesystem::rename(temporary, cache, ignored);
+    return faces;
 }
 
 }  // namespace facelume::testing

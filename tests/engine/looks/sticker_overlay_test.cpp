@@ -18,7 +18,7 @@ class StickerOverlayTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_portrait = largeAstronaut();
-        const std::vector<Face> faces = detectFaces(s_portrait);
+        const std::vector<Face> faces = astronautFaces(s_portrait);
         ASSERT_FALSE(faces.empty());
         s_face = faces.front();
     }
