@@ -5,6 +5,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "work_area.h"
+
 namespace facelume {
 namespace {
 
@@ -72,11 +74,14 @@ double FacePlausibility::skinFraction(const Landmarks& l, const cv::Mat& bgr) {
     }
     const cv::Rect bounds = cv::boundingRect(m_polygon) & cv::Rect(0, 0, bgr.cols, bgr.rows);
     if (bounds.area() < 16) return 0.0;
+    m_ycrcb = workArea(m_ycrcbBuffer, bounds.size(), CV_8UC3);
+    m_mask = workArea(m_maskBuffer, bounds.size(), CV_8UC1);
     cv::cvtColor(bgr(bounds), m_ycrcb, cv::COLOR_BGR2YCrCb);
-    m_mask.create(bounds.size(), CV_8UC1);
     m_mask.setTo(0);
     for (cv::Point& p : m_polygon) p -= bounds.tl();
-    cv::fillPoly(m_mask, std::vector<std::vector<cv::Point>>{m_polygon}, cv::Scalar(255));
+    const cv::Point* points = m_polygon.data();
+    const int count = int(m_polygon.size());
+    cv::fillPoly(m_mask, &points, &count, 1, cv::Scalar(255));
     int inside = 0, skin = 0;
     for (int y = 0; y < m_mask.rows; ++y) {
         const uchar* m = m_mask.ptr<uchar>(y);

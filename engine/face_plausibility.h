@@ -28,9 +28,9 @@ public:
 
 private:
     std::vector<cv::Point> m_polygon;
-    cv::Mat m_patch;
-    cv::Mat m_mask;
-    cv::Mat m_ycrcb;
+    cv::Mat m_mask, m_ycrcb;
+    // What the images above are views into (see workArea).
+    cv::Mat m_maskBuffer, m_ycrcbBuffer;
 };
 
 }  // namespace facelume

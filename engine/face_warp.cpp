@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "face_shape.h"
+#include "work_area.h"
 
 namespace facelume {
 namespace {
@@ -104,8 +105,8 @@ cv::Rect FaceWarp::affectedRegion(const cv::Mat& frame) const {
 void FaceWarp::buildMaps(const cv::Rect& region) {
     const cv::Size grid((region.width + kGridStep - 1) / kGridStep + 1,
                         (region.height + kGridStep - 1) / kGridStep + 1);
-    m_smallX.create(grid, CV_32FC1);
-    m_smallY.create(grid, CV_32FC1);
+    m_smallX = workArea(m_buffers[0], grid, CV_32FC1);
+    m_smallY = workArea(m_buffers[1], grid, CV_32FC1);
     for (int gy = 0; gy < grid.height; ++gy) {
         float* dx = m_smallX.ptr<float>(gy);
         float* dy = m_smallY.ptr<float>(gy);
@@ -118,8 +119,8 @@ void FaceWarp::buildMaps(const cv::Rect& region) {
     }
     // Every pixel: the grid's bilinear interpolation (grid point g sits at pixel g * step) plus
     // its own position, in the region's coordinates.
-    m_mapX.create(region.size(), CV_32FC1);
-    m_mapY.create(region.size(), CV_32FC1);
+    m_mapX = workArea(m_buffers[2], region.size(), CV_32FC1);
+    m_mapY = workArea(m_buffers[3], region.size(), CV_32FC1);
     constexpr float inverseStep = 1.f / float(kGridStep);
     for (int y = 0; y < region.height; ++y) {
         const int gy = y / kGridStep;
@@ -151,6 +152,7 @@ void FaceWarp::apply(cv::Mat& frame, const std::vector<Face>& faces) {
     buildMaps(region);
     // Displacements vanish at the edge of every disc and the discs lie inside the region, so
     // the sources stay within it; the copy is the remap's unmoved source.
+    m_source = workArea(m_buffers[4], region.size(), CV_8UC3);
     frame(region).copyTo(m_source);
     cv::Mat target = frame(region);
     cv::remap(m_source, target, m_mapX, m_mapY, cv::INTER_LINEAR, cv::BORDER_REPLICATE);

@@ -11,6 +11,7 @@
 // The field is computed at a quarter of the resolution and interpolated.
 // One thread; no allocation once the frame and face sizes are stable.
 
+#include <array>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -50,6 +51,8 @@ private:
     float m_faceThin = 0.f;
     std::vector<Handle> m_handles;
     cv::Mat m_smallX, m_smallY, m_mapX, m_mapY, m_source;
+    // What the images above are views into (see workArea).
+    std::array<cv::Mat, 5> m_buffers;
 };
 
 }  // namespace facelume

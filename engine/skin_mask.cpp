@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "face_shape.h"
+#include "work_area.h"
 
 namespace facelume {
 namespace {
@@ -44,12 +45,17 @@ void SkinMask::update(const cv::Mat& frame, const std::vector<Face>& faces) {
     m_scale = std::min(frame.cols, frame.rows) >= 64 ? 0.5f : 1.f;
     const cv::Size small(std::max(1, cvRound(m_region.width * m_scale)),
                          std::max(1, cvRound(m_region.height * m_scale)));
+    m_small = workArea(m_buffers[0], small, CV_8UC3);
+    m_ycrcb = workArea(m_buffers[1], small, CV_8UC3);
+    m_faceWeight = workArea(m_buffers[2], small, CV_8UC1);
+    m_likelihood = workArea(m_buffers[3], small, CV_8UC1);
+    m_combined = workArea(m_buffers[4], small, CV_8UC1);
+    m_blurred = workArea(m_buffers[5], small, CV_8UC1);
     cv::resize(frame(m_region), m_small, small, 0, 0, cv::INTER_AREA);
     cv::cvtColor(m_small, m_ycrcb, cv::COLOR_BGR2YCrCb);
     learnColour(faces);
     buildColourTable();
 
-    m_likelihood.create(small, CV_8UC1);
     for (int y = 0; y < small.height; ++y) {
         const cv::Vec3b* c = m_ycrcb.ptr<cv::Vec3b>(y);
         uchar* out = m_likelihood.ptr<uchar>(y);
@@ -140,7 +146,6 @@ void SkinMask::buildColourTable() {
 }
 
 void SkinMask::drawFaces(const std::vector<Face>& faces, float coverage) {
-    m_faceWeight.create(m_small.size(), CV_8UC1);
     m_faceWeight.setTo(cv::Scalar(cvRound(255.f * coverage)));
     const cv::Point2f offset(float(m_region.x), float(m_region.y));
     for (const Face& face : faces) {

@@ -42,6 +42,8 @@ private:
     float m_scale = 0.5f;
     // Half-resolution working images of the region.
     cv::Mat m_small, m_ycrcb, m_faceWeight, m_likelihood, m_combined, m_blurred;
+    // What the images above are views into (see workArea).
+    std::array<cv::Mat, 6> m_buffers;
     // Skin likelihood by (Cr / 4, Cb / 4).
     std::array<uchar, 64 * 64> m_colourTable{};
     // The colour model: mean and inverse covariance of (Cr, Cb).

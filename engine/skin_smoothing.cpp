@@ -1,6 +1,7 @@
 #include "skin_smoothing.h"
 
 #include "control_value.h"
+#include "work_area.h"
 
 #include <algorithm>
 
@@ -29,7 +30,20 @@ void SkinSmoothing::apply(cv::Mat& frame, const std::vector<Face>&) {
 
 void SkinSmoothing::computeCoefficients(const cv::Mat& region) {
     const double scale = std::min(region.cols, region.rows) >= 32 ? 0.5 : 1.0;
-    cv::resize(region, m_small, cv::Size(), scale, scale, cv::INTER_AREA);
+    const cv::Size small(std::max(1, cvRound(region.cols * scale)),
+                         std::max(1, cvRound(region.rows * scale)));
+    m_small = workArea(m_buffers[0], small, CV_8UC3);
+    m_guide = workArea(m_buffers[1], small, CV_32FC3);
+    m_squares = workArea(m_buffers[2], small, CV_32FC3);
+    m_mean = workArea(m_buffers[3], small, CV_32FC3);
+    m_meanSquares = workArea(m_buffers[4], small, CV_32FC3);
+    m_a = workArea(m_buffers[5], small, CV_32FC3);
+    m_b = workArea(m_buffers[6], small, CV_32FC3);
+    m_meanA = workArea(m_buffers[7], small, CV_32FC3);
+    m_meanB = workArea(m_buffers[8], small, CV_32FC3);
+    m_fullA = workArea(m_buffers[9], region.size(), CV_32FC3);
+    m_fullB = workArea(m_buffers[10], region.size(), CV_32FC3);
+    cv::resize(region, m_small, small, 0, 0, cv::INTER_AREA);
     m_small.convertTo(m_guide, CV_32FC3, 1.0 / 255.0);
     // The radius follows the face size: about a sixth of the eye distance at full resolution.
     const int radius = std::max(1, cvRound(m_mask.scaleHint() * scale / 6.0));
@@ -39,17 +53,17 @@ void SkinSmoothing::computeCoefficients(const cv::Mat& region) {
     cv::boxFilter(m_squares, m_meanSquares, CV_32F, window, cv::Point(-1, -1), true,
                   cv::BORDER_REFLECT);
     // a = var / (var + eps), b = mean - a * mean, per channel.
-    m_a.create(m_mean.size(), CV_32FC3);
-    m_b.create(m_mean.size(), CV_32FC3);
-    const int count = m_mean.rows * m_mean.cols * 3;
-    const float* mean = m_mean.ptr<float>();
-    const float* meanSquares = m_meanSquares.ptr<float>();
-    float* a = m_a.ptr<float>();
-    float* b = m_b.ptr<float>();
-    for (int i = 0; i < count; ++i) {
-        const float variance = std::max(0.f, meanSquares[i] - mean[i] * mean[i]);
-        a[i] = variance / (variance + float(kEdgeVariance));
-        b[i] = mean[i] * (1.f - a[i]);
+    const int count = small.width * 3;
+    for (int y = 0; y < small.height; ++y) {
+        const float* mean = m_mean.ptr<float>(y);
+        const float* meanSquares = m_meanSquares.ptr<float>(y);
+        float* a = m_a.ptr<float>(y);
+        float* b = m_b.ptr<float>(y);
+        for (int i = 0; i < count; ++i) {
+            const float variance = std::max(0.f, meanSquares[i] - mean[i] * mean[i]);
+            a[i] = variance / (variance + float(kEdgeVariance));
+            b[i] = mean[i] * (1.f - a[i]);
+        }
     }
     cv::boxFilter(m_a, m_meanA, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
     cv::boxFilter(m_b, m_meanB, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);

@@ -6,6 +6,7 @@
 // pass through the filter, and some fine texture is kept so the skin does not look plastic.
 // Strength 0..1, 0 off. One thread; no allocation once the frame size is stable.
 
+#include <array>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -34,6 +35,8 @@ private:
     // Half-resolution images of the guided filter, then its coefficients at full resolution.
     cv::Mat m_small, m_guide, m_squares, m_mean, m_meanSquares, m_a, m_b, m_meanA, m_meanB;
     cv::Mat m_fullA, m_fullB;
+    // What the images above are views into (see workArea).
+    std::array<cv::Mat, 11> m_buffers;
 };
 
 }  // namespace facelume

@@ -1,0 +1,25 @@
+#pragma once
+
+// Working images whose size follows a face region, which changes by a pixel or two from frame
+// to frame. workArea() hands out a view of the requested size into a member buffer that only
+// ever grows (with some slack), so a moving face does not reallocate the effect's images on every
+// frame. OpenCV functions that write into such a view keep it, since its size and type already
+// match what they create. Views are not continuous: walk them row by row.
+
+#include <algorithm>
+
+#include <opencv2/core.hpp>
+
+namespace facelume {
+
+inline cv::Mat workArea(cv::Mat& buffer, cv::Size size, int type) {
+    if (buffer.type() != type || buffer.cols < size.width || buffer.rows < size.height) {
+        // A quarter more than asked for, so that a growing region settles after a few steps.
+        const int width = std::max(buffer.cols, size.width + size.width / 4 + 8);
+        const int height = std::max(buffer.rows, size.height + size.height / 4 + 8);
+        buffer.create(height, width, type);
+    }
+    return buffer(cv::Rect(0, 0, size.width, size.height));
+}
+
+}  // namespace facelume
