@@ -28,7 +28,10 @@ void LutFilter::configure(const char* name, float strength) {
     if (name == nullptr || *name == '\0') return turnOff();
     const std::string wanted(name);
     m_mix = toMix(strength);
-    if (wanted == m_name) return;
+    if (wanted == m_name) {
+        if (m_mix > 0 && m_mix != m_packedMix) packLattice();
+        return;
+    }
 
     const ResourceDirectory filters(m_folder + "/filters", ".cube");
     const std::string path = filters.find(wanted);
@@ -45,6 +48,7 @@ void LutFilter::configure(const char* name, float strength) {
         return turnOff();
     }
     prepare(lut);
+    packLattice();
     m_name = wanted;
 }
 
@@ -57,19 +61,22 @@ void LutFilter::turnOff() {
 
 void LutFilter::prepare(const CubeLut& lut) {
     const int n = lut.size();
-    m_lattice.resize(static_cast<size_t>(n) * n * n);
-    uint64_t* out = m_lattice.data();
+    m_colors.clear();
+    m_plain.clear();
     for (int b = 0; b < n; ++b) {
         for (int g = 0; g < n; ++g) {
             for (int r = 0; r < n; ++r) {
                 const cv::Vec3f& rgb = lut.at(r, g, b);
-                uint64_t packed = 0;
+                const int index[3] = {b, g, r};
+                cv::Vec3f color, plain;
                 for (int c = 0; c < 3; ++c) {
-                    const float value = std::clamp(rgb[2 - c], 0.f, 1.f);
-                    packed |= static_cast<uint64_t>(std::lround(value * 255.f * kValueOne))
-                              << (kFieldBits * c);
+                    color[c] = std::clamp(rgb[2 - c], 0.f, 1.f);
+                    // The colour that leaves this lattice point's input unchanged.
+                    const float low = lut.domainMin()[2 - c], high = lut.domainMax()[2 - c];
+                    plain[c] = std::clamp(low + (high - low) * index[c] / (n - 1.f), 0.f, 1.f);
                 }
-                *out++ = packed;
+                m_colors.push_back(color);
+                m_plain.push_back(plain);
             }
         }
     }
@@ -93,10 +100,32 @@ void LutFilter::prepare(const CubeLut& lut) {
     m_diagonal = sB + sG + sR;
 }
 
+void LutFilter::packLattice() {
+    // Interpolation is linear in the lattice colours, so mixing them with the unchanged colours
+    // by the strength mixes every interpolated pixel the same way, at no cost per pixel.
+    const float mix = m_mix / static_cast<float>(kFractionOne);
+    m_lattice.resize(m_colors.size());
+    for (size_t i = 0; i < m_colors.size(); ++i) {
+        uint64_t packed = 0;
+        for (int c = 0; c < 3; ++c) {
+            const float value = m_plain[i][c] + mix * (m_colors[i][c] - m_plain[i][c]);
+            packed |= static_cast<uint64_t>(std::lround(value * 255.f * kValueOne))
+                      << (kFieldBits * c);
+        }
+        m_lattice[i] = packed;
+    }
+    m_packedMix = m_mix;
+}
+
 void LutFilter::apply(cv::Mat& frame, const std::vector<Face>&) {
     if (!active() || frame.type() != CV_8UC3) return;
-    const uint64_t* lattice = m_lattice.data();
-    const int mix = m_mix;
+    // Locals: the frame's bytes may alias anything, so members would be re-read per pixel.
+    const uint64_t* const lattice = m_lattice.data();
+    const Cell* const blue = m_cells[0].data();
+    const Cell* const green = m_cells[1].data();
+    const Cell* const red = m_cells[2].data();
+    const std::array<int32_t, 2>* const steps = m_steps.data();
+    const int32_t diagonal = m_diagonal;
     constexpr int kShift = 13;  // 1/32 steps times weights of 256
     // Half a step added to each field at once; a field's sum stays below 2^21 with it.
     constexpr uint64_t kHalf = uint64_t{1} << (kShift - 1);
@@ -104,9 +133,7 @@ void LutFilter::apply(cv::Mat& frame, const std::vector<Face>&) {
     for (int y = 0; y < frame.rows; ++y) {
         uint8_t* p = frame.ptr<uint8_t>(y);
         for (int x = 0; x < frame.cols; ++x, p += 3) {
-            const Cell& cb = m_cells[0][p[0]];
-            const Cell& cg = m_cells[1][p[1]];
-            const Cell& cr = m_cells[2][p[2]];
+            const Cell cb = blue[p[0]], cg = green[p[1]], cr = red[p[2]];
             const uint64_t* c0 = lattice + cb.offset + cg.offset + cr.offset;
             const int fb = cb.fraction, fg = cg.fraction, fr = cr.fraction;
             // Tetrahedral interpolation: from the lower corner step along the channels in
@@ -115,20 +142,15 @@ void LutFilter::apply(cv::Mat& frame, const std::vector<Face>&) {
             const int high = std::max(fr, std::max(fg, fb));
             const int low = std::min(fr, std::min(fg, fb));
             const int middle = fr + fg + fb - high - low;
-            const uint64_t* c1 = c0 + m_steps[order][0];
-            const uint64_t* c2 = c1 + m_steps[order][1];
+            const uint64_t* c1 = c0 + steps[order][0];
+            const uint64_t* c2 = c1 + steps[order][1];
             const uint64_t sum = *c0 * static_cast<uint64_t>(kFractionOne - high) +
                                  *c1 * static_cast<uint64_t>(high - middle) +
                                  *c2 * static_cast<uint64_t>(middle - low) +
-                                 c0[m_diagonal] * static_cast<uint64_t>(low) + kRounding;
-            for (int c = 0; c < 3; ++c) {
-                const int looked = static_cast<int>((sum >> (kFieldBits * c + kShift)) & 0xFF);
-                if (mix == kFractionOne) {
-                    p[c] = static_cast<uint8_t>(looked);
-                } else {
-                    p[c] = static_cast<uint8_t>(p[c] + (((looked - p[c]) * mix + 128) >> 8));
-                }
-            }
+                                 c0[diagonal] * static_cast<uint64_t>(low) + kRounding;
+            p[0] = static_cast<uint8_t>(sum >> kShift);
+            p[1] = static_cast<uint8_t>(sum >> (kFieldBits + kShift));
+            p[2] = static_cast<uint8_t>(sum >> (2 * kFieldBits + kShift));
         }
     }
 }

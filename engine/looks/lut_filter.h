@@ -3,9 +3,10 @@
 // The colour look control: a 3D LUT from "<resources>/filters/<name>.cube", applied to the
 // whole frame with tetrahedral interpolation and mixed with the original by a strength 0..1.
 // configure() reads and prepares the file (null or empty name: off; unknown or malformed file:
-// off, with one line on standard error); apply() then only reads precomputed tables, works in
-// integer arithmetic (the three channels of a lattice colour packed in one 64-bit word) and
-// allocates nothing. One thread at a time; never throws.
+// off, with one line on standard error); the strength is mixed into the lattice there too.
+// apply() then only reads precomputed tables, works in integer arithmetic (the three channels
+// of a lattice colour packed in one 64-bit word) and allocates nothing. One thread at a time;
+// never throws.
 
 #include <array>
 #include <cstdint>
@@ -28,14 +29,21 @@ public:
 
 private:
     void prepare(const CubeLut& lut);
+    void packLattice();
     void turnOff();
 
     std::string m_folder;
     std::string m_name;  // of the prepared table; empty when none is
     int m_mix = 0;       // strength in 1/256
-    // Lattice colours, blue, green and red in 21-bit fields of one word, each 0..255 in
-    // 1/32 steps, so that a weighted sum with weights totalling 256 fits every field.
+    // Lattice colours of the table and the colours that would leave each lattice point's
+    // input unchanged, (b, g, r), 0..1.
+    std::vector<cv::Vec3f> m_colors;
+    std::vector<cv::Vec3f> m_plain;
+    // The two mixed by the strength m_packedMix; blue, green and red in 21-bit fields of one
+    // word, each 0..255 in 1/32 steps, so that a weighted sum with weights totalling 256 fits
+    // every field.
     std::vector<uint64_t> m_lattice;
+    int m_packedMix = 0;
     // Per frame channel (b, g, r) and 8-bit value: offset of the lower lattice neighbour
     // in m_lattice and the fraction toward the upper one, 0..256.
     struct Cell {

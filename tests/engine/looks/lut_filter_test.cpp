@@ -134,6 +134,8 @@ TEST(LutFilterTest, StrengthMixesWithTheOriginal) {
         EXPECT_FALSE(filter.active()) << off;
         EXPECT_EQ(maxDifference(applied(filter, portrait), portrait), 0.0) << off;
     }
+    filter.configure("invert", 0.5f);  // back on, without reading the file again
+    EXPECT_LE(maxDifference(applied(filter, portrait), half), 0.0);
 }
 
 TEST(LutFilterTest, DomainRescalesTheInput) {
