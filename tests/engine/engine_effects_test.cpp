@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <opencv2/imgproc.hpp>
 
 #include "engine.h"
@@ -122,6 +124,7 @@ TEST_F(EngineEffectsTest, SmoothingFlattensTheCheeksButKeepsEyesAndLipsSharp) {
     const double after = detailEnergy(out, cheekPatch);
     EXPECT_LT(after, 0.5 * before) << "cheek detail " << before << " -> " << after;
     EXPECT_GT(after, 0.0) << "some texture stays";
+    std::printf("cheek detail energy %.1f -> %.1f\n", before, after);
     for (auto [first, last] : {std::pair{36, 41}, std::pair{42, 47}, std::pair{48, 59}}) {
         const cv::Rect part = around(l, first, last, 2);
         EXPECT_GT(edgeStrength(out, part), 0.85 * edgeStrength(m_portrait, part))
@@ -178,6 +181,8 @@ TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
         const double jaw = jawWidth(after) / jawWidth(before);
         SCOPED_TRACE(testing::Message() << "eyes " << c.eyes << " thin " << c.thin << ": height x"
                                         << eyes << ", width x" << eyeWidth << ", jaw x" << jaw);
+        std::printf("eye scale %+.0f, face thin %+.0f: eye width x%.3f, jaw width x%.3f\n", c.eyes,
+                    c.thin, eyeWidth, jaw);
         if (c.eyes > 0) {
             EXPECT_GT(eyeWidth, 1.08);
             EXPECT_LT(eyeWidth, 1.5);
