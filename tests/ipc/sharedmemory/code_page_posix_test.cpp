@@ -2,36 +2,42 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "native_ipc.h"
 #include "platform_safe_key.h"
 #include "sha1.h"
 
 namespace {
 
-TEST(CodePageTest, ValidUtf8RoundTrips) {
-    EXPECT_EQ(ansiToWide("caf\xc3\xa9"), u"caf\u00e9");
-    EXPECT_EQ(ansiToWide("\xf0\x9f\x98\x80"), u"\U0001F600");
+TEST(CodePageTest, Utf8ToUtf16) {
+    const std::pair<std::string, std::u16string> cases[] = {
+        {"caf\xc3\xa9", u"caf\u00e9"},
+        {"\xf0\x9f\x98\x80", u"\U0001F600"},
+        {"\xef\xbb\xbfkey", u"key"},  // a leading byte-order mark is dropped
+        // One U+FFFD per maximal invalid subpart: a lone byte, a truncated sequence, a surrogate.
+        {"a\xff", u"a\uFFFD"},
+        {"\xe2\x82z", u"\uFFFDz"},
+        {"\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD"},
+        {"\xc0\xaf", u"\uFFFD\uFFFD"},
+        {"\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+    };
+    for (const auto& [bytes, units] : cases) {
+        EXPECT_EQ(ansiToWide(bytes), units) << bytes;
+    }
     EXPECT_EQ(wideToAnsi(u"caf\u00e9\U0001F600"), "caf\xc3\xa9\xf0\x9f\x98\x80");
-    EXPECT_EQ(ansiToWide("\xef\xbb\xbfkey"), u"key") << "a leading byte-order mark is dropped";
-    // The letters piece drops every byte of a multi-byte character; the digest keeps the key.
-    EXPECT_EQ(makePlatformSafeKey("caf\xc3\xa9", "x_"), "x_caf" + sha1Hex("caf\xc3\xa9"));
-}
-
-TEST(CodePageTest, InvalidBytesBecomeReplacementCharacters) {
-    // One U+FFFD per maximal invalid subpart: a lone byte, a truncated sequence, a surrogate.
-    EXPECT_EQ(ansiToWide("a\xff"), u"a\uFFFD");
-    EXPECT_EQ(ansiToWide("\xe2\x82z"), u"\uFFFDz");
-    EXPECT_EQ(ansiToWide("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");
-    EXPECT_EQ(ansiToWide("\xc0\xaf"), u"\uFFFD\uFFFD");
-    EXPECT_EQ(ansiToWide("\xf4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
     const char16_t loneSurrogate[] = {u'a', 0xD800, u'b', 0};
     EXPECT_EQ(wideToAnsi(loneSurrogate),
               "a\xef\xbf\xbd"
               "b");
+}
 
-    EXPECT_EQ(makePlatformSafeKey("a\xff", "x_"),
-              "x_a"
-              "ff570a76da46e07de99c8cccab5d872ac960f33d");
+TEST(CodePageTest, KeysWithBytesAboveSevenBits) {
+    // The letters piece drops every byte of a multi-byte character; the digest keeps the key.
+    EXPECT_EQ(makePlatformSafeKey("caf\xc3\xa9", kSharedMemoryKeyPrefix),
+              "sm_sharedmemory_caff424452a9673918c6f09b0cdd35b20be8e6ae7d7");
+    EXPECT_EQ(makePlatformSafeKey("a\xff", "x_"), "x_aff570a76da46e07de99c8cccab5d872ac960f33d");
     EXPECT_EQ(makePlatformSafeKey("a\xff", "x_"), makePlatformSafeKey("a\xfe", "x_"))
         << "both bytes become U+FFFD before the digest";
 }

@@ -2,28 +2,10 @@
 
 #include "helper_process.h"
 
-struct HelperProcess::Native {
-    HANDLE process = nullptr;
-};
-
-namespace {
-
-std::string helperPath() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string self(path, length);
-    return self.substr(0, self.find_last_of("\\/") + 1) + "sharedmemory_helper.exe";
-}
-
-}  // namespace
-
-HelperProcess::~HelperProcess() {
-    kill();
-    delete m_native;
-}
-
 bool HelperProcess::start(const std::vector<std::string>& arguments) {
-    const std::string path = helperPath();
+    char self[MAX_PATH] = {};
+    std::string path(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
+    path = path.substr(0, path.find_last_of("\\/") + 1) + "sharedmemory_helper.exe";
     std::string commandLine = "\"" + path + "\"";
     for (const std::string& argument : arguments) {
         commandLine += " " + argument;  // helper arguments never contain blanks
@@ -36,32 +18,27 @@ bool HelperProcess::start(const std::vector<std::string>& arguments) {
         return false;
     }
     CloseHandle(info.hThread);
-    m_native = new Native{info.hProcess};
+    m_process = reinterpret_cast<std::intptr_t>(info.hProcess);
     return true;
 }
 
 int HelperProcess::waitForExit(int timeoutMs) {
-    if (m_native == nullptr || m_native->process == nullptr) {
-        return -1;
-    }
-    if (WaitForSingleObject(m_native->process, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) {
-        return -1;
-    }
+    const auto process = reinterpret_cast<HANDLE>(m_process);
     DWORD code = 0;
-    GetExitCodeProcess(m_native->process, &code);
-    CloseHandle(m_native->process);
-    m_native->process = nullptr;
+    if (m_process == 0 || WaitForSingleObject(process, static_cast<DWORD>(timeoutMs)) != 0 ||
+        !GetExitCodeProcess(process, &code)) {
+        return -1;
+    }
+    CloseHandle(process);
+    m_process = 0;
     return static_cast<int>(code);
 }
 
 void HelperProcess::kill() {
-    if (m_native == nullptr || m_native->process == nullptr) {
-        return;
+    if (m_process != 0) {
+        TerminateProcess(reinterpret_cast<HANDLE>(m_process), 137);
+        static_cast<void>(waitForExit(INFINITE));
     }
-    TerminateProcess(m_native->process, 137);
-    WaitForSingleObject(m_native->process, INFINITE);
-    CloseHandle(m_native->process);
-    m_native->process = nullptr;
 }
 
 unsigned long currentProcessId() { return GetCurrentProcessId(); }

@@ -1,5 +1,5 @@
 // The platform layer on its own: error codes, sizes, counts and the lifetime of named objects,
-// with a second process where it matters.
+// with second processes where it matters.
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 #include "helper_process.h"
 #include "native_ipc.h"
 #include "platform_safe_key.h"
-#include "test_signal.h"
 
 namespace {
 
@@ -19,32 +18,24 @@ using namespace nativeipc;
 class NativeIpcTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { removeTestLeftovers(); }
-
     static std::u16string wideName(const std::string& base) { return ansiToWide(uniqueName(base)); }
 };
-
-long long millisecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
-}
 
 TEST_F(NativeIpcTest, MappingCreateOpenAndErrorCodes) {
     const std::u16string name = wideName("mapping");
     EXPECT_EQ(openFileMapping(name), nullptr);
     EXPECT_EQ(lastError(), kErrorFileNotFound);
+    EXPECT_EQ(createFileMapping(name, 0), nullptr);
+    EXPECT_EQ(lastError(), kErrorInvalidParameter);
 
     setLastError(77);
     Handle first = createFileMapping(name, 921700);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(lastError(), kErrorSuccess) << "a fresh creation clears the last error";
-
     // The existing object keeps its size: a second create only opens it.
     Handle second = createFileMapping(name, 50);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(lastError(), kErrorAlreadyExists);
-    Handle third = openFileMapping(name);
-    ASSERT_NE(third, nullptr);
 
     auto* writer = static_cast<char*>(mapViewOfFile(first, kFileMapAllAccess));
     auto* reader = static_cast<char*>(mapViewOfFile(second, kFileMapRead));
@@ -56,29 +47,10 @@ TEST_F(NativeIpcTest, MappingCreateOpenAndErrorCodes) {
     EXPECT_STREQ(reader + 921000, "shared");
 
     EXPECT_TRUE(unmapViewOfFile(writer));
-    EXPECT_TRUE(unmapViewOfFile(reader));
     EXPECT_TRUE(closeHandle(first));
     EXPECT_TRUE(closeHandle(second));
-    EXPECT_TRUE(closeHandle(third));
-    EXPECT_FALSE(closeHandle(third));
+    EXPECT_FALSE(closeHandle(second));
     EXPECT_EQ(lastError(), kErrorInvalidHandle);
-
-    EXPECT_EQ(openFileMapping(name), nullptr) << "the last close removes the object";
-    EXPECT_EQ(lastError(), kErrorFileNotFound);
-}
-
-TEST_F(NativeIpcTest, ViewOutlivesItsHandleAndSizeZeroIsRefused) {
-    const std::u16string name = wideName("view");
-    EXPECT_EQ(createFileMapping(name, 0), nullptr);
-    EXPECT_EQ(lastError(), kErrorInvalidParameter);
-
-    Handle mapping = createFileMapping(name, 1);
-    ASSERT_NE(mapping, nullptr);
-    void* view = mapViewOfFile(mapping, kFileMapAllAccess);
-    ASSERT_NE(view, nullptr);
-    EXPECT_EQ(queryRegionSize(view), 4096u);
-    EXPECT_TRUE(closeHandle(mapping));
-
     // Wine (8.0) drops the name with the last handle although a view still holds the object;
     // Windows and the Linux layer keep it. The service never closes a handle before its view.
     if (!runsUnderWine()) {
@@ -86,8 +58,9 @@ TEST_F(NativeIpcTest, ViewOutlivesItsHandleAndSizeZeroIsRefused) {
         EXPECT_NE(again, nullptr) << "a mapped view keeps the object alive";
         EXPECT_TRUE(closeHandle(again));
     }
-    EXPECT_TRUE(unmapViewOfFile(view));
-    EXPECT_EQ(openFileMapping(name), nullptr);
+    EXPECT_TRUE(unmapViewOfFile(reader));
+    EXPECT_EQ(openFileMapping(name), nullptr) << "the last view removed the object";
+    EXPECT_EQ(lastError(), kErrorFileNotFound);
 }
 
 TEST_F(NativeIpcTest, SemaphoreCountsWaitsAndLimits) {
@@ -104,7 +77,7 @@ TEST_F(NativeIpcTest, SemaphoreCountsWaitsAndLimits) {
     setLastError(0);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(waitForSingleObject(first, 50), kWaitTimeout);
-    EXPECT_GE(millisecondsSince(start), 45);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
     EXPECT_EQ(lastError(), kErrorSuccess) << "a time-out sets no error";
 
     EXPECT_TRUE(releaseSemaphore(first, 3));
@@ -112,7 +85,6 @@ TEST_F(NativeIpcTest, SemaphoreCountsWaitsAndLimits) {
         EXPECT_EQ(waitForSingleObject(second, 0), kWaitObject0);
     }
     EXPECT_EQ(waitForSingleObject(second, 0), kWaitTimeout);
-
     if (!runsUnderWine()) {  // Wine (8.0) accepts a release of 0 units
         EXPECT_FALSE(releaseSemaphore(first, 0));
         EXPECT_EQ(lastError(), kErrorInvalidParameter);
@@ -127,24 +99,20 @@ TEST_F(NativeIpcTest, SemaphoreCountsWaitsAndLimits) {
     EXPECT_TRUE(closeHandle(second));
     EXPECT_EQ(waitForSingleObject(first, 0), kWaitFailed);
     EXPECT_EQ(lastError(), kErrorInvalidHandle);
-
     Handle fresh = createSemaphore(name, 0);
     EXPECT_EQ(lastError(), kErrorSuccess) << "the last close removed the semaphore";
-    EXPECT_EQ(waitForSingleObject(fresh, 0), kWaitTimeout);
     EXPECT_TRUE(closeHandle(fresh));
 }
 
 TEST_F(NativeIpcTest, WaitOnOneThreadWhileAnotherUsesTheLayer) {
     // The channel's transport thread waits without limit while the main thread opens, maps and
     // closes other objects and finally releases the unit.
-    const std::u16string name = wideName("threads");
-    Handle semaphore = createSemaphore(name, 0);
+    Handle semaphore = createSemaphore(wideName("threads"), 0);
     ASSERT_NE(semaphore, nullptr);
     std::uint32_t result = kWaitFailed;
     std::thread waiter([&] { result = waitForSingleObject(semaphore, kInfinite); });
     for (int i = 0; i < 20; ++i) {
         Handle mapping = createFileMapping(wideName("threads_" + std::to_string(i)), 4096);
-        ASSERT_NE(mapping, nullptr);
         void* view = mapViewOfFile(mapping, kFileMapAllAccess);
         EXPECT_NE(view, nullptr);
         EXPECT_TRUE(unmapViewOfFile(view));
@@ -153,22 +121,6 @@ TEST_F(NativeIpcTest, WaitOnOneThreadWhileAnotherUsesTheLayer) {
     EXPECT_TRUE(releaseSemaphore(semaphore, 1));
     waiter.join();
     EXPECT_EQ(result, kWaitObject0);
-    EXPECT_TRUE(closeHandle(semaphore));
-}
-
-TEST_F(NativeIpcTest, SemaphoreSharedWithAnotherProcess) {
-    const std::string name = uniqueName("crossprocess");
-    TestSignal ready(uniqueName("crossprocess_ready"));
-    Handle semaphore = createSemaphore(ansiToWide(name), 0);
-    ASSERT_NE(semaphore, nullptr);
-
-    HelperProcess helper;
-    ASSERT_TRUE(helper.start({"take-semaphore", name, ready.name()}));
-    ASSERT_TRUE(ready.wait());
-    EXPECT_EQ(helper.waitForExit(100), -1) << "the helper waits for a unit";
-    EXPECT_TRUE(releaseSemaphore(semaphore, 1));
-    EXPECT_EQ(helper.waitForExit(10000), 0);
-    EXPECT_EQ(waitForSingleObject(semaphore, 0), kWaitTimeout) << "the helper took the unit";
     EXPECT_TRUE(closeHandle(semaphore));
 }
 
@@ -182,26 +134,9 @@ TEST_F(NativeIpcTest, NamesOpenedAndClosedConcurrentlyStayOneObject) {
     HelperProcess second;
     ASSERT_TRUE(first.start({"churn", lock, key, "300"}));
     ASSERT_TRUE(second.start({"churn", lock, key, "300"}));
-    EXPECT_EQ(first.waitForExit(60000), 0);
+    EXPECT_EQ(first.waitForExit(60000), 0) << "8: both processes held the lock at once";
     EXPECT_EQ(second.waitForExit(60000), 0);
     EXPECT_TRUE(closeHandle(inside));
-}
-
-TEST_F(NativeIpcTest, ObjectsOfKilledProcessesStartAfresh) {
-    const std::string name = uniqueName("killed");
-    TestSignal ready(uniqueName("killed_ready"));
-    {
-        HelperProcess helper;
-        ASSERT_TRUE(helper.start({"hold-semaphore", name, "1", ready.name()}));
-        ASSERT_TRUE(ready.wait());
-        helper.kill();
-    }
-    // The killed helper held the only unit and the only handle: the semaphore is created anew.
-    Handle semaphore = createSemaphore(ansiToWide(name), 1);
-    ASSERT_NE(semaphore, nullptr);
-    EXPECT_EQ(lastError(), kErrorSuccess);
-    EXPECT_EQ(waitForSingleObject(semaphore, 0), kWaitObject0);
-    EXPECT_TRUE(closeHandle(semaphore));
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
 // Second process for the cross-process tests. Exit codes: 0 done, 2 bad arguments, 3 setup
-// failed, 4 lock failed, 5 not killed in time, 6 no "go" signal, 7 semaphore wait failed,
-// 8 two processes held the lock at once.
+// failed, 4 lock failed, 5 not killed in time, 6 no "go" signal, 8 two processes held the lock.
 //
-//   take-semaphore NAME READY                   waits for one unit of NAME (count 0 if new)
-//   hold-semaphore NAME COUNT READY             takes one unit of NAME, then waits to be killed
 //   segment KEY SIZE READY GO hold|lock|crash|crash-locked
 //       creates or attaches segment KEY, takes its lock for lock modes, writes "helper:KEY" at
-//       offset 0, then waits for GO (unlocks, detaches) or, for crash modes, to be killed.
-//   churn NAME KEY ROUNDS                       ROUNDS times: opens semaphore NAME (count 1),
-//       takes it, checks and toggles the "inside" byte of segment KEY, releases and closes it;
-//       exits 8 if another process was inside at the same time.
+//       offset 0, signals READY, then waits for GO (unlocks, detaches) or, for crash modes, to be
+//       killed.
+//   churn NAME KEY ROUNDS
+//       ROUNDS times: opens semaphore NAME (count 1), takes it, checks and toggles the "inside"
+//       byte of segment KEY, releases and closes it.
 
 #include <chrono>
 #include <cstring>
@@ -28,46 +26,12 @@ nativeipc::Handle semaphore(const std::string& name, std::int32_t count) {
     return nativeipc::createSemaphore(ansiToWide(name), count);
 }
 
-void signal(const std::string& name) {
-    nativeipc::Handle handle = semaphore(name, 0);
-    nativeipc::releaseSemaphore(handle, 1);
-    nativeipc::closeHandle(handle);
-}
-
-int waitToBeKilled() {
-    std::this_thread::sleep_for(std::chrono::seconds(60));
-    return 5;
-}
-
-int takeSemaphore(const std::string& name, const std::string& ready) {
-    nativeipc::Handle handle = semaphore(name, 0);
-    if (handle == nullptr) {
-        return 3;
-    }
-    signal(ready);
-    const bool taken = nativeipc::waitForSingleObject(handle, kSignalTimeoutMs) == 0;
-    nativeipc::closeHandle(handle);
-    return taken ? 0 : 7;
-}
-
-int holdSemaphore(const std::string& name, int count, const std::string& ready) {
-    nativeipc::Handle handle = semaphore(name, count);
-    if (handle == nullptr || nativeipc::waitForSingleObject(handle, kSignalTimeoutMs) != 0) {
-        return 3;
-    }
-    signal(ready);
-    return waitToBeKilled();
-}
-
 int useSegment(const std::string& key, int size, const std::string& ready, const std::string& go,
                const std::string& mode) {
     SharedMemoryPrivate segment;
     segment.setKey(key);
     if (!segment.create(size, SharedMemoryPrivate::ReadWrite) &&
-        segment.error != SharedMemoryError::AlreadyExists) {
-        return 3;
-    }
-    if (segment.memory == nullptr && !segment.attach(SharedMemoryPrivate::ReadWrite)) {
+        !segment.attach(SharedMemoryPrivate::ReadWrite)) {
         return 3;
     }
     const bool locking = mode == "lock" || mode == "crash-locked";
@@ -76,9 +40,12 @@ int useSegment(const std::string& key, int size, const std::string& ready, const
     }
     const std::string marker = "helper:" + key;
     std::memcpy(segment.memory, marker.c_str(), marker.size() + 1);
-    signal(ready);
-    if (mode == "crash" || mode == "crash-locked") {
-        return waitToBeKilled();
+    nativeipc::Handle readySignal = semaphore(ready, 0);
+    nativeipc::releaseSemaphore(readySignal, 1);
+    nativeipc::closeHandle(readySignal);
+    if (mode.rfind("crash", 0) == 0) {
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+        return 5;
     }
     nativeipc::Handle goSignal = semaphore(go, 0);
     const bool released = nativeipc::waitForSingleObject(goSignal, kSignalTimeoutMs) == 0;
@@ -120,12 +87,6 @@ int churn(const std::string& name, const std::string& key, int rounds) {
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "take-semaphore" && argc == 4) {
-        return takeSemaphore(argv[2], argv[3]);
-    }
-    if (command == "hold-semaphore" && argc == 5) {
-        return holdSemaphore(argv[2], std::stoi(argv[3]), argv[4]);
-    }
     if (command == "segment" && argc == 7) {
         return useSegment(argv[2], std::stoi(argv[3]), argv[4], argv[5], argv[6]);
     }
