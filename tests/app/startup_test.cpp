@@ -18,11 +18,13 @@ namespace {
 
 constexpr int kTimeoutMs = 10000;
 
+// exitCode is -1 when the program did not end in time.
 struct ProcessResult {
     int exitCode = -1;
-    bool finished = false;
     QString output;
 };
+
+QString folderLine(const QString& folder) { return '"' + folder + "/beauty_res\""; }
 
 class StartupTest : public ::testing::Test {
 protected:
@@ -47,15 +49,10 @@ protected:
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(program, arguments);
-        ProcessResult result;
-        result.finished = process.waitForFinished(kTimeoutMs);
-        if (!result.finished) {
-            process.kill();
-            process.waitForFinished(kTimeoutMs);
-        }
-        result.exitCode = process.exitCode();
-        result.output = QString::fromUtf8(process.readAll());
-        return result;
+        const bool finished = process.waitForFinished(kTimeoutMs);
+        if (!finished) process.kill();
+        process.waitForFinished(kTimeoutMs);
+        return {finished ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
     }
 
     QString engineLogPath() const { return m_temp.filePath(QStringLiteral("engine.log")); }
@@ -66,24 +63,27 @@ protected:
         return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     }
 
-    // Copies the service and an engine library into folder (created), with or without
-    // beauty_res beside them. Returns the copied service's path.
-    QString install(const QString& folder, const QString& service, const QString& engine,
-                    bool withResources) {
+    // Copies the service and an engine library into folder (created, without beauty_res).
+    // Returns the copied service's path.
+    QString install(const QString& folder, const QString& service, const QString& engine) {
         EXPECT_TRUE(QDir().mkpath(folder));
         const QString target = folder + '/' + QFileInfo(service).fileName();
         EXPECT_TRUE(QFile::copy(service, target));
         EXPECT_TRUE(QFile::copy(engine, folder + '/' + QFileInfo(engine).fileName()));
-        if (withResources) {
-            EXPECT_TRUE(QDir(folder).mkdir(QStringLiteral("beauty_res")));
-        }
         return target;
+    }
+
+    // Runs program and expects the engine's failure: the folder line, "initError", exit -1.
+    void expectInitError(const QString& program, const QStringList& arguments,
+                         const QString& folder, const QStringList& environment = {}) {
+        const ProcessResult result = run(program, arguments, environment);
+        EXPECT_EQ(result.exitCode, 255);
+        EXPECT_EQ(result.output.split('\n', Qt::SkipEmptyParts),
+                  QStringList({folderLine(folder), "initError"}));
     }
 
     QTemporaryDir m_temp;
 };
-
-QString folderLine(const QString& folder) { return '"' + folder + "/beauty_res\""; }
 
 }  // namespace
 
@@ -104,7 +104,6 @@ TEST_F(StartupTest, CommandLineGivesNamesAndSizeWithDefaults) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
         const ProcessResult result = run(FACELUME_RECORDING_PROBE, c.arguments);
-        ASSERT_TRUE(result.finished);
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.output.split('\n', Qt::SkipEmptyParts),
                   QStringList({folderLine(probeFolder), "initSuccess", c.wired}));
@@ -113,50 +112,36 @@ TEST_F(StartupTest, CommandLineGivesNamesAndSizeWithDefaults) {
     EXPECT_EQ(engineLog().value(0), "initialize " + probeFolder + "/beauty_res");
 }
 
-TEST_F(StartupTest, BackslashesInTheExecutableFolderBecomeSlashes) {
-    const QString folder = m_temp.filePath(QStringLiteral("one\\two"));
-    const QString probe = install(folder, FACELUME_RECORDING_PROBE, FACELUME_RECORDING_ENGINE,
-                                  /*withResources=*/false);
-    // The engine is handed <temp>/one/two/beauty_res, so that is where the resources must be.
-    ASSERT_TRUE(QDir().mkpath(m_temp.filePath(QStringLiteral("one/two/beauty_res"))));
-
-    const ProcessResult result = run(probe, {});
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 0);
+// The engine is handed <folder>/beauty_res, with backslashes of the folder turned to slashes.
+TEST_F(StartupTest, ResourceFolderBesideTheExecutableWithSlashes) {
+    const QString probe = install(m_temp.filePath(QStringLiteral("one\\two")),
+                                  FACELUME_RECORDING_PROBE, FACELUME_RECORDING_ENGINE);
     const QString expected = m_temp.path() + "/one/two";
-    EXPECT_TRUE(result.output.startsWith(folderLine(expected) + '\n'))
-        << result.output.toStdString();
-    EXPECT_EQ(engineLog(), QStringList{"initialize " + expected + "/beauty_res"});
-}
+    expectInitError(probe, {"in", "out", "100"}, expected);
 
-TEST_F(StartupTest, MissingResourceFolderFailsWithInitError) {
-    const QString folder = m_temp.filePath(QStringLiteral("bare"));
-    const QString probe = install(folder, FACELUME_RECORDING_PROBE, FACELUME_RECORDING_ENGINE,
-                                  /*withResources=*/false);
-    const ProcessResult result = run(probe, {"in", "out", "100"});
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 255);
-    EXPECT_EQ(result.output.split('\n', Qt::SkipEmptyParts),
-              QStringList({folderLine(folder), "initError"}));
+    ASSERT_TRUE(QDir().mkpath(expected + "/beauty_res"));
+    const ProcessResult result = run(probe, {});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.output.startsWith(folderLine(expected) + "\ninitSuccess\n"))
+        << result.output.toStdString();
+    const QString initialize = "initialize " + expected + "/beauty_res";
+    EXPECT_EQ(engineLog(), QStringList({initialize, initialize}));
 }
 
 TEST_F(StartupTest, FailingEngineFailsWithInitErrorAndBuildsNothing) {
-    const ProcessResult result =
-        run(FACELUME_RECORDING_SERVICE, {"core_startup_fail_r", "core_startup_fail_s"},
-            {"FACELUME_RECORDING_FAIL_INIT=1"});
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 255);
     const QString folder = QFileInfo(FACELUME_RECORDING_SERVICE).absolutePath();
-    EXPECT_EQ(result.output.split('\n', Qt::SkipEmptyParts),
-              QStringList({folderLine(folder), "initError"}));
+    expectInitError(FACELUME_RECORDING_SERVICE, {"core_startup_fail_r", "core_startup_fail_s"},
+                    folder, {"FACELUME_RECORDING_FAIL_INIT=1"});
     EXPECT_EQ(engineLog(), QStringList{"initialize " + folder + "/beauty_res"});
 }
 
 // The service and its engine as shipped, with the pass-through engine beside it.
-TEST_F(StartupTest, ShippedServiceStartsAndIdlesWithThePassThroughEngine) {
+TEST_F(StartupTest, ShippedServiceNeedsItsResourcesAndThenIdles) {
     const QString folder = m_temp.filePath(QStringLiteral("shipped"));
-    const QString service = install(folder, FACELUME_SERVICE, FACELUME_PASSTHROUGH_ENGINE,
-                                    /*withResources=*/true);
+    const QString service = install(folder, FACELUME_SERVICE, FACELUME_PASSTHROUGH_ENGINE);
+    expectInitError(service, {}, folder);
+
+    ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("beauty_res")));
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(service, {"core_startup_r", "core_startup_s", "4096"});
@@ -171,15 +156,4 @@ TEST_F(StartupTest, ShippedServiceStartsAndIdlesWithThePassThroughEngine) {
     EXPECT_EQ(process.state(), QProcess::Running);
     process.kill();
     process.waitForFinished(kTimeoutMs);
-}
-
-TEST_F(StartupTest, ShippedServiceWithoutResourcesFailsWithInitError) {
-    const QString folder = m_temp.filePath(QStringLiteral("shipped"));
-    const QString service = install(folder, FACELUME_SERVICE, FACELUME_PASSTHROUGH_ENGINE,
-                                    /*withResources=*/false);
-    const ProcessResult result = run(service, {});
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 255);
-    EXPECT_EQ(result.output.split('\n', Qt::SkipEmptyParts),
-              QStringList({folderLine(folder), "initError"}));
 }

@@ -2,6 +2,7 @@
 
 #include "recording_engine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +16,7 @@
 namespace {
 
 constexpr auto kMaxHold = std::chrono::seconds(10);
+constexpr auto kWait = std::chrono::seconds(5);
 
 struct Recorder {
     std::mutex mutex;
@@ -25,48 +27,49 @@ struct Recorder {
     int processResult = 1;
     bool holdProcess = false;
     std::vector<unsigned char> output;
-};
 
-bool envIs(const char* name, const char* value) {
-    const char* set = std::getenv(name);
-    return set && std::strcmp(set, value) == 0;
-}
+    // REQUIRES: mutex held.
+    void readEnvironment() {
+        const char* log = std::getenv("FACELUME_RECORDING_LOG");
+        logFile = log ? log : "";
+        failInitialize = envIs("FACELUME_RECORDING_FAIL_INIT", "1");
+        processResult = envIs("FACELUME_RECORDING_PROCESS_RESULT", "0") ? 0 : 1;
+        holdProcess = false;
+    }
 
-// REQUIRES: recorder.mutex held.
-void readEnvironment(Recorder& recorder) {
-    const char* logFile = std::getenv("FACELUME_RECORDING_LOG");
-    recorder.logFile = logFile ? logFile : "";
-    recorder.failInitialize = envIs("FACELUME_RECORDING_FAIL_INIT", "1");
-    recorder.processResult = envIs("FACELUME_RECORDING_PROCESS_RESULT", "0") ? 0 : 1;
-    recorder.holdProcess = false;
-}
-
-Recorder& recorder() {
-    static Recorder* instance = [] {
-        auto* created = new Recorder;
-        readEnvironment(*created);
-        return created;
-    }();
-    return *instance;
-}
-
-// REQUIRES: recorder.mutex held.
-void record(Recorder& recorder, std::string line) {
-    if (!recorder.logFile.empty()) {
-        if (std::FILE* file = std::fopen(recorder.logFile.c_str(), "a")) {
+    // REQUIRES: mutex held.
+    void record(std::string line) {
+        if (std::FILE* file = logFile.empty() ? nullptr : std::fopen(logFile.c_str(), "a")) {
             std::fprintf(file, "%s\n", line.c_str());
             std::fclose(file);
         }
+        calls.push_back(std::move(line));
+        changed.notify_all();
     }
-    recorder.calls.push_back(std::move(line));
-    recorder.changed.notify_all();
-}
 
-void record(std::string line) {
-    Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    record(r, std::move(line));
-}
+    static bool envIs(const char* name, const char* value) {
+        const char* set = std::getenv(name);
+        return set && std::strcmp(set, value) == 0;
+    }
+};
+
+// Locks the one recorder for the caller's scope.
+struct Locked : std::unique_lock<std::mutex> {
+    Recorder& r;
+    Locked() : Locked(instance()) {}
+
+private:
+    explicit Locked(Recorder& recorder)
+        : std::unique_lock<std::mutex>(recorder.mutex), r(recorder) {}
+    static Recorder& instance() {
+        static Recorder* recorder = [] {
+            auto* created = new Recorder;
+            created->readEnvironment();
+            return created;
+        }();
+        return *recorder;
+    }
+};
 
 std::string number(float value) {
     char text[32];
@@ -89,14 +92,17 @@ std::string quoted(const char* name) {
     return text + "\"";
 }
 
-int recordValue(const char* function, float value) {
-    record(std::string(function) + " " + number(value));
+int record(const std::string& line) {
+    Locked().r.record(line);
     return 1;
 }
 
+int recordValue(const char* function, float value) {
+    return record(std::string(function) + " " + number(value));
+}
+
 int recordNameValue(const char* function, const char* name, float value) {
-    record(std::string(function) + " " + quoted(name) + " " + number(value));
-    return 1;
+    return record(std::string(function) + " " + quoted(name) + " " + number(value));
 }
 
 }  // namespace
@@ -104,20 +110,19 @@ int recordNameValue(const char* function, const char* name, float value) {
 extern "C" {
 
 int initialize(char* resourceFolder) {
-    Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    record(r, std::string("initialize ") + (resourceFolder ? resourceFolder : "null"));
-    if (!resourceFolder || r.failInitialize) return 0;
+    Locked lock;
+    lock.r.record(std::string("initialize ") + (resourceFolder ? resourceFolder : "null"));
+    if (!resourceFolder || lock.r.failInitialize) return 0;
     std::error_code error;
     return std::filesystem::is_directory(std::filesystem::u8path(resourceFolder), error) ? 1 : 0;
 }
 
 int process(int width, int height, unsigned char* input, unsigned char** output) {
-    Recorder& r = recorder();
-    std::unique_lock<std::mutex> lock(r.mutex);
+    Locked lock;
+    Recorder& r = lock.r;
     const bool readable = width > 0 && height > 0 && input && output;
-    record(r, "process " + std::to_string(width) + " " + std::to_string(height) + " " +
-                  (readable ? std::to_string(input[0]) : std::string("-")));
+    r.record("process " + std::to_string(width) + " " + std::to_string(height) + " " +
+             (readable ? std::to_string(input[0]) : std::string("-")));
     r.changed.wait_for(lock, kMaxHold, [&r] { return !r.holdProcess; });
     if (!readable || r.processResult == 0) return 0;
     const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
@@ -131,74 +136,47 @@ int modify_skin_white(float value) { return recordValue("modify_skin_white", val
 int modify_skin_smooth(float value) { return recordValue("modify_skin_smooth", value); }
 int modify_shape_eye_scale(float value) { return recordValue("modify_shape_eye_scale", value); }
 int modify_shape_face_thin(float value) { return recordValue("modify_shape_face_thin", value); }
-
 int modify_filter(char* name, float value) { return recordNameValue("modify_filter", name, value); }
-
-int modify_sticker(char* name) {
-    record("modify_sticker " + quoted(name));
-    return 1;
-}
-
+int modify_sticker(char* name) { return record("modify_sticker " + quoted(name)); }
 int modify_makeup_lipstick(char* name, float value) {
     return recordNameValue("modify_makeup_lipstick", name, value);
 }
-
 int modify_makeup_cheeks(char* name, float value) {
     return recordNameValue("modify_makeup_cheeks", name, value);
 }
-
 int modify_makeup_eyebrow(char* name, float value) {
     return recordNameValue("modify_makeup_eyebrow", name, value);
 }
 
-void recording_engine_reset(void) {
-    Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.calls.clear();
-    readEnvironment(r);
-    r.changed.notify_all();
-}
-
-void recording_engine_set_fail_initialize(int fail) {
-    Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.failInitialize = fail != 0;
-}
-
-void recording_engine_set_process_result(int result) {
-    Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.processResult = result;
-}
-
-void recording_engine_hold_process(int hold) {
-    Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.holdProcess = hold != 0;
-    r.changed.notify_all();
-}
-
-int recording_engine_call_count(void) {
-    Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    return static_cast<int>(r.calls.size());
-}
-
-int recording_engine_call(int index, char* buffer, int size) {
-    Recorder& r = recorder();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    if (index < 0 || index >= static_cast<int>(r.calls.size())) return -1;
-    const std::string& line = r.calls[index];
-    if (buffer && size > 0) std::snprintf(buffer, static_cast<size_t>(size), "%s", line.c_str());
-    return static_cast<int>(line.size());
-}
-
-int recording_engine_wait_for_calls(int count, int timeoutMs) {
-    Recorder& r = recorder();
-    std::unique_lock<std::mutex> lock(r.mutex);
-    r.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                       [&r, count] { return static_cast<int>(r.calls.size()) >= count; });
-    return static_cast<int>(r.calls.size());
-}
-
 }  // extern "C"
+
+std::vector<std::string> RecordingEngine::calls() { return Locked().r.calls; }
+
+bool RecordingEngine::waitFor(int count) {
+    Locked lock;
+    return lock.r.changed.wait_for(
+        lock, kWait, [&lock, count] { return static_cast<int>(lock.r.calls.size()) >= count; });
+}
+
+bool RecordingEngine::waitForCall(const std::string& line) {
+    Locked lock;
+    const std::vector<std::string>& calls = lock.r.calls;
+    return lock.r.changed.wait_for(lock, kWait, [&calls, &line] {
+        return std::find(calls.begin(), calls.end(), line) != calls.end();
+    });
+}
+
+void RecordingEngine::reset() {
+    Locked lock;
+    lock.r.calls.clear();
+    lock.r.readEnvironment();
+    lock.r.changed.notify_all();
+}
+
+void RecordingEngine::setProcessResult(int result) { Locked().r.processResult = result; }
+
+void RecordingEngine::holdProcess(bool hold) {
+    Locked lock;
+    lock.r.holdProcess = hold;
+    lock.r.changed.notify_all();
+}

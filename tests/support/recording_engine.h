@@ -20,33 +20,31 @@
 // text in double quotes with '"', '\' and bytes below 0x20 written as \xNN.
 //
 // Switches for a separate process (read from the environment at the engine's first call and on
-// recording_engine_reset):
+// RecordingEngine::reset):
 //   FACELUME_RECORDING_LOG=<file>           append every line to <file> as it is recorded
 //   FACELUME_RECORDING_FAIL_INIT=1          initialize returns 0
 //   FACELUME_RECORDING_PROCESS_RESULT=0     process returns 0
 //
-// The accessors are for tests that load the engine into their own process. They may be called
-// from any thread.
+// RecordingEngine is the view of tests that load the engine into their own process. Its
+// functions may be called from any thread.
 
 #include "mox_ai_effect.h"
 
 #ifdef __cplusplus
-extern "C" {
-#endif
+#include <string>
+#include <vector>
 
-// Forgets every recorded call and resets the switches to what the environment says.
-MOX_AI_EFFECT_API void recording_engine_reset(void);
-MOX_AI_EFFECT_API void recording_engine_set_fail_initialize(int fail);
-MOX_AI_EFFECT_API void recording_engine_set_process_result(int result);
-// While held, process records its call and then waits (10 s at most) until released.
-MOX_AI_EFFECT_API void recording_engine_hold_process(int hold);
-MOX_AI_EFFECT_API int recording_engine_call_count(void);
-// Copies line index (NUL-terminated, cut to size) into buffer; returns its full length, or -1
-// when there is no such line.
-MOX_AI_EFFECT_API int recording_engine_call(int index, char* buffer, int size);
-// Waits until at least count calls are recorded or timeoutMs passed; returns the count reached.
-MOX_AI_EFFECT_API int recording_engine_wait_for_calls(int count, int timeoutMs);
-
-#ifdef __cplusplus
-}
+class MOX_AI_EFFECT_API RecordingEngine {
+public:
+    // The lines recorded so far, in call order.
+    static std::vector<std::string> calls();
+    // Wait (5 s at most) until count calls, or the call line, are recorded; false when not.
+    [[nodiscard]] static bool waitFor(int count);
+    [[nodiscard]] static bool waitForCall(const std::string& line);
+    // Forgets every recorded call and resets the switches to what the environment says.
+    static void reset();
+    static void setProcessResult(int result);
+    // While held, process records its call and then waits (10 s at most) until released.
+    static void holdProcess(bool hold);
+};
 #endif

@@ -1,71 +1,64 @@
 #include "sent_messages.h"
 
-#include <QHash>
-
 #include <chrono>
+#include <map>
+#include <memory>
 
 namespace {
 
-constexpr int kWaitMs = 5000;
+using Lock = std::lock_guard<std::mutex>;
 
 std::mutex g_registryMutex;
-
 // Never destroyed: handles that live until the process ends keep their records reachable.
-QHash<const AiIpcHandle*, SentMessages*>& registry() {
-    static auto* handles = new QHash<const AiIpcHandle*, SentMessages*>;
-    return *handles;
-}
+auto& g_registry = *new std::map<const AiIpcHandle*, std::unique_ptr<SentMessages>>;
 
 }  // namespace
 
 SentMessages* SentMessages::of(const AiIpcHandle* handle) {
-    std::lock_guard<std::mutex> lock(g_registryMutex);
-    return registry().value(handle, nullptr);
+    Lock lock(g_registryMutex);
+    const auto found = g_registry.find(handle);
+    return found == g_registry.end() ? nullptr : found->second.get();
 }
 
 void SentMessages::add(const AiIpcHandle* handle) {
-    std::lock_guard<std::mutex> lock(g_registryMutex);
-    registry().insert(handle, new SentMessages);
+    Lock lock(g_registryMutex);
+    g_registry[handle] = std::make_unique<SentMessages>();
 }
 
 void SentMessages::remove(const AiIpcHandle* handle) {
-    std::lock_guard<std::mutex> lock(g_registryMutex);
-    delete registry().take(handle);
+    Lock lock(g_registryMutex);
+    g_registry.erase(handle);
 }
 
-void SentMessages::recordCall(const QString& call) {
-    std::unique_lock<std::mutex> lock(m_mutex);
+void SentMessages::recordCall(const QString& call, AiIpcCallbackHandle* callback) {
+    Lock lock(m_mutex);
     m_calls.append(call);
+    if (callback) m_callback = callback;
 }
 
 void SentMessages::recordSend(const char* data, int size) {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_messages.append(QByteArray(data, size));
     m_sent.notify_all();
 }
 
-void SentMessages::setCallback(AiIpcCallbackHandle* callback) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_callback = callback;
-}
-
 QStringList SentMessages::calls() const {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return m_calls;
 }
 
 QList<QByteArray> SentMessages::messages() const {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return m_messages;
 }
 
 AiIpcCallbackHandle* SentMessages::callback() const {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return m_callback;
 }
 
 bool SentMessages::waitForMessages(int count) const {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_sent.wait_for(lock, std::chrono::milliseconds(kWaitMs),
+    return m_sent.wait_for(lock, std::chrono::seconds(5),
                            [this, count] { return m_messages.size() >= count; });
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-// What the service did with a test build's channel handle: the handle's own calls (as text) and
-// every message handed to send. The test implementation of AiIpcHandle (test_ipc_handle.cpp)
-// creates one SentMessages per handle; tests find it with of(). Thread-safe: send comes from the
-// processing thread.
+// What the service did with a test build's channel handle: the handle's own calls (as text), the
+// callback it was given and every message handed to send. The test implementation of AiIpcHandle
+// (test_ipc_handle.cpp) creates one SentMessages per handle; tests find it with of(). Thread-safe:
+// send comes from the processing thread.
 
 #include <QByteArray>
 #include <QList>
@@ -22,9 +22,9 @@ public:
     static void add(const AiIpcHandle* handle);
     static void remove(const AiIpcHandle* handle);
 
-    void recordCall(const QString& call);
+    // Records call; a callback given along is kept as the handle's callback.
+    void recordCall(const QString& call, AiIpcCallbackHandle* callback = nullptr);
     void recordSend(const char* data, int size);
-    void setCallback(AiIpcCallbackHandle* callback);
 
     QStringList calls() const;
     QList<QByteArray> messages() const;

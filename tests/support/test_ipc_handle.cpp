@@ -18,8 +18,7 @@ AiIpcHandle::AiIpcHandle(const QString& receiveName, const QString& sendName, in
 AiIpcHandle::~AiIpcHandle() { SentMessages::remove(this); }
 
 void AiIpcHandle::setCallback(AiIpcCallbackHandle* callback) {
-    SentMessages::of(this)->recordCall(QStringLiteral("setCallback"));
-    SentMessages::of(this)->setCallback(callback);
+    SentMessages::of(this)->recordCall(QStringLiteral("setCallback"), callback);
 }
 
 void AiIpcHandle::setPipeWaitForPeer(bool flag) {
