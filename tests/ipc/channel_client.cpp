@@ -41,6 +41,13 @@ QByteArray invertedFrame(const QByteArray& frame) {
 
 QByteArray commandLine(const QByteArray& command) { return "[CMD]" + command + "\n"; }
 
+ChannelNames channelNames(const QString& prefix) {
+    const ChannelNames names{prefix + "-1", prefix + "-2"};
+    QLocalServer::removeServer(names.receive + "_pipe");
+    QLocalServer::removeServer(names.send + "_pipe");
+    return names;
+}
+
 ChannelClient::ChannelClient(const QString& receiveName, const QString& sendName, int size)
     : m_receiveName(receiveName), m_sendName(sendName), m_size(size) {}
 

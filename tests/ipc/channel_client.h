@@ -23,6 +23,14 @@ QByteArray invertedFrame(const QByteArray& frame);
 // "[CMD]" + command + line feed.
 QByteArray commandLine(const QByteArray& command);
 
+// A test's own channel names, prefix + "-1" and prefix + "-2": they differ only in a digit, which
+// the native names keep only in their digest. Socket files left by a crashed run are removed.
+struct ChannelNames {
+    QString receive;
+    QString send;
+};
+ChannelNames channelNames(const QString& prefix);
+
 class ChannelClient {
 public:
     // The names are the service's: the client writes to receiveName and reads from sendName.

@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QLocalServer>
 #include <QRegularExpression>
 #include <QtEndian>
-#include <memory>
 
 #include "channel_client.h"
 #include "service_process.h"
@@ -18,22 +16,16 @@ constexpr int kWaitMs = 10000;
 constexpr int kQuietMs = 500;
 constexpr int kDefaultSize = 921700;
 
-struct Names {
-    QString receive;
-    QString send;
-};
+// Each test has its own channel names.
+ChannelNames namesFor(const QString& tag) { return channelNames("flt_" + tag); }
 
-// Each test has its own channel names; a socket file left by a crashed run is removed first.
-// The two names differ only in a digit, which the native names keep only in their digest.
-Names namesFor(const QString& tag) {
-    const Names names{"flt_" + tag + "-1", "flt_" + tag + "-2"};
-    QLocalServer::removeServer(names.receive + "_pipe");
-    QLocalServer::removeServer(names.send + "_pipe");
-    return names;
+QStringList arguments(const ChannelNames& names, const QString& size) {
+    return {names.receive, names.send, size};
 }
 
-QStringList arguments(const Names& names, const QString& size) {
-    return {names.receive, names.send, size};
+// Sends a frame and reads back what the recording engine made of it.
+bool roundTrip(ChannelClient& client, const QByteArray& frame) {
+    return client.writeMessage(frame) && client.readMessage(kWaitMs) == invertedFrame(frame);
 }
 
 int processCalls(const ServiceProcess& service) {
@@ -47,7 +39,7 @@ protected:
 
 TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
     // Blanks and letters beyond ASCII drop out of the native names too.
-    const Names names = namesFor(QString::fromUtf8("first \xc3\xbc"));
+    const ChannelNames names = namesFor(QString::fromUtf8("first \xc3\xbc"));
     ChannelClient client(names.receive, names.send, kDefaultSize);
     ASSERT_TRUE(client.openSegments());
     ASSERT_TRUE(client.listen());
@@ -57,15 +49,12 @@ TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
     EXPECT_EQ(client.announcement(kWaitMs), QByteArray("ServerCreated\n"));
     ASSERT_TRUE(client.connectCommands(kWaitMs));
 
-    const QByteArray small = makeFrame(4, 2, 10);
-    ASSERT_TRUE(client.writeMessage(small));
-    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(small));
+    EXPECT_TRUE(roundTrip(client, makeFrame(4, 2, 10)));
 
     // A full 640 x 480 frame: the largest the default size carries, and larger than the first.
     const QByteArray large = makeFrame(640, 480, 77);
     ASSERT_EQ(large.size() + 4 + 88, kDefaultSize);
-    ASSERT_TRUE(client.writeMessage(large));
-    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(large));
+    EXPECT_TRUE(roundTrip(client, large));
 
     // A command alone makes the service process the newest frame again.
     const int before = service.engineCalls().size();
@@ -78,41 +67,25 @@ TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
     EXPECT_TRUE(service.waitForEngineCall("modify_sticker null", kWaitMs, before));
 }
 
-TEST_F(ChannelServiceTest, ServiceFirstWithoutListeningPeerStillServes) {
-    const Names names = namesFor("svcfirst");
-    ServiceProcess service;
-    ASSERT_TRUE(service.launch(arguments(names, "4096")));
-    ChannelClient client(names.receive, names.send, 4096);
-    // The service listens only after its segments are set up.
-    ASSERT_TRUE(client.join(kWaitMs));
-
-    const QByteArray frame = makeFrame(16, 16, 3);
-    ASSERT_TRUE(client.writeMessage(frame));
-    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(frame));
-
-    // Its one attempt to reach us failed; a later announcement does not make it try again.
-    ASSERT_TRUE(client.listen());
-    ASSERT_TRUE(client.sendLine("ServerCreated\n"));
-    EXPECT_EQ(client.announcement(1500), QByteArray());
-    EXPECT_EQ(service.state(), QProcess::Running);
-}
-
-TEST_F(ChannelServiceTest, NewClientTakesThePlaceOfOneThatLeft) {
-    const Names names = namesFor("replace");
+// The service started first finds no client listening, serves all the same, and serves a new
+// client that takes the place of one that left.
+TEST_F(ChannelServiceTest, ServiceFirstServesEachClientThatJoins) {
+    const ChannelNames names = namesFor("svcfirst");
     ServiceProcess service;
     ASSERT_TRUE(service.launch(arguments(names, "4096")));
     {
         ChannelClient first(names.receive, names.send, 4096);
+        // The service listens only after its segments are set up.
         ASSERT_TRUE(first.join(kWaitMs));
-        const QByteArray frame = makeFrame(8, 8, 1);
-        ASSERT_TRUE(first.writeMessage(frame));
-        EXPECT_EQ(first.readMessage(kWaitMs), invertedFrame(frame));
+        EXPECT_TRUE(roundTrip(first, makeFrame(16, 16, 3)));
+        // Its one attempt to reach us failed; a later announcement does not make it try again.
+        ASSERT_TRUE(first.listen());
+        ASSERT_TRUE(first.sendLine("ServerCreated\n"));
+        EXPECT_EQ(first.announcement(1500), QByteArray());
     }
     ChannelClient second(names.receive, names.send, 4096);
     ASSERT_TRUE(second.join(kWaitMs));
-    const QByteArray frame = makeFrame(8, 8, 200);
-    ASSERT_TRUE(second.writeMessage(frame));
-    EXPECT_EQ(second.readMessage(kWaitMs), invertedFrame(frame));
+    EXPECT_TRUE(roundTrip(second, makeFrame(16, 16, 200)));
     ASSERT_TRUE(second.sendLine(commandLine("2 40|x|y")));
     EXPECT_TRUE(service.waitForEngineCall("modify_shape_eye_scale 0.4", kWaitMs));
 }
@@ -120,7 +93,7 @@ TEST_F(ChannelServiceTest, NewClientTakesThePlaceOfOneThatLeft) {
 // A killed service leaves its socket file and its named objects behind; the next one on the
 // same names must not be stopped or confused by them.
 TEST_F(ChannelServiceTest, ServiceKilledAndStartedAgainServesTheSameNames) {
-    const Names names = namesFor("restart");
+    const ChannelNames names = namesFor("restart");
     {
         ServiceProcess killed;
         ASSERT_TRUE(killed.launch(arguments(names, "4096")));
@@ -132,39 +105,29 @@ TEST_F(ChannelServiceTest, ServiceKilledAndStartedAgainServesTheSameNames) {
     ASSERT_TRUE(service.launch(arguments(names, "4096")));
     ChannelClient client(names.receive, names.send, 4096);
     ASSERT_TRUE(client.join(kWaitMs));
-    const QByteArray frame = makeFrame(4, 4, 90);
-    ASSERT_TRUE(client.writeMessage(frame));
-    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(frame));
+    EXPECT_TRUE(roundTrip(client, makeFrame(4, 4, 90)));
 }
 
 TEST_F(ChannelServiceTest, FramesFasterThanTheServiceReadsEndWithTheNewest) {
-    const Names names = namesFor("burst");
+    const ChannelNames names = namesFor("burst");
     ServiceProcess service;
     ASSERT_TRUE(service.launch(arguments(names, "65536")));
     ChannelClient client(names.receive, names.send, 65536);
     ASSERT_TRUE(client.join(kWaitMs));
 
-    const QList<QByteArray> frames = {makeFrame(64, 64, 1), makeFrame(64, 64, 2),
-                                      makeFrame(64, 64, 3)};
-    for (const QByteArray& frame : frames) ASSERT_TRUE(client.writeMessage(frame));
-
+    for (const unsigned char first : {1, 2, 3})
+        ASSERT_TRUE(client.writeMessage(makeFrame(64, 64, first)));
     // Older frames may come back first, but nothing older follows the newest.
-    const QByteArray newest = invertedFrame(frames.last());
+    const QByteArray newest = invertedFrame(makeFrame(64, 64, 3));
     QList<QByteArray> results;
-    while (results.isEmpty() || results.last() != newest) {
-        const std::optional<QByteArray> result = client.readMessage(kWaitMs);
-        if (!result) break;
+    while (auto result = client.readMessage(results.contains(newest) ? kQuietMs : kWaitMs))
         results.append(*result);
-    }
-    ASSERT_FALSE(results.isEmpty());
-    while (const std::optional<QByteArray> late = client.readMessage(kQuietMs))
-        results.append(*late);
     EXPECT_LE(results.size(), 3);
-    EXPECT_EQ(results.last(), newest);
+    EXPECT_EQ(results.value(results.size() - 1), newest);
 }
 
 TEST_F(ChannelServiceTest, LengthsAndHeadersThatDoNotFitAreDropped) {
-    const Names names = namesFor("limits");
+    const ChannelNames names = namesFor("limits");
     // Exactly one 10 x 10 frame with its length prefix.
     const int size = 4 + 8 + 10 * 10 * 3;
     ServiceProcess service;
@@ -174,8 +137,7 @@ TEST_F(ChannelServiceTest, LengthsAndHeadersThatDoNotFitAreDropped) {
 
     const QByteArray atLimit = makeFrame(10, 10, 5);
     ASSERT_EQ(atLimit.size(), size - 4);
-    ASSERT_TRUE(client.writeMessage(atLimit));
-    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(atLimit));
+    EXPECT_TRUE(roundTrip(client, atLimit));
     const int processed = processCalls(service);
 
     ASSERT_TRUE(client.writeRaw(size - 3, makeFrame(10, 10, 6) + "x"));
@@ -194,17 +156,15 @@ TEST_F(ChannelServiceTest, LengthsAndHeadersThatDoNotFitAreDropped) {
 
     const QByteArray after = makeFrame(10, 10, 8);
     ASSERT_TRUE(client.writeMessage(after));
+    // Results of the bad frames, if any, come before the good one's.
     std::optional<QByteArray> result;
-    while (auto next = client.readMessage(kWaitMs)) {
-        result = next;
-        if (*result == invertedFrame(after)) break;
-    }
+    while ((result = client.readMessage(kWaitMs)) && *result != invertedFrame(after)) continue;
     EXPECT_EQ(result, invertedFrame(after));
     EXPECT_EQ(service.state(), QProcess::Running);
 }
 
 TEST_F(ChannelServiceTest, GarbageOnThePipeChangesNothingElse) {
-    const Names names = namesFor("garbage");
+    const ChannelNames names = namesFor("garbage");
     ServiceProcess service;
     ASSERT_TRUE(service.launch(arguments(names, "4096")));
     ChannelClient client(names.receive, names.send, 4096);
@@ -223,16 +183,14 @@ TEST_F(ChannelServiceTest, GarbageOnThePipeChangesNothingElse) {
             << call.toStdString();
     }
 
-    const QByteArray frame = makeFrame(5, 5, 9);
-    ASSERT_TRUE(client.writeMessage(frame));
-    EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(frame));
+    EXPECT_TRUE(roundTrip(client, makeFrame(5, 5, 9)));
 }
 
 TEST_F(ChannelServiceTest, UnusableSizesAreRefusedWhileThePipeWorks) {
     for (const QString& size :
          {QString("0"), QString("abc"), QString("-5"), QString("2147483647")}) {
         SCOPED_TRACE(size.toStdString());
-        const Names names = namesFor("size");
+        const ChannelNames names = namesFor("size");
         ServiceProcess service;
         ASSERT_TRUE(service.launch(arguments(names, size)));
         ChannelClient client(names.receive, names.send, 4096);

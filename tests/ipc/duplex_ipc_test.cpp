@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QLocalServer>
 #include <QLocalSocket>
 #include <QtEndian>
-#include <climits>
 #include <mutex>
 
 #include "ai_ipc_callback_handle.h"
@@ -50,18 +48,6 @@ private:
     QList<QByteArray> m_deliveries;
 };
 
-struct Names {
-    QString receive;
-    QString send;
-};
-
-Names namesFor(const QString& tag) {
-    const Names names{"flt_ipc_" + tag + "_in", "flt_ipc_" + tag + "_out"};
-    QLocalServer::removeServer(names.receive + "_pipe");
-    QLocalServer::removeServer(names.send + "_pipe");
-    return names;
-}
-
 QByteArray prefixed(const QByteArray& payload) {
     QByteArray message(4, Qt::Uninitialized);
     qToLittleEndian<qint32>(payload.size(), message.data());
@@ -77,96 +63,71 @@ protected:
     }
 };
 
-TEST_F(DuplexIPCTest, EnvelopeCarriesCommandsOfAtLeastOneByte) {
-    EXPECT_EQ(DuplexIPC::commandOf("[CMD]0 50"), "0 50");
-    EXPECT_EQ(DuplexIPC::commandOf("[CMD]x"), "x");
-    EXPECT_EQ(DuplexIPC::commandOf(QByteArray("[CMD]\0z", 7)), QByteArray("\0z", 2));
-    EXPECT_EQ(DuplexIPC::commandOf("[CMD]0 50\r"), "0 50\r");
-    EXPECT_TRUE(DuplexIPC::commandOf("[CMD]").isEmpty());
-    EXPECT_TRUE(DuplexIPC::commandOf("[cmd]0 50").isEmpty());
-    EXPECT_TRUE(DuplexIPC::commandOf(" [CMD]0 50").isEmpty());
-    EXPECT_TRUE(DuplexIPC::commandOf("").isEmpty());
-}
+// A channel of 64-byte segments reporting to a recording callback, and its client.
+struct Channel {
+    explicit Channel(const char* tag)
+        : names(channelNames(QString("flt_ipc_") + tag)),
+          ipc(names.receive, names.send, 64, 64),
+          client(names.receive, names.send, 64) {
+        ipc.setCallback(&callback);
+    }
+    ChannelNames names;
+    RecordingCallback callback;
+    DuplexIPC ipc;
+    ChannelClient client;
+};
 
-TEST_F(DuplexIPCTest, LengthPrefixMustStayWithinTheUsableBytes) {
-    QByteArray message = prefixed("abcdef") + "zz";
-    int length = -7;
-    EXPECT_EQ(DuplexIPC::messagePayload(message.constData(), message.size(), &length),
-              message.constData() + 4);
-    EXPECT_EQ(length, 6);
-    // At the limit, one byte over, negative, and a snapshot too short for a prefix.
-    qToLittleEndian<qint32>(message.size() - 4, message.data());
-    EXPECT_NE(DuplexIPC::messagePayload(message.constData(), message.size(), &length), nullptr);
-    qToLittleEndian<qint32>(message.size() - 3, message.data());
-    EXPECT_EQ(DuplexIPC::messagePayload(message.constData(), message.size(), &length), nullptr);
-    EXPECT_EQ(length, message.size() - 3);
-    qToLittleEndian<qint32>(INT_MIN, message.data());
-    EXPECT_EQ(DuplexIPC::messagePayload(message.constData(), message.size(), &length), nullptr);
-    EXPECT_EQ(DuplexIPC::messagePayload(message.constData(), 3, &length), nullptr);
-    qToLittleEndian<qint32>(0, message.data());
-    EXPECT_NE(DuplexIPC::messagePayload(message.constData(), 4, &length), nullptr);
-    EXPECT_EQ(length, 0);
+TEST_F(DuplexIPCTest, EnvelopeCarriesCommandsOfAtLeastOneByte) {
+    EXPECT_EQ(DuplexIPC::commandOf("[CMD]0 50\r"), "0 50\r");
+    EXPECT_EQ(DuplexIPC::commandOf(QByteArray("[CMD]\0z", 7)), QByteArray("\0z", 2));
+    for (const char* line : {"[CMD]", "[cmd]0 50", " [CMD]0 50", ""})
+        EXPECT_TRUE(DuplexIPC::commandOf(line).isEmpty()) << line;
 }
 
 TEST_F(DuplexIPCTest, SendPrefixesTheLengthAndRefusesWhatDoesNotFit) {
-    const Names names = namesFor("send");
-    RecordingCallback callback;
-    DuplexIPC ipc(names.receive, names.send, 64, 64);
-    ipc.setCallback(&callback);
-    EXPECT_FALSE(ipc.send("x", 1));
-    EXPECT_EQ(callback.all(), QList<QByteArray>{"message:m_sendSharedMemoryisNull"});
+    Channel channel("send");
+    EXPECT_FALSE(channel.ipc.send("x", 1));
+    EXPECT_EQ(channel.callback.all(), QList<QByteArray>{"message:m_sendSharedMemoryisNull"});
 
-    (void)ipc.start();
-    EXPECT_FALSE(ipc.start());
-    EXPECT_EQ(callback.count("event:1001 createListener success"), 1);
-    ChannelClient client(names.receive, names.send, 64);
-    ASSERT_TRUE(client.openSegments());
+    (void)channel.ipc.start();
+    EXPECT_FALSE(channel.ipc.start());
+    EXPECT_EQ(channel.callback.count("event:1001 createListener success"), 1);
+    ASSERT_TRUE(channel.client.openSegments());
 
     const QByteArray atLimit(60, 'q');
-    EXPECT_TRUE(ipc.send(atLimit.constData(), atLimit.size()));
-    EXPECT_EQ(client.readMessage(kWaitMs), atLimit);
-    EXPECT_EQ(callback.all().last(), "message:sendDataSize:60");
+    EXPECT_TRUE(channel.ipc.send(atLimit.constData(), atLimit.size()));
+    EXPECT_EQ(channel.client.readMessage(kWaitMs), atLimit);
+    EXPECT_EQ(channel.callback.all().last(), "message:sendDataSize:60");
 
     const QByteArray over(61, 'o');
-    EXPECT_FALSE(ipc.send(over.constData(), over.size()));
-    EXPECT_EQ(callback.all().last(), "message:sendDataSize:61");
-    EXPECT_FALSE(ipc.send(over.constData(), -1));
-    EXPECT_TRUE(client.staysQuiet(200));
+    EXPECT_FALSE(channel.ipc.send(over.constData(), over.size()));
+    EXPECT_EQ(channel.callback.all().last(), "message:sendDataSize:61");
+    EXPECT_FALSE(channel.ipc.send(over.constData(), -1));
+    EXPECT_TRUE(channel.client.staysQuiet(200));
 }
 
-TEST_F(DuplexIPCTest, ReceivedMessagesReachOnDataAndBadLengthsAreReportedOncePerRun) {
-    const Names names = namesFor("receive");
-    RecordingCallback callback;
-    DuplexIPC ipc(names.receive, names.send, 64, 64);
-    ipc.setCallback(&callback);
-    (void)ipc.start();
-    ChannelClient client(names.receive, names.send, 64);
-    ASSERT_TRUE(client.openSegments());
+TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreReportedOncePerRun) {
+    Channel channel("receive");
+    RecordingCallback& callback = channel.callback;
+    (void)channel.ipc.start();
+    ASSERT_TRUE(channel.client.openSegments());
 
-    ASSERT_TRUE(client.writeRaw(-1, QByteArray()));
+    ASSERT_TRUE(channel.client.writeRaw(-1, QByteArray()));
     ASSERT_TRUE(callback.waitFor("message:invalid message length:-1"));
-    ASSERT_TRUE(client.writeRaw(61, QByteArray(61, 'x')));
+    ASSERT_TRUE(channel.client.writeRaw(61, QByteArray(61, 'x')));
     processEventsUntil([] { return false; }, 300);
-    ASSERT_TRUE(client.writeMessage("frame one"));
+    ASSERT_TRUE(channel.client.writeMessage("frame one"));
     ASSERT_TRUE(callback.waitFor("data:frame one"));
-    ASSERT_TRUE(client.writeRaw(61, QByteArray(61, 'x')));
+    ASSERT_TRUE(channel.client.writeRaw(61, QByteArray(61, 'x')));
     ASSERT_TRUE(callback.waitFor("message:invalid message length:61"));
-
     EXPECT_EQ(callback.count("message:invalid message length:-1"), 1);
     EXPECT_EQ(callback.count("message:invalid message length:61"), 1);
     // At the limit the whole segment after the prefix is payload.
-    ASSERT_TRUE(client.writeMessage(QByteArray(60, 'L')));
+    ASSERT_TRUE(channel.client.writeMessage(QByteArray(60, 'L')));
     EXPECT_TRUE(callback.waitFor("data:" + QByteArray(60, 'L')));
-}
 
-TEST_F(DuplexIPCTest, PipeLinesReachOnCommandThenOnMessage) {
-    const Names names = namesFor("pipe");
-    RecordingCallback callback;
-    DuplexIPC ipc(names.receive, names.send, 64, 64);
-    ipc.setCallback(&callback);
-    (void)ipc.start();
     QLocalSocket peer;
-    peer.connectToServer(names.receive + "_pipe");
+    peer.connectToServer(channel.names.receive + "_pipe");
     ASSERT_TRUE(peer.waitForConnected(kWaitMs));
     const char lines[] = "[CMD]0 50\n[CMD]\nab\0cd\n";
     peer.write(lines, sizeof lines - 1);
@@ -174,34 +135,16 @@ TEST_F(DuplexIPCTest, PipeLinesReachOnCommandThenOnMessage) {
     ASSERT_TRUE(processEventsUntil(
         [&] { return callback.count("message:ab") == 1 && callback.all().last() == "message:"; },
         kWaitMs));
-
     const QList<QByteArray> all = callback.all();
     EXPECT_EQ(all.mid(all.indexOf("command:0 50")),
               (QList<QByteArray>{"command:0 50", "message:[CMD]0 50", "message:[CMD]", "message:ab",
                                  "message:"}));
 }
 
-// The transport itself: sizes, coalescing and a segment smaller than asked for.
-TEST_F(DuplexIPCTest, SenderKeepsOnlyTheNewestPendingMessage) {
-    const Names names = namesFor("coalesce");
-    ChannelClient client(names.receive, names.send, 64);
-    ASSERT_TRUE(client.openSegments());
-    DuplexIPCSharedMemoryThread sender(names.send + "_sharedMemory", 64, false);
-    ASSERT_TRUE(sender.init());
-    EXPECT_EQ(sender.capacity(), 64);
-
-    for (const QByteArray& payload :
-         {QByteArray("first"), QByteArray("second"), QByteArray("third")})
-        ASSERT_TRUE(sender.sendData(prefixed(payload).constData(), payload.size() + 4));
-    EXPECT_TRUE(sender.sendData(prefixed(QByteArray(60, 'f')).constData(), 64));
-    EXPECT_FALSE(sender.sendData(prefixed(QByteArray(61, 'f')).constData(), 65));
-    sender.start();
-    EXPECT_EQ(client.readMessage(kWaitMs), QByteArray(60, 'f'));
-    EXPECT_TRUE(client.staysQuiet(300));
-}
-
-TEST_F(DuplexIPCTest, SmallerExistingSegmentIsUsedUpToItsOwnSize) {
-    const Names names = namesFor("smaller");
+// The sender keeps only the newest pending message, and maps an existing segment that is smaller
+// than asked for only up to that segment's own size.
+TEST_F(DuplexIPCTest, SenderKeepsTheNewestMessageWithinASmallerExistingSegment) {
+    const ChannelNames names = channelNames("flt_ipc_transport");
     ChannelClient client(names.receive, names.send, 100);
     ASSERT_TRUE(client.openSegments());
     DuplexIPCSharedMemoryThread sender(names.send + "_sharedMemory", 100000, false);
@@ -209,32 +152,15 @@ TEST_F(DuplexIPCTest, SmallerExistingSegmentIsUsedUpToItsOwnSize) {
     const int mapped = sender.capacity();
     EXPECT_GE(mapped, 100);
     EXPECT_LT(mapped, 100000);
-    sender.start();
+
+    for (const QByteArray& payload : {QByteArray("first"), QByteArray("second")})
+        ASSERT_TRUE(sender.sendData(prefixed(payload).constData(), payload.size() + 4));
     const QByteArray fits(mapped - 4, 's');
     EXPECT_TRUE(sender.sendData(prefixed(fits).constData(), mapped));
-    EXPECT_EQ(client.readMessage(kWaitMs), fits);
     EXPECT_FALSE(sender.sendData(QByteArray(mapped + 1, 'x').constData(), mapped + 1));
-}
-
-TEST_F(DuplexIPCTest, UnusableSizesAreRefusedAndNeverTouchASegment) {
-    static QStringList critical;
-    critical.clear();
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
-            if (type == QtCriticalMsg) critical.append(text);
-        });
-    for (const int size : {0, -1, INT_MAX}) {
-        DuplexIPCSharedMemoryThread transport("flt_ipc_refused_sharedMemory", size, true);
-        EXPECT_FALSE(transport.init());
-        EXPECT_EQ(transport.capacity(), 0);
-        EXPECT_FALSE(transport.sendData("abcd", 4));
-        transport.start();
-        EXPECT_EQ(transport.receivedData().size(), 0);
-    }
-    qInstallMessageHandler(previous);
-    ASSERT_GE(critical.size(), 3);
-    EXPECT_TRUE(critical[0].contains("size:0 refused")) << critical[0].toStdString();
-    EXPECT_TRUE(critical.last().contains(QString("size:%1 refused").arg(INT_MAX)));
+    sender.start();
+    EXPECT_EQ(client.readMessage(kWaitMs), fits);
+    EXPECT_TRUE(client.staysQuiet(300));
 }
 
 }  // namespace

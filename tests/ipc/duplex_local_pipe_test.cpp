@@ -1,16 +1,12 @@
 #include "duplex_local_pipe.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRegularExpression>
-#include <cstring>
 
+#include "channel_client.h"
 #include "test_application.h"
 
 namespace {
@@ -45,60 +41,40 @@ protected:
     void SetUp() override { ensureApplication(); }
 };
 
-TEST_F(DuplexLocalPipeTest, SplitsEachReadAtEveryLineFeed) {
-    using Pieces = QList<QByteArray>;
-    EXPECT_EQ(DuplexLocalPipe::splitLines("one\ntwo\n"), (Pieces{"one", "two", ""}));
-    EXPECT_EQ(DuplexLocalPipe::splitLines("no end"), (Pieces{"no end"}));
-    EXPECT_EQ(DuplexLocalPipe::splitLines(""), (Pieces{""}));
-    EXPECT_EQ(DuplexLocalPipe::splitLines("\n\n"), (Pieces{"", "", ""}));
-    EXPECT_EQ(DuplexLocalPipe::splitLines("crlf\r\n"), (Pieces{"crlf\r", ""}));
-    EXPECT_EQ(DuplexLocalPipe::splitLines(QByteArray("a\0b\nc", 5)),
-              (Pieces{QByteArray("a\0b", 3), "c"}));
-}
+// Starting without waiting makes one bounded attempt to reach the peer; a listening peer gets
+// exactly one line.
+TEST_F(DuplexLocalPipeTest, AnnouncesItselfOnceToAListeningPeerAndGivesUpOnAnAbsentOne) {
+    const QRegularExpression used("^connected localsocket, use (\\d+) ms$");
+    const QString absent = nameFor("absent_a");
+    DuplexLocalPipe alone(nameFor("listen_alone"), absent);
+    PipeRecord lonely(alone);
+    EXPECT_TRUE(alone.start(false));
+    ASSERT_EQ(lonely.messages.size(), 6);
+    const QRegularExpressionMatch spent = used.match(lonely.messages[4]);
+    ASSERT_TRUE(spent.hasMatch());
+    EXPECT_LE(spent.captured(1).toInt(), 1500);
+    EXPECT_TRUE(lonely.messages[5].startsWith("connected localsocket error " + absent + ","))
+        << lonely.messages.join("|").toStdString();
+    EXPECT_EQ(lonely.events, QStringList{"1001 createListener success"});
 
-TEST_F(DuplexLocalPipeTest, AnnouncesItselfToAListeningPeerWithExactlyOneLine) {
-    const QString listenName = nameFor("listen_a");
-    QLocalServer peer;
-    ASSERT_TRUE(peer.listen(nameFor("peer_a")));
-    DuplexLocalPipe pipe(listenName, peer.serverName());
+    const ChannelNames names = channelNames("flt_pipe_a");
+    ChannelClient peer(names.receive, names.send, 0);
+    ASSERT_TRUE(peer.listen());
+    const QString listenName = names.receive + "_pipe";
+    DuplexLocalPipe pipe(listenName, names.send + "_pipe");
     PipeRecord record(pipe);
-
     EXPECT_FALSE(pipe.start(false));
-    ASSERT_TRUE(peer.waitForNewConnection(kWaitMs));
-    QLocalSocket* connection = peer.nextPendingConnection();
-    QByteArray received;
-    while (connection->waitForReadyRead(300)) received += connection->readAll();
-    EXPECT_EQ(received, QByteArray("ServerCreated\n"));
+    EXPECT_EQ(peer.announcement(kWaitMs), QByteArray("ServerCreated\n"));
 
     ASSERT_EQ(record.messages.size(), 6);
-    EXPECT_EQ(record.messages[0], "create pipe 0");
-    EXPECT_EQ(record.messages[1], listenName);
-    EXPECT_EQ(record.messages[2], "connected listen success: " + listenName);
-    EXPECT_TRUE(QRegularExpression("^connected localsocket, use \\d+ ms$")
-                    .match(record.messages[4])
-                    .hasMatch());
+    EXPECT_EQ(record.messages.mid(0, 3), (QStringList{"create pipe 0", listenName,
+                                                      "connected listen success: " + listenName}));
+    EXPECT_TRUE(used.match(record.messages[4]).hasMatch());
     EXPECT_TRUE(QRegularExpression("^connected localsocket success, use \\d+ms$")
                     .match(record.messages[5])
                     .hasMatch());
     EXPECT_EQ(record.events,
               (QStringList{"1001 createListener success", "1002 createSender success"}));
-}
-
-TEST_F(DuplexLocalPipeTest, PeerNotListeningCostsOneBoundedAttempt) {
-    const QString listenName = nameFor("listen_b");
-    const QString absent = nameFor("absent_b");
-    DuplexLocalPipe pipe(listenName, absent);
-    PipeRecord record(pipe);
-
-    EXPECT_TRUE(pipe.start(false));
-    ASSERT_EQ(record.messages.size(), 6);
-    const QRegularExpressionMatch used =
-        QRegularExpression("^connected localsocket, use (\\d+) ms$").match(record.messages[4]);
-    ASSERT_TRUE(used.hasMatch());
-    EXPECT_LE(used.captured(1).toInt(), 1500);
-    EXPECT_TRUE(record.messages[5].startsWith("connected localsocket error " + absent + ","))
-        << record.messages.join("|").toStdString();
-    EXPECT_EQ(record.events, QStringList{"1001 createListener success"});
 }
 
 TEST_F(DuplexLocalPipeTest, WaitingForThePeerConnectsOnItsAnnouncement) {
@@ -135,22 +111,9 @@ TEST_F(DuplexLocalPipeTest, WaitingForThePeerConnectsOnItsAnnouncement) {
     EXPECT_FALSE(connection->waitForReadyRead(300));
 }
 
-// A socket file that nobody serves (left by a killed process) is replaced; one that a live
-// process serves is never taken over.
-TEST_F(DuplexLocalPipeTest, ListensOverAStaleSocketButNeverOverALiveOne) {
-    const QString stale = nameFor("stale");
-    const QByteArray path = QDir::temp().filePath(stale).toLocal8Bit();
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.constData(), sizeof(address.sun_path) - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ::close(fd);
-
-    DuplexLocalPipe overStale(stale, nameFor("unused_d"));
-    EXPECT_TRUE(overStale.createListener());
-
+// A socket file that a live process serves is never taken over (the service tests show that one
+// left by a killed process is replaced).
+TEST_F(DuplexLocalPipeTest, NeverListensOverALiveSocket) {
     const QString live = nameFor("live");
     QLocalServer owner;
     ASSERT_TRUE(owner.listen(live));
