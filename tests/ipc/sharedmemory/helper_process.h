@@ -47,19 +47,15 @@ bool runsUnderWine();
 
 // A named semaphore of count 0 through which a test and its helper tell each other that a step is
 // done. Create it before starting the helper, so that it outlives the helper's handles.
-class TestSignal {
-public:
-    explicit TestSignal(std::string name)
-        : m_name(std::move(name)), m_handle(nativeipc::createSemaphore(ansiToWide(m_name), 0)) {}
-    ~TestSignal() { nativeipc::closeHandle(m_handle); }
+struct TestSignal {
+    explicit TestSignal(std::string signalName)
+        : name(std::move(signalName)), handle(nativeipc::createSemaphore(ansiToWide(name), 0)) {}
+    ~TestSignal() { nativeipc::closeHandle(handle); }
     TestSignal(const TestSignal&) = delete;
     TestSignal& operator=(const TestSignal&) = delete;
+    bool wait() { return nativeipc::waitForSingleObject(handle, 10000) == 0; }
+    bool release() { return nativeipc::releaseSemaphore(handle, 1); }
 
-    const std::string& name() const { return m_name; }
-    bool wait() { return nativeipc::waitForSingleObject(m_handle, 10000) == 0; }
-    bool release() { return nativeipc::releaseSemaphore(m_handle, 1); }
-
-private:
-    std::string m_name;
-    nativeipc::Handle m_handle;
+    const std::string name;
+    const nativeipc::Handle handle;
 };

@@ -1,22 +1,18 @@
-#include <dirent.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <thread>
+#include <filesystem>
 
 #include "helper_process.h"
 
 extern char** environ;
 
 bool HelperProcess::start(const std::vector<std::string>& arguments) {
-    char self[4096] = {};
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    std::string path(self, length > 0 ? static_cast<std::size_t>(length) : 0);
-    path = path.substr(0, path.rfind('/') + 1) + "sharedmemory_helper";
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    std::string path = self.parent_path() / "sharedmemory_helper";
     std::vector<char*> argv{path.data()};
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -30,17 +26,16 @@ bool HelperProcess::start(const std::vector<std::string>& arguments) {
 }
 
 int HelperProcess::waitForExit(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (m_process > 0) {
+    for (int waitedMs = 0; m_process > 0; waitedMs += 5) {
         int status = 0;
         if (waitpid(static_cast<pid_t>(m_process), &status, WNOHANG) == m_process) {
             m_process = 0;
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
+        if (waitedMs >= timeoutMs) {
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        usleep(5000);
     }
     return -1;
 }
@@ -58,28 +53,18 @@ unsigned long currentProcessId() { return static_cast<unsigned long>(getpid()); 
 // Objects, semaphores ("sem." prefix) and companion files of a dead run all carry its id.
 void removeTestLeftovers() {
     const std::string mark = "facelumetestP";
-    DIR* directory = opendir("/dev/shm");
-    if (directory == nullptr) {
-        return;
-    }
-    std::vector<std::string> stale;
-    while (const dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        std::size_t i = name.find(mark);
-        if (i == std::string::npos) {
-            continue;
-        }
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
+        const std::string name = entry.path().filename();
+        const std::size_t start = name.find(mark);
         pid_t owner = 0;
-        for (i += mark.size(); i < name.size() && name[i] != 'X'; ++i) {
+        for (std::size_t i = start + mark.size();
+             start != std::string::npos && i < name.size() && name[i] != 'X'; ++i) {
             owner = owner * 10 + (name[i] - 'a');
         }
         if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) {
-            stale.push_back("/dev/shm/" + name);
+            std::filesystem::remove(entry.path(), error);
         }
-    }
-    closedir(directory);
-    for (const std::string& path : stale) {
-        unlink(path.c_str());
     }
 }
 

@@ -25,7 +25,7 @@ struct SegmentHelper {
     SegmentHelper(const std::string& key, int size, const std::string& mode)
         : ready(key + "_ready"), go(key + "_go") {
         started =
-            process.start({"segment", key, std::to_string(size), ready.name(), go.name(), mode}) &&
+            process.start({"segment", key, std::to_string(size), ready.name, go.name, mode}) &&
             ready.wait();
     }
     int finish() {
@@ -37,30 +37,6 @@ struct SegmentHelper {
     HelperProcess process;
     bool started = false;
 };
-
-TEST_F(SharedMemoryPrivateTest, CreateThenAttachWithinOneProcess) {
-    const std::string key = uniqueName("create");
-    SharedMemoryPrivate creator;
-    creator.setKey(key);
-    EXPECT_EQ(creator.nativeKey.rfind("sm_sharedmemory_facelumetestP", 0), 0u);
-    ASSERT_TRUE(creator.create(921700, kReadWrite)) << creator.errorString;
-    EXPECT_EQ(creator.size, 925696) << "whole pages";
-    EXPECT_FALSE(creator.attach(kReadWrite)) << "already attached";
-    expectError(creator, SharedMemoryError::NoError, "");
-
-    SharedMemoryPrivate other;
-    other.setKey(key);
-    EXPECT_FALSE(other.create(100, kReadWrite));
-    expectError(other, SharedMemoryError::AlreadyExists, "SharedMemory::create : already exists");
-    ASSERT_TRUE(other.attach(kReadWrite));
-    EXPECT_EQ(other.size, 925696) << "the existing segment's size, not the one asked for";
-    std::strcpy(static_cast<char*>(creator.memory) + 921000, "both see it");
-    SharedMemoryPrivate reader;
-    reader.setKey(key);
-    ASSERT_TRUE(reader.attach(SharedMemoryPrivate::ReadOnly));
-    EXPECT_STREQ(static_cast<char*>(other.memory) + 921000, "both see it");
-    EXPECT_STREQ(static_cast<char*>(reader.memory) + 921000, "both see it");
-}
 
 TEST_F(SharedMemoryPrivateTest, FailuresAndTheirTexts) {
     SharedMemoryPrivate segment;
@@ -89,7 +65,8 @@ TEST_F(SharedMemoryPrivateTest, DetachAndRekey) {
     const std::string key = uniqueName("detach");
     SharedMemoryPrivate segment;
     segment.setKey(key);
-    ASSERT_TRUE(segment.create(10000, kReadWrite));
+    ASSERT_TRUE(segment.create(100, kReadWrite));
+    EXPECT_EQ(segment.size, 4096) << "whole pages";
     void* memory = segment.memory;
     segment.setKey(key);
     EXPECT_EQ(segment.memory, memory) << "the same key changes nothing";
@@ -100,30 +77,9 @@ TEST_F(SharedMemoryPrivateTest, DetachAndRekey) {
     EXPECT_EQ(segment.error, SharedMemoryError::NotFound);
 
     ASSERT_TRUE(segment.create(100, kReadWrite));
-    EXPECT_EQ(segment.size, 4096);
     EXPECT_TRUE(segment.detach());
-    EXPECT_EQ(segment.memory, nullptr);
     EXPECT_EQ(segment.size, 0);
-    EXPECT_EQ(segment.mappingHandle, nullptr);
-}
-
-TEST_F(SharedMemoryPrivateTest, LockIsReentrantAndExclusive) {
-    const std::string key = uniqueName("lock");
-    SharedMemoryPrivate first;
-    SharedMemoryPrivate second;
-    first.setKey(key);
-    second.setKey(key);
-    ASSERT_TRUE(first.create(4096, kReadWrite));
-    ASSERT_TRUE(second.attach(kReadWrite));
-    EXPECT_TRUE(first.tryLock(50));
-    EXPECT_TRUE(first.tryLock(50)) << "the holder takes no second unit";
-    EXPECT_FALSE(second.tryLock(50));
-    expectError(second, SharedMemoryError::LockError, "SharedMemory::tryLock : unable to tryLock");
-    EXPECT_TRUE(first.unlock());
-    EXPECT_FALSE(first.unlock());
-    EXPECT_TRUE(second.tryLock(50));
-    EXPECT_FALSE(first.tryLock(0)) << "one unlock gave back exactly one unit";
-    EXPECT_TRUE(second.unlock());
+    EXPECT_FALSE(segment.attach(kReadWrite)) << "detach closed the last handle";
 }
 
 TEST_F(SharedMemoryPrivateTest, CreateOrAttachInEitherOrderAcrossProcesses) {
@@ -134,36 +90,49 @@ TEST_F(SharedMemoryPrivateTest, CreateOrAttachInEitherOrderAcrossProcesses) {
         ASSERT_TRUE(helper.started);
         SharedMemoryPrivate segment;
         segment.setKey(key);
+        EXPECT_EQ(segment.nativeKey.rfind("sm_sharedmemory_facelumetestP", 0), 0u);
         EXPECT_FALSE(segment.create(4096, kReadWrite));
-        EXPECT_EQ(segment.error, SharedMemoryError::AlreadyExists);
-        ASSERT_TRUE(segment.attach(kReadWrite));
-        EXPECT_EQ(segment.size, 925696);
+        expectError(segment, SharedMemoryError::AlreadyExists,
+                    "SharedMemory::create : already exists");
+        ASSERT_TRUE(segment.attach(SharedMemoryPrivate::ReadOnly));
+        EXPECT_EQ(segment.size, 925696) << "the existing segment's size, in whole pages";
         EXPECT_EQ(static_cast<const char*>(segment.memory), marker);
         EXPECT_EQ(helper.finish(), 0);
     }
     SharedMemoryPrivate segment;
     segment.setKey(key);
     ASSERT_TRUE(segment.create(5000, kReadWrite)) << "the helper's segment is gone";
+    EXPECT_FALSE(segment.attach(kReadWrite)) << "already attached";
+    expectError(segment, SharedMemoryError::NoError, "");
     SegmentHelper helper(key, 50, "hold");
     ASSERT_TRUE(helper.started);
     EXPECT_EQ(static_cast<const char*>(segment.memory), marker);
     EXPECT_EQ(helper.finish(), 0);
 }
 
-TEST_F(SharedMemoryPrivateTest, LockBetweenProcesses) {
-    const std::string key = uniqueName("crosslock");
+TEST_F(SharedMemoryPrivateTest, LockIsReentrantAndExclusiveBetweenProcesses) {
+    const std::string key = uniqueName("lock");
     SegmentHelper helper(key, 4096, "lock");
     ASSERT_TRUE(helper.started);
-    SharedMemoryPrivate segment;
-    segment.setKey(key);
-    ASSERT_TRUE(segment.attach(kReadWrite));
-    EXPECT_FALSE(segment.tryLock(50));
-    EXPECT_EQ(segment.error, SharedMemoryError::LockError);
+    SharedMemoryPrivate first;
+    SharedMemoryPrivate second;
+    first.setKey(key);
+    second.setKey(key);
+    ASSERT_TRUE(first.attach(kReadWrite));
+    ASSERT_TRUE(second.attach(kReadWrite));
+    EXPECT_FALSE(first.tryLock(50));
+    expectError(first, SharedMemoryError::LockError, "SharedMemory::tryLock : unable to tryLock");
 
     helper.go.release();
-    ASSERT_TRUE(segment.tryLock(10000));
-    EXPECT_EQ(static_cast<const char*>(segment.memory), "helper:" + key);
-    EXPECT_TRUE(segment.unlock());
+    ASSERT_TRUE(first.tryLock(10000)) << "the helper unlocked";
+    EXPECT_EQ(static_cast<const char*>(first.memory), "helper:" + key);
+    EXPECT_TRUE(first.tryLock(0)) << "the holder takes no second unit";
+    EXPECT_FALSE(second.tryLock(0));
+    EXPECT_TRUE(first.unlock());
+    EXPECT_FALSE(first.unlock());
+    EXPECT_TRUE(second.tryLock(0));
+    EXPECT_FALSE(first.tryLock(0)) << "one unlock gave back exactly one unit";
+    EXPECT_TRUE(second.unlock());
     EXPECT_EQ(helper.process.waitForExit(10000), 0);
 }
 

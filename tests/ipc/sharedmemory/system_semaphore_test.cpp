@@ -4,6 +4,7 @@
 
 #include <iostream>
 #include <sstream>
+#include <tuple>
 
 #include "helper_process.h"
 
@@ -16,15 +17,14 @@ protected:
 
 TEST_F(SystemSemaphoreTest, EmptyKeyMeansNoSemaphoreAndNoError) {
     SystemSemaphore semaphore;
-    EXPECT_FALSE(semaphore.modifySemaphore(1, nativeipc::kInfinite));
-    EXPECT_FALSE(semaphore.modifySemaphore(-1, 0));
-    EXPECT_EQ(semaphore.error(), SystemSemaphoreError::NoError);
-    EXPECT_EQ(semaphore.errorString(), "");
     semaphore.setKey(uniqueName("empty"), 1, SystemSemaphore::Open);
     EXPECT_NE(semaphore.handle(SystemSemaphore::Open), nullptr);
     semaphore.setKey("", 1, SystemSemaphore::Open);
     EXPECT_EQ(semaphore.handle(SystemSemaphore::Open), nullptr);
-    EXPECT_EQ(semaphore.nativeKey(), "");
+    EXPECT_FALSE(semaphore.modifySemaphore(1, nativeipc::kInfinite));
+    EXPECT_FALSE(semaphore.modifySemaphore(-1, 0));
+    EXPECT_EQ(semaphore.error(), SystemSemaphoreError::NoError);
+    EXPECT_EQ(semaphore.errorString(), "");
 }
 
 TEST_F(SystemSemaphoreTest, TwoObjectsShareOneCount) {
@@ -36,16 +36,13 @@ TEST_F(SystemSemaphoreTest, TwoObjectsShareOneCount) {
     EXPECT_EQ(first.nativeKey().rfind("ipc_systemsem_facelumetestP", 0), 0u);
 
     ASSERT_TRUE(first.modifySemaphore(-1, 50));
-    EXPECT_FALSE(second.modifySemaphore(-1, 50));
-    EXPECT_TRUE(first.modifySemaphore(1, nativeipc::kInfinite));
-    EXPECT_TRUE(second.modifySemaphore(-1, 50));
-    // Count 0 and -5 take one unit each; count 3 gives back three at once.
-    EXPECT_FALSE(first.modifySemaphore(0, 0));
-    EXPECT_TRUE(second.modifySemaphore(3, 0));
-    EXPECT_TRUE(first.modifySemaphore(0, 0));
-    EXPECT_TRUE(first.modifySemaphore(-5, 0));
+    EXPECT_FALSE(second.modifySemaphore(0, 50)) << "count 0 takes a unit too";
+    EXPECT_TRUE(second.modifySemaphore(3, 0)) << "gives back three units at once";
+    EXPECT_TRUE(first.modifySemaphore(-5, 0)) << "takes one unit";
+    EXPECT_TRUE(second.modifySemaphore(0, nativeipc::kInfinite));
     EXPECT_TRUE(first.modifySemaphore(-1, 0));
     EXPECT_FALSE(first.modifySemaphore(-1, 0));
+    EXPECT_EQ(second.error(), SystemSemaphoreError::NoError);
 
     // The same key again: Open keeps handle and error; Create reopens the object, whose count
     // stays because `second` still holds it.
@@ -63,16 +60,13 @@ TEST_F(SystemSemaphoreTest, TwoObjectsShareOneCount) {
 }
 
 TEST_F(SystemSemaphoreTest, ErrorKindsAndTexts) {
-    const struct {
-        std::uint32_t code;
-        SystemSemaphoreError kind;
-        const char* text;
-    } cases[] = {
-        {5, SystemSemaphoreError::PermissionDenied, "fSystemSemaphore : permission denied"},
-        {0, SystemSemaphoreError::PermissionDenied, "fSystemSemaphore : permission denied"},
-        {8, SystemSemaphoreError::OutOfResources, "fSystemSemaphore : out of resources"},
-        {1450, SystemSemaphoreError::OutOfResources, "fSystemSemaphore : out of resources"},
-        {87, SystemSemaphoreError::UnknownError, "fSystemSemaphore : unknown error 87"},
+    using Error = SystemSemaphoreError;
+    const std::tuple<std::uint32_t, Error, const char*> cases[] = {
+        {5, Error::PermissionDenied, "fSystemSemaphore : permission denied"},
+        {0, Error::PermissionDenied, "fSystemSemaphore : permission denied"},
+        {8, Error::OutOfResources, "fSystemSemaphore : out of resources"},
+        {1450, Error::OutOfResources, "fSystemSemaphore : out of resources"},
+        {87, Error::UnknownError, "fSystemSemaphore : unknown error 87"},
     };
     SystemSemaphore semaphore;
     for (const auto& [code, kind, text] : cases) {
