@@ -4,8 +4,6 @@
 
 #include <sstream>
 
-#include "looks_test_support.h"
-
 namespace facelume {
 namespace {
 
@@ -56,7 +54,6 @@ TEST(CubeLutTest, RefusesMalformedFilesNamingTheLine) {
         {"LUT_3D_SIZE 1\n", "line 1: LUT_3D_SIZE must be a whole number from 2 to 256"},
         {"LUT_3D_SIZE 2.5\n", "line 1: LUT_3D_SIZE must be a whole number"},
         {"LUT_3D_SIZE 300\n", "line 1: LUT_3D_SIZE must be a whole number"},
-        {"LUT_3D_SIZE two\n", "line 1: LUT_3D_SIZE must be a whole number"},
         {"LUT_3D_SIZE 2\nLUT_3D_SIZE 2\n", "line 2: LUT_3D_SIZE given twice"},
         {"LUT_1D_SIZE 1024\n", "line 1: 1D tables are not supported"},
         {"LUT_3D_SIZE 2\n1 1 1\n0 1 1\n", "the table ends after 2 of 8 lines"},
@@ -83,20 +80,10 @@ TEST(CubeLutTest, RefusesMalformedFilesNamingTheLine) {
             << "expected \"" << c.message << "\" in \"" << result.error << "\"";
         EXPECT_TRUE(lut.empty());
     }
-}
-
-TEST(CubeLutTest, LoadsTheShippedLooksAndReportsMissingFiles) {
-    for (const char* name : {"identity", "warm", "cool", "vivid", "fade", "mono", "film"}) {
-        CubeLut lut;
-        const LoadResult result = lut.load(testing::kBuiltResources + "/filters/" + name + ".cube");
-        ASSERT_TRUE(result.ok()) << result.error;
-        EXPECT_GE(lut.size(), 17) << name;
-    }
     CubeLut lut;
-    const LoadResult missing = lut.load("/nonexistent/folder/none.cube");
-    EXPECT_NE(missing.error.find("/nonexistent/folder/none.cube: cannot be opened"),
-              std::string::npos)
-        << missing.error;
+    EXPECT_NE(
+        lut.load("/nonexistent/none.cube").error.find("/nonexistent/none.cube: cannot be opened"),
+        std::string::npos);
 }
 
 }  // namespace

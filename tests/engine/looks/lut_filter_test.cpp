@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 #include <random>
 #include <sstream>
 
@@ -13,121 +11,108 @@
 namespace facelume {
 namespace {
 
-using testing::kBuiltResources;
-using testing::lineCount;
-using testing::ScratchFolder;
-
-const std::vector<Face> kNoFaces;
-
-cv::Mat astronaut() {
-    cv::Mat picture = cv::imread(testing::kTestPictures + "/astronaut.png", cv::IMREAD_COLOR);
-    EXPECT_FALSE(picture.empty()) << "run scripts/fetch-test-images.sh first";
-    return picture;
-}
-
-// A .cube text with the given lattice values, (r, g, b) per entry, red fastest.
-std::string cubeText(int size, const std::vector<cv::Vec3f>& lattice) {
-    std::ostringstream out;
-    out << "LUT_3D_SIZE " << size << "\n";
-    for (const cv::Vec3f& c : lattice) out << c[0] << ' ' << c[1] << ' ' << c[2] << '\n';
-    return out.str();
-}
+using namespace facelume::testing;
 
 const std::string kInvert =
     "LUT_3D_SIZE 2\n1 1 1\n0 1 1\n1 0 1\n0 0 1\n1 1 0\n0 1 0\n1 0 0\n0 0 0\n";
 
 cv::Mat applied(LutFilter& filter, const cv::Mat& input) {
     cv::Mat frame = input.clone();
-    filter.apply(frame, kNoFaces);
+    filter.apply(frame, {});
     return frame;
 }
 
 double maxDifference(const cv::Mat& a, const cv::Mat& b) { return cv::norm(a, b, cv::NORM_INF); }
 
-TEST(LutFilterTest, IdentityChangesNothingAtAnySize) {
+TEST(LutFilterTest, IdentityChangesNothingAndOtherFormatsAreLeftAlone) {
     LutFilter filter(kBuiltResources);
     EXPECT_FALSE(filter.active());
     filter.configure("identity", 1.f);
     ASSERT_TRUE(filter.active());
-
-    const cv::Mat portrait = astronaut();
+    const cv::Mat portrait = loadPicture("astronaut.png");
     EXPECT_EQ(maxDifference(applied(filter, portrait), portrait), 0.0);
-    cv::Mat ramp(1, 256 * 3, CV_8UC3);
-    for (int i = 0; i < ramp.cols; ++i) ramp.at<cv::Vec3b>(0, i) = cv::Vec3b(i, 255 - i / 3, i / 3);
-    EXPECT_EQ(maxDifference(applied(filter, ramp), ramp), 0.0);
     for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 5), cv::Size(1920, 1080)}) {
         cv::Mat frame(size, CV_8UC3);
         cv::randu(frame, 0, 256);
         EXPECT_EQ(maxDifference(applied(filter, frame), frame), 0.0) << size;
     }
+    filter.configure("mono", 1.f);
+    cv::Mat grey(4, 4, CV_8UC1, cv::Scalar(9)), empty;
+    filter.apply(grey, {});
+    filter.apply(empty, {});
+    EXPECT_EQ(cv::countNonZero(grey != 9), 0);
+    EXPECT_TRUE(empty.empty());
 }
 
-TEST(LutFilterTest, KnownTableGivesKnownColours) {
+TEST(LutFilterTest, KnownTablesGiveKnownColours) {
     // Size 18: every 15th 8-bit level falls exactly on a lattice point.
     const int size = 18;
     std::mt19937 random(7);
     std::uniform_real_distribution<float> value(0.f, 1.f);
     std::vector<cv::Vec3f> lattice(size * size * size);
-    for (cv::Vec3f& c : lattice) c = cv::Vec3f(value(random), value(random), value(random));
+    std::ostringstream text;
+    text << "LUT_3D_SIZE " << size << "\n";
+    for (cv::Vec3f& c : lattice) {
+        c = cv::Vec3f(value(random), value(random), value(random));
+        text << c[0] << ' ' << c[1] << ' ' << c[2] << '\n';  // r, g, b; red runs fastest
+    }
     ScratchFolder folder;
-    folder.write("filters/random.cube", cubeText(size, lattice));
+    folder.write("filters/random.cube", text.str());
+    // Identity lattice over 0..2: an input of v comes out as v / 2.
+    folder.write("filters/half.cube",
+                 "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 2 2 2\nLUT_3D_SIZE 2\n"
+                 "0 0 0\n2 0 0\n0 2 0\n2 2 0\n0 0 2\n2 0 2\n0 2 2\n2 2 2\n");
     LutFilter filter(folder.path());
     filter.configure("random", 1.f);
     ASSERT_TRUE(filter.active());
 
-    cv::Mat frame(size * size, size, CV_8UC3);
-    for (int b = 0; b < size; ++b)
-        for (int g = 0; g < size; ++g)
-            for (int r = 0; r < size; ++r)
-                frame.at<cv::Vec3b>(b * size + g, r) = cv::Vec3b(15 * b, 15 * g, 15 * r);
-    filter.apply(frame, kNoFaces);
-    for (int b = 0; b < size; ++b) {
-        for (int g = 0; g < size; ++g) {
-            for (int r = 0; r < size; ++r) {
-                const cv::Vec3f& expected = lattice[(b * size + g) * size + r];
-                const cv::Vec3b got = frame.at<cv::Vec3b>(b * size + g, r);
-                for (int c = 0; c < 3; ++c) {
-                    ASSERT_NEAR(got[2 - c], expected[c] * 255.f, 0.6f)
-                        << "lattice point " << r << ',' << g << ',' << b;
-                }
-            }
-        }
+    // Every lattice point's input colour, red fastest, comes out as the lattice colour.
+    cv::Mat frame(1, size * size * size, CV_8UC3);
+    for (int i = 0; i < frame.cols; ++i)
+        frame.at<cv::Vec3b>(i) =
+            cv::Vec3b(15 * (i / size / size), 15 * (i / size % size), 15 * (i % size));
+    filter.apply(frame, {});
+    for (int i = 0; i < frame.cols; ++i) {
+        for (int c = 0; c < 3; ++c)
+            ASSERT_NEAR(frame.at<cv::Vec3b>(i)[2 - c], lattice[i][c] * 255.f, 0.6f)
+                << "lattice point " << i;
     }
-
     // Between two lattice points along one channel the colour is their linear mix.
     cv::Mat between(1, 1, CV_8UC3, cv::Scalar(30, 45, 15 * 4 + 5));  // red a third of the way
-    filter.apply(between, kNoFaces);
+    filter.apply(between, {});
     const cv::Vec3f low = lattice[(2 * size + 3) * size + 4];
     const cv::Vec3f high = lattice[(2 * size + 3) * size + 5];
     for (int c = 0; c < 3; ++c) {
         EXPECT_NEAR(between.at<cv::Vec3b>(0, 0)[2 - c], (low[c] * 2 + high[c]) / 3 * 255.f, 1.0);
     }
+
+    filter.configure("half", 1.f);
+    cv::Mat pixel(1, 1, CV_8UC3, cv::Scalar(200, 100, 40));
+    filter.apply(pixel, {});
+    EXPECT_EQ(pixel.at<cv::Vec3b>(0, 0), cv::Vec3b(100, 50, 20));
 }
 
 TEST(LutFilterTest, StrengthMixesWithTheOriginal) {
     ScratchFolder folder;
     folder.write("filters/invert.cube", kInvert);
     LutFilter filter(folder.path());
-    const cv::Mat portrait = astronaut();
-    cv::Mat inverted;
+    const cv::Mat portrait = loadPicture("astronaut.png");
+    cv::Mat inverted, quarter;
     cv::bitwise_not(portrait, inverted);
+    cv::addWeighted(portrait, 0.75, inverted, 0.25, 0.0, quarter);
 
-    filter.configure("invert", 1.f);
-    EXPECT_LE(maxDifference(applied(filter, portrait), inverted), 1.0);
-    filter.configure("invert", 7.f);  // clamped to 1
-    EXPECT_LE(maxDifference(applied(filter, portrait), inverted), 1.0);
-
+    for (const float full : {1.f, 7.f}) {  // 7 is clamped to 1
+        filter.configure("invert", full);
+        EXPECT_LE(maxDifference(applied(filter, portrait), inverted), 1.0) << full;
+    }
+    filter.configure("invert", 0.25f);
+    EXPECT_LE(maxDifference(applied(filter, portrait), quarter), 1.0);
     filter.configure("invert", 0.5f);
-    cv::Mat half = applied(filter, portrait);
+    const cv::Mat half = applied(filter, portrait);
     double lowest, highest;
     cv::minMaxLoc(half.reshape(1), &lowest, &highest);
     EXPECT_GE(lowest, 127.0);
     EXPECT_LE(highest, 128.0);
-
-    filter.configure("invert", 0.25f);
-    cv::Mat quarter;
-    cv::addWeighted(portrait, 0.75, inverted, 0.25, 0.0, quarter);
-    EXPECT_LE(maxDifference(applied(filter, portrait), quarter), 1.0);
 
     for (const float off : {0.f, -1.f, std::nanf("")}) {
         filter.configure("invert", off);
@@ -135,23 +120,8 @@ TEST(LutFilterTest, StrengthMixesWithTheOriginal) {
         EXPECT_EQ(maxDifference(applied(filter, portrait), portrait), 0.0) << off;
     }
     filter.configure("invert", 0.5f);  // back on, without reading the file again
-    EXPECT_LE(maxDifference(applied(filter, portrait), half), 0.0);
+    EXPECT_EQ(maxDifference(applied(filter, portrait), half), 0.0);
 }
-
-TEST(LutFilterTest, DomainRescalesTheInput) {
-    // Identity lattice over 0..2: an input of v comes out as v / 2.
-    ScratchFolder folder;
-    folder.write("filters/half.cube",
-                 "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 2 2 2\nLUT_3D_SIZE 2\n"
-                 "0 0 0\n2 0 0\n0 2 0\n2 2 0\n0 0 2\n2 0 2\n0 2 2\n2 2 2\n");
-    LutFilter filter(folder.path());
-    filter.configure("half", 1.f);
-    cv::Mat frame(1, 1, CV_8UC3, cv::Scalar(200, 100, 40));
-    filter.apply(frame, kNoFaces);
-    EXPECT_EQ(frame.at<cv::Vec3b>(0, 0), cv::Vec3b(100, 50, 20));
-}
-
-cv::Scalar meanOf(const cv::Mat& bgr) { return cv::mean(bgr); }
 
 double meanSaturation(const cv::Mat& bgr) {
     cv::Mat hsv;
@@ -160,38 +130,26 @@ double meanSaturation(const cv::Mat& bgr) {
 }
 
 TEST(LutFilterTest, ShippedLooksDoWhatTheirNamesSay) {
-    const cv::Mat portrait = astronaut();
+    const cv::Mat portrait = loadPicture("astronaut.png");
     LutFilter filter(kBuiltResources);
-    const cv::Scalar before = meanOf(portrait);
-    const double warmthBefore = before[2] - before[0];
-
-    filter.configure("warm", 1.f);
-    const cv::Scalar warm = meanOf(applied(filter, portrait));
-    EXPECT_GT(warm[2] - warm[0], warmthBefore + 8);
-
-    filter.configure("cool", 1.f);
-    const cv::Scalar cool = meanOf(applied(filter, portrait));
-    EXPECT_LT(cool[2] - cool[0], warmthBefore - 8);
-
-    filter.configure("vivid", 1.f);
-    EXPECT_GT(meanSaturation(applied(filter, portrait)), meanSaturation(portrait) * 1.2);
-
-    filter.configure("mono", 1.f);
-    cv::Mat mono = applied(filter, portrait);
-    std::vector<cv::Mat> channels;
-    cv::split(mono, channels);
-    EXPECT_LE(maxDifference(channels[0], channels[1]), 1.0);
-    EXPECT_LE(maxDifference(channels[1], channels[2]), 1.0);
-
-    filter.configure("fade", 1.f);
-    double darkest;
-    cv::minMaxLoc(applied(filter, portrait).reshape(1), &darkest);
-    EXPECT_GE(darkest, 15.0);  // lifted blacks
-
-    for (const char* name : {"film", "sepia"}) {
+    const auto warmth = [](const cv::Mat& bgr) { return cv::mean(bgr)[2] - cv::mean(bgr)[0]; };
+    const auto look = [&](const char* name) {
         filter.configure(name, 1.f);
-        EXPECT_GT(cv::norm(applied(filter, portrait), portrait, cv::NORM_L1) / portrait.total(), 10)
-            << name;
+        EXPECT_TRUE(filter.active()) << name;
+        return applied(filter, portrait);
+    };
+    EXPECT_GT(warmth(look("warm")), warmth(portrait) + 8);
+    EXPECT_LT(warmth(look("cool")), warmth(portrait) - 8);
+    EXPECT_GT(meanSaturation(look("vivid")), meanSaturation(portrait) * 1.2);
+    std::vector<cv::Mat> mono;
+    cv::split(look("mono"), mono);
+    EXPECT_LE(maxDifference(mono[0], mono[1]), 1.0);
+    EXPECT_LE(maxDifference(mono[1], mono[2]), 1.0);
+    double darkest;
+    cv::minMaxLoc(look("fade").reshape(1), &darkest);
+    EXPECT_GE(darkest, 15.0);  // lifted blacks
+    for (const char* name : {"film", "sepia"}) {
+        EXPECT_GT(cv::norm(look(name), portrait, cv::NORM_L1) / portrait.total(), 10) << name;
     }
 }
 
@@ -201,55 +159,35 @@ TEST(LutFilterTest, UnknownOrMalformedFilesTurnTheFilterOffWithOneLine) {
     folder.write("filters/broken.cube", "TITLE \"broken\"\nLUT_3D_SIZE 2\n0 0 0\n1 x 0\n");
     folder.write("invert.cube", kInvert);  // outside the filters folder
     LutFilter filter(folder.path());
-
-    const auto configureAndCapture = [&](const char* name) {
-        filter.configure("invert", 1.f);
-        EXPECT_TRUE(filter.active());
-        ::testing::internal::CaptureStderr();
-        filter.configure(name, 1.f);
-        return ::testing::internal::GetCapturedStderr();
+    const struct {
+        const char* name;
+        const char* message;  // nullptr: turned off without a word
+    } cases[] = {
+        {"sunset", "\"sunset\""},
+        {"sunset", "broken, invert"},
+        {"broken", "broken.cube line 4: expected three numbers"},
+        {"../invert", ""},
+        {nullptr, nullptr},
+        {"", nullptr},
     };
-
-    std::string output = configureAndCapture("sunset");
-    EXPECT_FALSE(filter.active());
-    EXPECT_EQ(lineCount(output), 1) << output;
-    EXPECT_NE(output.find("\"sunset\""), std::string::npos) << output;
-    EXPECT_NE(output.find("broken, invert"), std::string::npos) << output;
-
-    output = configureAndCapture("broken");
-    EXPECT_FALSE(filter.active());
-    EXPECT_EQ(lineCount(output), 1) << output;
-    EXPECT_NE(output.find("broken.cube line 4: expected three numbers"), std::string::npos)
-        << output;
-
-    output = configureAndCapture("../invert");
-    EXPECT_FALSE(filter.active());
-    EXPECT_EQ(lineCount(output), 1) << output;
-
-    for (const char* off : {static_cast<const char*>(nullptr), ""}) {
-        output = configureAndCapture(off);
+    for (const auto& c : cases) {
+        filter.configure("invert", 1.f);
+        ASSERT_TRUE(filter.active());
+        const std::string output = stderrOf([&] { filter.configure(c.name, 1.f); });
         EXPECT_FALSE(filter.active());
-        EXPECT_EQ(output, "");
+        if (!c.message) {
+            EXPECT_EQ(output, "");
+            continue;
+        }
+        EXPECT_EQ(lineCount(output), 1) << output;
+        EXPECT_NE(output.find(c.message), std::string::npos) << output;
     }
 
     LutFilter nowhere("/nonexistent/beauty_res");
-    ::testing::internal::CaptureStderr();
-    nowhere.configure("warm", 1.f);
-    output = ::testing::internal::GetCapturedStderr();
+    const std::string output = stderrOf([&] { nowhere.configure("warm", 1.f); });
     EXPECT_FALSE(nowhere.active());
     EXPECT_EQ(lineCount(output), 1);
     EXPECT_NE(output.find(": none"), std::string::npos) << output;
-}
-
-TEST(LutFilterTest, LeavesOtherPixelFormatsAlone) {
-    LutFilter filter(kBuiltResources);
-    filter.configure("mono", 1.f);
-    cv::Mat grey(4, 4, CV_8UC1, cv::Scalar(9));
-    filter.apply(grey, kNoFaces);
-    EXPECT_EQ(cv::countNonZero(grey != 9), 0);
-    cv::Mat empty;
-    filter.apply(empty, kNoFaces);
-    EXPECT_TRUE(empty.empty());
 }
 
 }  // namespace
