@@ -16,13 +16,9 @@ auto& g_registry = *new std::map<const AiIpcHandle*, std::unique_ptr<SentMessage
 
 SentMessages* SentMessages::of(const AiIpcHandle* handle) {
     Lock lock(g_registryMutex);
-    const auto found = g_registry.find(handle);
-    return found == g_registry.end() ? nullptr : found->second.get();
-}
-
-void SentMessages::add(const AiIpcHandle* handle) {
-    Lock lock(g_registryMutex);
-    g_registry[handle] = std::make_unique<SentMessages>();
+    std::unique_ptr<SentMessages>& record = g_registry[handle];
+    if (!record) record = std::make_unique<SentMessages>();
+    return record.get();
 }
 
 void SentMessages::remove(const AiIpcHandle* handle) {

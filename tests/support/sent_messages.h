@@ -17,9 +17,8 @@ class AiIpcHandle;
 
 class SentMessages {
 public:
-    // The record of a live handle, or null when the handle is unknown.
+    // The record of handle, created on first use; remove forgets it.
     static SentMessages* of(const AiIpcHandle* handle);
-    static void add(const AiIpcHandle* handle);
     static void remove(const AiIpcHandle* handle);
 
     // Records call; a callback given along is kept as the handle's callback.

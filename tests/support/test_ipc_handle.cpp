@@ -8,7 +8,6 @@
 AiIpcHandle::AiIpcHandle(const QString& receiveName, const QString& sendName, int receiveSize,
                          int sendSize)
     : m_ipc(nullptr) {
-    SentMessages::add(this);
     SentMessages::of(this)->recordCall(QStringLiteral("AiIpcHandle %1 %2 %3 %4")
                                            .arg(receiveName, sendName)
                                            .arg(receiveSize)
