@@ -102,8 +102,7 @@ TEST_F(LipstickTest, NamedAndHexColoursAndUnknownNames) {
         byName.configure("red", 1.f);
         const std::string output = stderrOf([&] { byName.configure(unknown, 1.f); });
         EXPECT_FALSE(byName.active()) << unknown;
-        EXPECT_EQ(lineCount(output), 1) << output;
-        EXPECT_NE(output.find(std::string("\"") + unknown + "\""), std::string::npos) << output;
+        expectOneLineWith(output, std::string("\"") + unknown + "\"");
         EXPECT_NE(output.find("#rrggbb"), std::string::npos) << output;
         EXPECT_NE(output.find("berry"), std::string::npos) << output;
         EXPECT_EQ(maxChange(painted(byName)), 0.0);

@@ -40,8 +40,6 @@ public:
         std::error_code ignored;
         std::filesystem::remove_all(m_path, ignored);
     }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     std::string path() const { return m_path.string(); }
     std::string write(const std::string& relativePath, const std::string& text) const {
@@ -63,8 +61,10 @@ std::string stderrOf(Call call) {
     return ::testing::internal::GetCapturedStderr();
 }
 
-inline int lineCount(const std::string& text) {
-    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+// A refusal is one line of standard error that contains `text`.
+inline void expectOneLineWith(const std::string& output, const std::string& text) {
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_NE(output.find(text), std::string::npos) << "expected \"" << text << "\" in " << output;
 }
 
 inline cv::Mat loadPicture(const std::string& name) {

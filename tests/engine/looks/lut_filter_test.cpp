@@ -29,8 +29,6 @@ TEST(LutFilterTest, IdentityChangesNothingAndOtherFormatsAreLeftAlone) {
     EXPECT_FALSE(filter.active());
     filter.configure("identity", 1.f);
     ASSERT_TRUE(filter.active());
-    const cv::Mat portrait = loadPicture("astronaut.png");
-    EXPECT_EQ(maxDifference(applied(filter, portrait), portrait), 0.0);
     for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 5), cv::Size(1920, 1080)}) {
         cv::Mat frame(size, CV_8UC3);
         cv::randu(frame, 0, 256);
@@ -179,15 +177,13 @@ TEST(LutFilterTest, UnknownOrMalformedFilesTurnTheFilterOffWithOneLine) {
             EXPECT_EQ(output, "");
             continue;
         }
-        EXPECT_EQ(lineCount(output), 1) << output;
-        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+        expectOneLineWith(output, c.message);
     }
 
     LutFilter nowhere("/nonexistent/beauty_res");
     const std::string output = stderrOf([&] { nowhere.configure("warm", 1.f); });
     EXPECT_FALSE(nowhere.active());
-    EXPECT_EQ(lineCount(output), 1);
-    EXPECT_NE(output.find(": none"), std::string::npos) << output;
+    expectOneLineWith(output, ": none");
 }
 
 }  // namespace
