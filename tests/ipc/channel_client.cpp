@@ -1,5 +1,6 @@
 #include "channel_client.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QtEndian>
@@ -23,6 +24,14 @@ bool openSegment(SharedMemory& memory, const QString& key, int size) {
     return memory.isAttached();
 }
 
+// Digits that tell this build folder's test programs from those of other build folders run at the
+// same time on this machine; without them two runs would meet on the same named objects.
+QString buildTag() {
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArray(CHANNEL_TEST_BUILD_DIR), QCryptographicHash::Sha1);
+    return QString::number(qFromBigEndian<quint32>(digest.constData()));
+}
+
 }  // namespace
 
 QByteArray makeFrame(int width, int height, unsigned char first) {
@@ -42,7 +51,8 @@ QByteArray invertedFrame(const QByteArray& frame) {
 QByteArray commandLine(const QByteArray& command) { return "[CMD]" + command + "\n"; }
 
 ChannelNames channelNames(const QString& prefix) {
-    const ChannelNames names{prefix + "-1", prefix + "-2"};
+    const QString tag = "_" + buildTag();
+    const ChannelNames names{prefix + "-1" + tag, prefix + "-2" + tag};
     QLocalServer::removeServer(names.receive + "_pipe");
     QLocalServer::removeServer(names.send + "_pipe");
     return names;

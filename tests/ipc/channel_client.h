@@ -23,8 +23,10 @@ QByteArray invertedFrame(const QByteArray& frame);
 // "[CMD]" + command + line feed.
 QByteArray commandLine(const QByteArray& command);
 
-// A test's own channel names, prefix + "-1" and prefix + "-2": they differ only in a digit, which
-// the native names keep only in their digest. Socket files left by a crashed run are removed.
+// A test's own channel names, prefix + "-1" and prefix + "-2", each followed by "_" and digits of
+// the build folder: they differ only in digits, which the native names keep only in their digest.
+// The names are the same in every run from one build folder, so socket files left by a crashed
+// run are removed here and its named objects are found stale and replaced.
 struct ChannelNames {
     QString receive;
     QString send;
