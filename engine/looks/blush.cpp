@@ -1,7 +1,6 @@
 #include "blush.h"
 
 #include <cmath>
-#include <cstdio>
 #include <opencv2/imgproc.hpp>
 
 #include "face_geometry.h"
@@ -25,24 +24,8 @@ constexpr Cheek kCheeks[2] = {{1, 2, 31, 40, 41, 1.f}, {15, 14, 35, 46, 47, -1.f
 
 }  // namespace
 
-Blush::Blush(std::string resourceFolder) : m_settings(std::move(resourceFolder), "cheek") {}
-
-void Blush::configure(const char* name, float strength) { m_settings.configure(name, strength); }
-
-bool Blush::active() const { return m_settings.active(); }
-
-void Blush::apply(cv::Mat& frame, const std::vector<Face>& faces) {
-    if (!active() || frame.type() != CV_8UC3) return;
-    try {
-        for (const Face& face : faces) {
-            const FaceGeometry geometry(face);
-            if (geometry.usable()) paintFace(frame, geometry);
-        }
-    } catch (const std::exception& error) {
-        if (!m_failureReported) std::fprintf(stderr, "facelume: blush skipped: %s\n", error.what());
-        m_failureReported = true;
-    }
-}
+Blush::Blush(std::string resourceFolder)
+    : FaceMakeup(std::move(resourceFolder), "cheek", "blush") {}
 
 void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     const float rollDegrees = std::atan2(face.across().y, face.across().x) * 180.f / kPi;

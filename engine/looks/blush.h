@@ -7,29 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "effect.h"
-#include "makeup_settings.h"
-#include "tint_brush.h"
+#include "face_makeup.h"
 
 namespace facelume {
 
-class FaceGeometry;
-
-class Blush final : public Effect {
+class Blush final : public FaceMakeup {
 public:
     explicit Blush(std::string resourceFolder);
 
-    // name: "#rrggbb" or a colour name; strength 0..1. Null or empty name: off.
-    void configure(const char* name, float strength);
-    bool active() const override;
-    void apply(cv::Mat& frame, const std::vector<Face>& faces) override;
-
 private:
-    void paintFace(cv::Mat& frame, const FaceGeometry& face);
-
-    MakeupSettings m_settings;
-    TintBrush m_brush;
-    bool m_failureReported = false;
+    void paintFace(cv::Mat& frame, const FaceGeometry& face) override;
 };
 
 }  // namespace facelume

@@ -1,6 +1,5 @@
 #include "eyebrow_makeup.h"
 
-#include <cstdio>
 #include <opencv2/imgproc.hpp>
 
 #include "face_geometry.h"
@@ -20,27 +19,7 @@ constexpr float kBelowOuter = 0.04f, kBelowInner = 0.08f;
 }  // namespace
 
 EyebrowMakeup::EyebrowMakeup(std::string resourceFolder)
-    : m_settings(std::move(resourceFolder), "eyebrow") {}
-
-void EyebrowMakeup::configure(const char* name, float strength) {
-    m_settings.configure(name, strength);
-}
-
-bool EyebrowMakeup::active() const { return m_settings.active(); }
-
-void EyebrowMakeup::apply(cv::Mat& frame, const std::vector<Face>& faces) {
-    if (!active() || frame.type() != CV_8UC3) return;
-    try {
-        for (const Face& face : faces) {
-            const FaceGeometry geometry(face);
-            if (geometry.usable()) paintFace(frame, geometry);
-        }
-    } catch (const std::exception& error) {
-        if (!m_failureReported)
-            std::fprintf(stderr, "facelume: eyebrow make-up skipped: %s\n", error.what());
-        m_failureReported = true;
-    }
-}
+    : FaceMakeup(std::move(resourceFolder), "eyebrow", "eyebrow make-up") {}
 
 void EyebrowMakeup::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     // Person's right brow runs 17 (outer) to 21 (inner), the left one 26 (outer) to 22 (inner).

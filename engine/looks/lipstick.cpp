@@ -1,6 +1,5 @@
 #include "lipstick.h"
 
-#include <cstdio>
 #include <opencv2/imgproc.hpp>
 
 #include "face_geometry.h"
@@ -17,25 +16,7 @@ constexpr float kLeastFeather = 0.7f;  // pixels
 }  // namespace
 
 Lipstick::Lipstick(std::string resourceFolder)
-    : m_settings(std::move(resourceFolder), "lipstick") {}
-
-void Lipstick::configure(const char* name, float strength) { m_settings.configure(name, strength); }
-
-bool Lipstick::active() const { return m_settings.active(); }
-
-void Lipstick::apply(cv::Mat& frame, const std::vector<Face>& faces) {
-    if (!active() || frame.type() != CV_8UC3) return;
-    try {
-        for (const Face& face : faces) {
-            const FaceGeometry geometry(face);
-            if (geometry.usable()) paintFace(frame, geometry);
-        }
-    } catch (const std::exception& error) {
-        if (!m_failureReported)
-            std::fprintf(stderr, "facelume: lipstick skipped: %s\n", error.what());
-        m_failureReported = true;
-    }
-}
+    : FaceMakeup(std::move(resourceFolder), "lipstick", "lipstick") {}
 
 void Lipstick::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     m_outer.clear();

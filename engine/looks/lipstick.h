@@ -7,31 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "effect.h"
-#include "makeup_settings.h"
-#include "tint_brush.h"
+#include "face_makeup.h"
 
 namespace facelume {
 
-class FaceGeometry;
-
-class Lipstick final : public Effect {
+class Lipstick final : public FaceMakeup {
 public:
     explicit Lipstick(std::string resourceFolder);
 
-    // name: "#rrggbb" or a colour name; strength 0..1. Null or empty name: off.
-    void configure(const char* name, float strength);
-    bool active() const override;
-    void apply(cv::Mat& frame, const std::vector<Face>& faces) override;
-
 private:
-    void paintFace(cv::Mat& frame, const FaceGeometry& face);
+    void paintFace(cv::Mat& frame, const FaceGeometry& face) override;
 
-    MakeupSettings m_settings;
-    TintBrush m_brush;
     std::vector<cv::Point2f> m_outer;
     std::vector<cv::Point2f> m_inner;
-    bool m_failureReported = false;
 };
 
 }  // namespace facelume
