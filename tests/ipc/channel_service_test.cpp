@@ -154,11 +154,16 @@ TEST_F(ChannelServiceTest, LengthsAndHeadersThatDoNotFitAreDropped) {
     (void)client.readMessage(kQuietMs);
     (void)client.readMessage(kQuietMs);
 
+    // A starved machine can miss a 50 ms lock window, and the protocol then skips that frame;
+    // a service that still works answers one of a few sends. Results of the bad frames, if
+    // any, come before the good one's.
     const QByteArray after = makeFrame(10, 10, 8);
-    ASSERT_TRUE(client.writeMessage(after));
-    // Results of the bad frames, if any, come before the good one's.
     std::optional<QByteArray> result;
-    while ((result = client.readMessage(kWaitMs)) && *result != invertedFrame(after)) continue;
+    for (int attempt = 0; attempt < 5 && result != invertedFrame(after); ++attempt) {
+        ASSERT_TRUE(client.writeMessage(after));
+        while ((result = client.readMessage(kWaitMs / 4)) && *result != invertedFrame(after)) {
+        }
+    }
     EXPECT_EQ(result, invertedFrame(after));
     EXPECT_EQ(service.state(), QProcess::Running);
 }
