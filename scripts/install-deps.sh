@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     qtbase5-dev
-    libopencv-dev libdlib-dev libdlib-data libblas-dev liblapack-dev
+    libopencv-dev libdlib-dev libdlib-data libblas-dev liblapack-dev libpng-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-numpy
     g++-mingw-w64-x86-64 wine wine64
