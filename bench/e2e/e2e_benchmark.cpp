@@ -4,8 +4,11 @@
 // in, peer in, peer out, client out) and no other work. For each frame size it prints p50/p99 and
 // sustained frames per second of both, the CPU time per frame of each side's two processes and
 // the ratio of the p50s. Every returned frame is compared with the frame sent; a stale, torn or
-// altered frame ends the run with an error.
-//   e2e_benchmark [--seconds S] [--service PATH] [WIDTHxHEIGHT ...]
+// altered frame ends the run with an error. Last, a flood: N notifications of the service's
+// receive semaphore without any frame (default a million), then a real frame at 640x480: how long
+// its result takes, how long the service stays busy (until it spends under 2 ms of CPU in 200 ms),
+// its CPU time until then and its resident memory before and after.
+//   e2e_benchmark [--seconds S] [--service PATH] [--flood N] [WIDTHxHEIGHT ...]
 // Defaults: 3 s per case; this build's facelume; 640x480, 1280x720 and 1920x1080. Another
 // build's service (to compare two builds) runs with this build's pass-through engine.
 // The peer of the floor is this program again: e2e_benchmark --floor-peer NAME SIZE.
@@ -24,10 +27,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "facelume_client.h"
 #include "native_ipc.h"
+#include "sha1.h"
 #include "shared_memory_p.h"
 
 extern char** environ;
@@ -239,6 +244,83 @@ Figures measureService(const std::string& executable, Size size, double seconds)
     });
 }
 
+double rssMb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+    }
+    return 0;
+}
+
+// The system name of a notification semaphore: "qipc_systemsem_", the key's ASCII letters, the
+// SHA-1 of the key (docs/protocol.md).
+std::u16string notificationName(const std::string& key) {
+    std::string name = "qipc_systemsem_";
+    for (const char c : key) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) name += c;
+    }
+    return widen(name + sha1Hex(key));
+}
+
+struct Flood {
+    double resultMs = 0;
+    double busyMs = 0;
+    double serviceCpuMs = 0;
+    double rssBeforeMb = 0;
+    double rssAfterMb = 0;
+};
+
+// Waits (two minutes at most) for the result of `frame`, skipping older results.
+bool awaitResult(facelume::Client& client, const std::vector<std::uint8_t>& frame) {
+    const auto end = Clock::now() + std::chrono::minutes(2);
+    facelume::Frame out;
+    while (Clock::now() < end) {
+        if (client.receiveFrame(out, 1000) && out.pixels == frame) return true;
+    }
+    return false;
+}
+
+bool measureFlood(const std::string& executable, int notifications, Flood* flood) {
+    const Size size{640, 480};
+    facelume::Client client;
+    facelume::ServiceOptions options;
+    options.executable = executable;
+    options.channel.receiveName = "e2eflood" + std::to_string(::getpid());
+    options.channel.sendName = options.channel.receiveName + "out";
+    options.channel.size = int(size.pixelBytes()) + 12;
+    const pid_t service = client.start(options) ? servicePid() : 0;
+    if (service == 0) return false;
+    Frames frames(size);
+    const std::vector<std::uint8_t>& first = frames.next();
+    if (!client.sendFrame(size.width, size.height, first.data(), size.width * 3) ||
+        !awaitResult(client, first)) {
+        return false;
+    }
+    flood->rssBeforeMb = rssMb(service);
+    const nativeipc::Handle receive = nativeipc::createSemaphore(
+        notificationName(options.channel.receiveName + "_sharedMemory_sys"), 0);
+    if (receive == nullptr) return false;
+    const double cpu = processCpuMs(service);
+    const auto start = Clock::now();
+    const bool released = nativeipc::releaseSemaphore(receive, notifications);
+    const std::vector<std::uint8_t>& real = frames.next();
+    const bool answered = released &&
+                          client.sendFrame(size.width, size.height, real.data(), size.width * 3) &&
+                          awaitResult(client, real);
+    flood->resultMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    for (double before = -10;
+         processCpuMs(service) - before > 2 && Clock::now() - start < std::chrono::minutes(2);) {
+        before = processCpuMs(service);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    flood->busyMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    flood->serviceCpuMs = processCpuMs(service) - cpu;
+    flood->rssAfterMb = rssMb(service);
+    nativeipc::closeHandle(receive);
+    return answered;
+}
+
 bool parseSize(const std::string& text, Size* size) {
     return std::sscanf(text.c_str(), "%dx%d", &size->width, &size->height) == 2 &&
            size->width > 0 && size->height > 0 && size->width <= 8192 && size->height <= 8192;
@@ -252,18 +334,22 @@ int main(int argc, char** argv) {
     }
     double seconds = 3.0;
     std::string executable = FACELUME_SERVICE;
+    int notifications = 1000000;
     std::vector<Size> sizes;
     for (int i = 1; i < argc; ++i) {
         Size size;
         if (std::string(argv[i]) == "--seconds" && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+        } else if (std::string(argv[i]) == "--flood" && i + 1 < argc) {
+            notifications = std::max(1, std::atoi(argv[++i]));
         } else if (std::string(argv[i]) == "--service" && i + 1 < argc) {
             executable = argv[++i];
         } else if (parseSize(argv[i], &size)) {
             sizes.push_back(size);
         } else {
             std::fprintf(stderr,
-                         "usage: e2e_benchmark [--seconds S] [--service PATH] [WIDTHxHEIGHT ...]\n"
+                         "usage: e2e_benchmark [--seconds S] [--service PATH] [--flood N] "
+                         "[WIDTHxHEIGHT ...]\n"
                          "  sizes up to 8192x8192; default 640x480 1280x720 1920x1080\n");
             return 2;
         }
@@ -293,6 +379,13 @@ int main(int argc, char** argv) {
             floor.peerCpuMs, floor.p50Ms > 0 ? actual.p50Ms / floor.p50Ms : 0.0);
         std::fflush(stdout);
     }
+    Flood flood;
+    if (!measureFlood(service, notifications, &flood)) ++failures;
+    std::printf("\nFlood of %d notifications without a frame, then a real 640x480 frame:\n",
+                notifications);
+    std::printf(
+        "result after %.0f ms; service busy for %.0f ms, CPU %.0f ms, RSS %.1f -> %.1f MB\n",
+        flood.resultMs, flood.busyMs, flood.serviceCpuMs, flood.rssBeforeMb, flood.rssAfterMb);
     fs::remove_all(folder);
     return failures == 0 ? 0 : 1;
 }
