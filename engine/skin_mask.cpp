@@ -16,6 +16,9 @@ const cv::Vec2f kPriorMean(150.f, 112.f);
 constexpr float kPriorVariance = 110.f;
 // Skin darker than this luma is treated as shadow, not skin.
 constexpr int kMinLuma = 25;
+// The working images are views into larger buffers (see workArea): filters must not read the
+// stale pixels beyond a view's edge.
+constexpr int kBorder = cv::BORDER_REFLECT_101 | cv::BORDER_ISOLATED;
 
 void fill(cv::Mat& image, const std::vector<cv::Point>& polygon, int value) {
     const cv::Point* points = polygon.data();
@@ -66,7 +69,7 @@ void SkinMask::update(const cv::Mat& frame, const std::vector<Face>& faces) {
     drawFaces(faces, coverage);
     cv::multiply(m_faceWeight, m_likelihood, m_combined, 1.0 / 255.0);
     // Removes single-pixel speckle of the colour test and softens its edges.
-    cv::GaussianBlur(m_combined, m_blurred, cv::Size(5, 5), 0);
+    cv::GaussianBlur(m_combined, m_blurred, cv::Size(5, 5), 0, 0, kBorder);
     cv::resize(m_blurred, m_weights(m_region), m_region.size(), 0, 0, cv::INTER_LINEAR);
 }
 
@@ -171,7 +174,7 @@ void SkinMask::drawFaces(const std::vector<Face>& faces, float coverage) {
     }
     // Feather: about a tenth of the eye distance.
     const float sigma = std::max(1.f, 0.1f * m_scaleHint * m_scale);
-    cv::GaussianBlur(m_faceWeight, m_faceWeight, cv::Size(), sigma);
+    cv::GaussianBlur(m_faceWeight, m_faceWeight, cv::Size(), sigma, sigma, kBorder);
 }
 
 }  // namespace facelume

@@ -4,7 +4,9 @@
 // to frame. workArea() hands out a view of the requested size into a member buffer that only
 // ever grows (with some slack), so a moving face does not reallocate the effect's images on every
 // frame. OpenCV functions that write into such a view keep it, since its size and type already
-// match what they create. Views are not continuous: walk them row by row.
+// match what they create. Views are not continuous: walk them row by row. Filters on a view
+// (blurs, box filters) read the buffer's stale pixels beyond the view's edge unless their border
+// type carries cv::BORDER_ISOLATED.
 
 #include <algorithm>
 

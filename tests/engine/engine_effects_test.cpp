@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 
 #include <opencv2/imgproc.hpp>
@@ -12,6 +13,9 @@
 #include "face_detector.h"
 #include "face_tracker.h"
 #include "landmark_fitter.h"
+#include "skin_mask.h"
+#include "skin_smoothing.h"
+#include "skin_whitening.h"
 #include "test_pictures.h"
 
 namespace facelume {
@@ -64,6 +68,18 @@ protected:
             return a.box.area() < b.box.area();
         });
         return s_fitter->fit(grey, largest->box);
+    }
+
+    // The largest face of frame as the effects see it: fully present.
+    static Face face(const cv::Mat& frame) {
+        Face face;
+        face.landmarks = fit(frame);
+        face.presence = 1.f;
+        const cv::Point2f across = 0.5f * (face.landmarks[42] + face.landmarks[45]) -
+                                   0.5f * (face.landmarks[36] + face.landmarks[39]);
+        face.roll = std::atan2(across.y, across.x);
+        face.eyeDistance = float(std::hypot(across.x, across.y));
+        return face;
     }
 
     static double distance(const Landmarks& l, int a, int b) {
@@ -134,6 +150,30 @@ TEST_F(EngineEffectsTest, SmoothingFlattensTheCheeksButKeepsEyesAndLipsSharp) {
     EXPECT_EQ(
         cv::norm(out(cv::Rect(0, 0, 150, 480)), m_portrait(cv::Rect(0, 0, 150, 480)), cv::NORM_INF),
         0.0);
+}
+
+// The skin effects reuse their working images across frames; what a larger face left in them
+// must not reach the next frame (filters on views read past the view's edge unless isolated).
+TEST_F(EngineEffectsTest, SkinEffectsDependOnlyOnTheCurrentFrame) {
+    const cv::Mat large =
+        TestPictures::letterboxed(TestPictures::load("grace_hopper.jpg"), m_portrait.size());
+    const std::vector<Face> largeFaces{face(large)}, faces{face(m_portrait)};
+    struct SkinEffects {
+        SkinMask mask;
+        SkinSmoothing smoothing{mask};
+        SkinWhitening whitening{mask};
+        cv::Mat apply(cv::Mat frame, const std::vector<Face>& faces) {
+            smoothing.setStrength(1.f);
+            whitening.setStrength(1.f);
+            mask.update(frame, faces);
+            smoothing.apply(frame, faces);
+            whitening.apply(frame, faces);
+            return frame;
+        }
+    } fresh, used;
+    used.apply(large.clone(), largeFaces);
+    const cv::Mat expected = fresh.apply(m_portrait.clone(), faces);
+    EXPECT_EQ(cv::norm(used.apply(m_portrait.clone(), faces), expected, cv::NORM_INF), 0.0);
 }
 
 TEST_F(EngineEffectsTest, WhiteningBrightensSkinWithoutCastOrClippingAndLeavesTheRest) {
