@@ -48,8 +48,10 @@ void SkinSmoothing::computeCoefficients(const cv::Mat& region) {
     m_fullB = workArea(m_buffers[10], region.size(), CV_32FC3);
     cv::resize(region, m_small, small, 0, 0, cv::INTER_AREA);
     m_small.convertTo(m_guide, CV_32FC3, 1.0 / 255.0);
-    // The radius follows the face size: about a sixth of the eye distance at full resolution.
-    const int radius = std::max(1, cvRound(m_mask.scaleHint() * scale / 6.0));
+    // The radius follows the face size (about a sixth of the eye distance at full resolution),
+    // bounded by the region's smaller side so that odd shapes cost no more than square ones.
+    const int radius = std::clamp(cvRound(m_mask.scaleHint() * scale / 6.0), 1,
+                                  std::max(1, std::min(small.width, small.height) / 2));
     const cv::Size window(2 * radius + 1, 2 * radius + 1);
     cv::boxFilter(m_guide, m_mean, CV_32F, window, cv::Point(-1, -1), true, kBorder);
     cv::multiply(m_guide, m_guide, m_squares);
