@@ -32,7 +32,7 @@
 
 #include "facelume_client.h"
 #include "native_ipc.h"
-#include "sha1.h"
+#include "protocol.h"
 #include "shared_memory_p.h"
 
 extern char** environ;
@@ -253,16 +253,6 @@ double rssMb(pid_t pid) {
     return 0;
 }
 
-// The system name of a notification semaphore: "qipc_systemsem_", the key's ASCII letters, the
-// SHA-1 of the key (docs/protocol.md).
-std::u16string notificationName(const std::string& key) {
-    std::string name = "qipc_systemsem_";
-    for (const char c : key) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) name += c;
-    }
-    return widen(name + sha1Hex(key));
-}
-
 struct Flood {
     double resultMs = 0;
     double busyMs = 0;
@@ -299,7 +289,9 @@ bool measureFlood(const std::string& executable, int notifications, Flood* flood
     }
     flood->rssBeforeMb = rssMb(service);
     const nativeipc::Handle receive = nativeipc::createSemaphore(
-        notificationName(options.channel.receiveName + "_sharedMemory_sys"), 0);
+        widen(protocol::notificationNativeName(
+            protocol::notificationKey(protocol::segmentKey(options.channel.receiveName)))),
+        0);
     if (receive == nullptr) return false;
     const double cpu = processCpuMs(service);
     const auto start = Clock::now();
