@@ -12,7 +12,8 @@
 //
 // A frame is copied once, into the slot; the thread then takes the slot over by swapping it with
 // its working buffer, so a frame can arrive while another one is processed, and the engine's
-// output goes to the channel as it is. Frames never wait for the engine's command calls.
+// output goes to the channel as it is. Frames never wait for the engine's command calls. A
+// command re-processes the working buffer, which relies on the engine only reading its input.
 //
 // A frame whose header does not fit it (shorter than 8 bytes, width or height not positive,
 // width * height * 3 beyond 32 bits, or 8 + width * height * 3 beyond the stored length) never
