@@ -75,24 +75,54 @@ ProcessThread::~ProcessThread() {
 void ProcessThread::pushFrame(const char* data, int length) {
     if (!data || length < 0) length = 0;
     ScopedLock locker(&m_frameMutex);
-    if (length > 0) storeFrameLocked(data, length);
+    if (QThread::currentThread() == thread()) {
+        if (length > 0) {
+            storeFrameLocked(m_frame, data, length);
+            m_frameFresh = true;
+        }
+        // A frame staged before this one is older.
+        m_stagedFresh = false;
+        wakeLocked();
+        return;
+    }
+    // From the channel's receiving thread: stored at once, handed over by the main thread after
+    // the control lines it read before, as if the frame had come there.
+    if (length > 0) {
+        storeFrameLocked(m_staged, data, length);
+        m_stagedFresh = true;
+    }
+    if (!m_handOverPending) {
+        m_handOverPending = true;
+        QMetaObject::invokeMethod(
+            this, [this] { handOverStagedFrame(); }, Qt::QueuedConnection);
+    }
+}
+
+void ProcessThread::handOverStagedFrame() {
+    ScopedLock locker(&m_frameMutex);
+    m_handOverPending = false;
+    if (m_stagedFresh) {
+        std::swap(m_staged, m_frame);
+        m_stagedFresh = false;
+        m_frameFresh = true;
+    }
     wakeLocked();
 }
 
-// A shorter frame overwrites the start of the slot; the rest keeps the bytes of the newest
-// frame before it, which the working buffer holds once the thread has taken it over.
-void ProcessThread::storeFrameLocked(const char* data, int length) {
+// A frame buffer only grows. A frame shorter than the slot length overwrites the start of target;
+// the rest keeps the bytes of the newest frame before it, wherever that one is.
+void ProcessThread::storeFrameLocked(FrameBuffer& target, const char* data, int length) {
     const int slotLength = std::max(m_frameLength, length);
-    if (m_frame.capacity < slotLength) {
-        m_frame.bytes.reset(new char[slotLength]());
-        m_frame.capacity = slotLength;
+    const FrameBuffer& newest = m_stagedFresh ? m_staged : m_frameFresh ? m_frame : m_work;
+    if (target.capacity < slotLength) {
+        target.bytes.reset(new char[slotLength]());
+        target.capacity = slotLength;
     }
-    if (length < slotLength && !m_frameFresh) {
-        std::memcpy(m_frame.bytes.get() + length, m_work.bytes.get() + length, slotLength - length);
+    if (length < slotLength && &newest != &target) {
+        std::memcpy(target.bytes.get() + length, newest.bytes.get() + length, slotLength - length);
     }
-    std::memcpy(m_frame.bytes.get(), data, length);
+    std::memcpy(target.bytes.get(), data, length);
     m_frameLength = slotLength;
-    m_frameFresh = true;
 }
 
 void ProcessThread::pushCommand(const char* data, int length) {

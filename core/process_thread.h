@@ -2,18 +2,22 @@
 
 // The worker that turns received frames into processed frames.
 //
-// pushFrame (the channel's receiving thread) and pushCommand (the main thread) keep only the
-// newest frame (the slot only grows: its length is the largest frame length received) and only
-// the latest command per effect id, and wake the thread; any number of arrivals between two passes
-// wakes it for one pass. Each pass of run() applies the pending commands to the engine, then runs
+// pushFrame (any thread) and pushCommand (the main thread) keep only the newest frame (the slot
+// only grows: its length is the largest frame length received) and only the latest command per
+// effect id, and wake the thread; any number of arrivals between two passes wakes it for one pass.
+// A frame pushed on another thread than the main thread (the channel's receiving thread) is
+// stored at once into a staging buffer, and the main thread's event loop hands it over by a
+// swap: after the control lines that it read before the frame came, so that controls sent before
+// a frame apply to it. Each pass of run() applies the pending commands to the engine, then runs
 // the newest frame through the engine's process and sends its 8-byte header followed by
 // width * height * 3 processed bytes through the channel handle (the message has the slot's
 // length). Once the thread runs, every engine call comes from it.
 //
-// A frame is copied once, into the slot; the thread then takes the slot over by swapping it with
-// its working buffer, so a frame can arrive while another one is processed, and the engine's
-// output goes to the channel as it is. Frames never wait for the engine's command calls. A
-// command re-processes the working buffer, which relies on the engine only reading its input.
+// A frame is copied once, into the slot (or the staging buffer); the thread then takes the slot
+// over by swapping it with its working buffer, so a frame can arrive while another one is
+// processed, and the engine's output goes to the channel as it is. Frames never wait for the
+// engine's command calls. A command re-processes the working buffer, which relies on the engine
+// only reading its input.
 //
 // A frame whose header does not fit it (shorter than 8 bytes, width or height not positive,
 // width * height * 3 beyond 32 bits, or 8 + width * height * 3 beyond the stored length) never
@@ -67,8 +71,10 @@ private:
 
     void applyPendingCommands();
     void processFrame();
+    // Main thread: makes the staged frame the newest one and wakes the thread.
+    void handOverStagedFrame();
     // REQUIRES: m_frameMutex held.
-    void storeFrameLocked(const char* data, int length);
+    void storeFrameLocked(FrameBuffer& target, const char* data, int length);
     // REQUIRES: m_frameMutex held.
     void wakeLocked();
     static void reportUnknownEffectType();
@@ -87,6 +93,10 @@ private:
     int m_frameLength = 0;
     // The slot holds a frame that the working buffer does not have yet.
     bool m_frameFresh = false;
+    // A frame from another thread, waiting for the main thread to hand it over.
+    FrameBuffer m_staged;
+    bool m_stagedFresh = false;
+    bool m_handOverPending = false;
     // Read by the processing thread without the lock; swapped with m_frame under it.
     FrameBuffer m_work;
     // Processing thread only: true while frames that do not fit their header keep arriving.
