@@ -51,8 +51,9 @@ cmake --build "$scratch/consumer" >/dev/null
 LD_LIBRARY_PATH="$libdir" "$scratch/consumer/use_installed" "$root/usr/bin/facelume"
 
 step "Python package with pip"
-python3 -m venv --system-site-packages "$scratch/venv"
-# No index here: the build backend (setuptools) and numpy come from Debian.
+# Debian's own Python, whatever else is first on PATH.
+/usr/bin/python3 -m venv --system-site-packages "$scratch/venv"
+# No index here: the build backend (setuptools, wheel) and numpy come from Debian.
 "$scratch/venv/bin/pip" install -q --no-build-isolation --no-index "$root_dir/client/python"
 (cd "$scratch" && LD_LIBRARY_PATH="$libdir" PATH="$root/usr/bin:$PATH" "$scratch/venv/bin/python" -c '
 import numpy as np, facelume

@@ -9,7 +9,7 @@ packages=(
     libopencv-dev libdlib-dev libdlib-data libblas-dev liblapack-dev
     libavformat-dev libavcodec-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
-    gstreamer1.0-tools
+    gstreamer1.0-tools gstreamer1.0-plugins-good
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-numpy
     "$@"

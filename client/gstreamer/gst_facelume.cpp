@@ -78,6 +78,8 @@ enum Property {
 };
 
 constexpr int kDefaultTimeoutMs = 5000;
+// The engine loads its face model at start-up: seconds, and far more on a busy machine.
+constexpr int kStartTimeoutMs = 60000;
 
 // "NAME[:PERCENT]" -> name and strength (1.0 without a percent).
 void splitNamed(const std::string& text, std::string& name, float& strength) {
@@ -168,6 +170,7 @@ bool openService(GstFacelume* self, int width, int height) {
         options.channel.receiveName = unique + "in";
         options.channel.sendName = unique + "out";
         options.channel.size = std::max(needed, 921700);
+        options.startTimeoutMs = kStartTimeoutMs;
         result = self->client->start(options);
     }
     if (result) result = applyAll(self);

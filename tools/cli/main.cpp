@@ -47,6 +47,8 @@ enum ExitCode {
 constexpr long long kMaxPixels = 7680LL * 4320LL;
 constexpr int kMinChannelSize = 921700;
 constexpr long long kMessageOverhead = 12;
+// The engine loads its face model at start-up: seconds, and far more on a busy machine.
+constexpr int kStartTimeoutMs = 60000;
 
 std::atomic<bool> g_interrupted{false};
 // The user's terminal. Standard error itself goes to /dev/null, so that the warnings OpenCV,
@@ -160,6 +162,7 @@ int openService(facelume::Client& client, const CliOptions& options, const char*
         service.channel.receiveName = "cli" + unique + "in";
         service.channel.sendName = "cli" + unique + "out";
         service.channel.size = static_cast<int>(std::max<long long>(kMinChannelSize, needed));
+        service.startTimeoutMs = kStartTimeoutMs;
         result = client.start(service);
     }
     if (!result) return fail(kServiceFailed, "the service did not start: " + result.message());
@@ -458,7 +461,9 @@ int runVideo(const CliOptions& options, const char* argv0) {
     if (!error.empty()) return fail(kUnreadableInput, error);
     error = sink.finish(options);
     if (!error.empty()) return fail(kUnwritableOutput, error);
-    std::fputs(statistics.report().c_str(), options.output == "-" ? g_user : stdout);
+    if (options.stats) {
+        std::fputs(statistics.report().c_str(), options.output == "-" ? g_user : stdout);
+    }
     return kDone;
 }
 

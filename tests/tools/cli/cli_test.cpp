@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,11 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 namespace fs = std::filesystem;
 
@@ -113,6 +119,25 @@ protected:
 
     fs::path m_folder;
 };
+
+// The signature and header chunk of a PNG picture of the given size, without pixels.
+std::string hugePngHeader(std::uint32_t width, std::uint32_t height) {
+    std::string chunk = "IHDR";
+    for (const std::uint32_t value : {width, height}) {
+        for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>(value >> shift);
+    }
+    chunk += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : chunk) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFFu;
+    std::string png = "\x89PNG\r\n\x1a\n";
+    png += std::string("\x00\x00\x00\x0d", 4) + chunk;
+    for (int shift = 24; shift >= 0; shift -= 8) png += static_cast<char>(crc >> shift);
+    return png;
+}
 
 std::ptrdiff_t indexOf(const std::vector<std::string>& lines, const std::string& line) {
     const auto found = std::find(lines.begin(), lines.end(), line);
@@ -221,6 +246,12 @@ TEST_F(CliTest, BadCommandLinesAreRefusedWithReasonsAndExitCodes) {
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("cannot read"), std::string::npos) << run.err;
 
+    // A picture too large to take is refused from its header, before it is decoded.
+    std::ofstream(path("huge.png"), std::ios::binary) << hugePngHeader(20000, 20000);
+    run = cli({path("huge.png"), path("out.png")});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.err.find("larger than 33177600 pixels"), std::string::npos) << run.err;
+
     run = cli({path("missing.mp4"), path("out.mp4")});
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_NE(run.err.find("does not exist"), std::string::npos) << run.err;
@@ -241,7 +272,7 @@ TEST_F(CliTest, BadCommandLinesAreRefusedWithReasonsAndExitCodes) {
     EXPECT_EQ(run.exitCode, 5);
     EXPECT_NE(run.err.find("initError"), std::string::npos) << run.err;
     ::unsetenv("FACELUME_RECORDING_FAIL_INIT");
-    EXPECT_EQ(leftovers({"in.png", "broken.png", "engine.log", "out.txt", "err.txt"}),
+    EXPECT_EQ(leftovers({"in.png", "broken.png", "huge.png", "engine.log", "out.txt", "err.txt"}),
               std::vector<std::string>{});
 }
 
@@ -341,6 +372,46 @@ TEST_F(CliTest, RawFramesGoThroughStandardInputAndOutput) {
                   std::string::npos)
             << run.err;
     }
+}
+
+// Streams of a media file: codec names, video first.
+std::vector<std::string> streamsOf(const std::string& file) {
+    std::vector<std::string> codecs;
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, file.c_str(), nullptr, nullptr) < 0) return codecs;
+    if (avformat_find_stream_info(context, nullptr) >= 0) {
+        for (unsigned i = 0; i < context->nb_streams; ++i) {
+            codecs.push_back(avcodec_get_name(context->streams[i]->codecpar->codec_id));
+        }
+    }
+    avformat_close_input(&context);
+    std::sort(codecs.begin(), codecs.end(),
+              [](const std::string& a, const std::string&) { return a == "h264" || a == "mjpeg"; });
+    return codecs;
+}
+
+TEST_F(CliTest, VideoKeepsItsSoundOrIsRefusedBeforeAnyWork) {
+    const std::string make =
+        "gst-launch-1.0 -q videotestsrc num-buffers=30 ! video/x-raw,width=64,height=48,"
+        "framerate=15/1 ! jpegenc ! avimux name=m ! filesink location=" +
+        path("in.avi") +
+        " audiotestsrc num-buffers=20 ! audio/x-raw,rate=16000,channels=1 ! audioconvert ! m.";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    ASSERT_EQ(streamsOf(path("in.avi")), (std::vector<std::string>{"mjpeg", "pcm_s16le"}));
+
+    CliRun run = cli({path("in.avi"), path("out.mkv")});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(streamsOf(path("out.mkv")), (std::vector<std::string>{"h264", "pcm_s16le"}));
+
+    // MP4 cannot hold PCM sound: refused before the service starts, nothing written.
+    fs::remove(path("engine.log"));
+    run = cli({path("in.avi"), path("out.mp4")});
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_NE(run.err.find("its pcm_s16le sound does not fit in a .mp4 file; write a .mkv"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(engineCalls(), std::vector<std::string>{});
+    EXPECT_EQ(leftovers({"in.avi", "out.mkv", "out.txt", "err.txt"}), std::vector<std::string>{});
 }
 
 // The path of --to-device: where no v4l2loopback device can exist, a plain file takes the same
