@@ -10,27 +10,11 @@
 #include <QDir>
 #include <QString>
 
+#include "command_line.h"
 #include "mox_ai_effect.h"
 #include "service_wiring.h"
 
 namespace {
-
-struct CommandLine {
-    QString receiveName = QStringLiteral("n2");
-    QString sendName = QStringLiteral("n1");
-    int size = 921700;
-};
-
-// Names are taken only as a pair; the size only as the third argument. Extra ones are ignored.
-CommandLine readCommandLine(int argc, char** argv) {
-    CommandLine line;
-    if (argc >= 3) {
-        line.receiveName = QString::fromUtf8(argv[1]);
-        line.sendName = QString::fromUtf8(argv[2]);
-    }
-    if (argc >= 4) line.size = QString::fromUtf8(argv[3]).toInt(nullptr, 10);
-    return line;
-}
 
 // beauty_res beside the executable; when there is none, the installed one (share/facelume).
 QString resourceFolder() {
@@ -47,7 +31,7 @@ QString resourceFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const CommandLine line = readCommandLine(argc, argv);
+    const CommandLine line = CommandLine::read(argc, argv);
     QCoreApplication app(argc, argv);
 
     const QString folder = resourceFolder();

@@ -6,6 +6,7 @@
 #include "control_command.h"
 #include "facelume_client.h"
 #include "frame_channel.h"
+#include "protocol.h"
 #include "resource_catalogue.h"
 #include "service_process.h"
 
@@ -16,7 +17,7 @@ constexpr int kPipeConnectTimeoutMs = 5000;
 // A control makes the service process its newest frame again and send it; process() waits this
 // long for that frame before it sends the next one.
 constexpr int kRefreshTimeoutMs = 2000;
-constexpr std::size_t kMessageOverhead = 12;  // length prefix and frame header
+constexpr std::size_t kMessageOverhead = protocol::kLengthPrefixBytes + protocol::kFrameHeaderBytes;
 
 Result checkNames(const ChannelOptions& options) {
     for (const std::string* name : {&options.receiveName, &options.sendName}) {
@@ -96,7 +97,7 @@ Result ClientPrivate::failure(Status status, const std::string& what,
 }
 
 Result ClientPrivate::openChannel(const ChannelOptions& channelOptions, int pipeTimeoutMs) {
-    Result result = pipe.connect(channelOptions.receiveName + "_pipe", pipeTimeoutMs);
+    Result result = pipe.connect(protocol::pipeName(channelOptions.receiveName), pipeTimeoutMs);
     if (result) {
         result =
             channel.open(channelOptions.receiveName, channelOptions.sendName, channelOptions.size);
@@ -150,13 +151,13 @@ Result Client::start(const ServiceOptions& options) {
     const ChannelOptions& channel = options.channel;
     // A service left running under these names would take our frames; one that crashed left
     // its socket behind, which would keep a new one from listening.
-    if (!ClientPipe::removeStale(channel.receiveName + "_pipe")) {
+    if (!ClientPipe::removeStale(protocol::pipeName(channel.receiveName))) {
         return {Status::ChannelError, "a service is already running under the names " +
                                           channel.receiveName + "/" + channel.sendName +
                                           "; connect to it or choose other names"};
     }
     // Listen before the service starts: it connects to us once, within its first second.
-    result = d->pipe.listen(channel.sendName + "_pipe");
+    result = d->pipe.listen(protocol::pipeName(channel.sendName));
     if (!result) return result;
     result = d->service.start(
         executable, {channel.receiveName, channel.sendName, std::to_string(channel.size)});

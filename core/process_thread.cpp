@@ -4,20 +4,16 @@
 #include <QMutexLocker>
 #include <QString>
 
-#include <climits>
-#include <cstdint>
 #include <cstring>
 
 #include "ai_ipc_handle.h"
 #include "mox_ai_effect.h"
+#include "protocol.h"
 #include "thread_sanitizer_hints.h"
 
 namespace {
 
-constexpr int kFirstEffectId = 0;
-constexpr int kLastEffectId = 8;
-constexpr int kHeaderLength = 8;
-constexpr int kBytesPerPixel = 3;
+constexpr int kHeaderLength = protocol::kFrameHeaderBytes;
 
 // Values travel as integers in hundredths.
 float valueField(const QByteArray& field) {
@@ -49,40 +45,21 @@ private:
     QMutex* m_mutex;
 };
 
-struct FrameHeader {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    int pixelBytes = 0;
-};
-
-// True when the header's pixels lie within the size bytes the engine may read.
-bool readHeader(const char* frame, int size, FrameHeader* header) {
-    if (size < kHeaderLength) return false;
-    std::memcpy(&header->width, frame, 4);
-    std::memcpy(&header->height, frame + 4, 4);
-    if (header->width <= 0 || header->height <= 0) return false;
-    const std::int64_t pixelBytes =
-        std::int64_t{header->width} * std::int64_t{header->height} * kBytesPerPixel;
-    if (pixelBytes > INT_MAX || kHeaderLength + pixelBytes > size) return false;
-    header->pixelBytes = static_cast<int>(pixelBytes);
-    return true;
-}
-
 }  // namespace
 
 char* ProcessThread::s_output = nullptr;
 int ProcessThread::s_outputLength = 0;
 
 ProcessThread::ProcessThread(AiIpcHandle* ipc, QObject* parent) : QThread(parent), m_ipc(ipc) {
-    registerEffect(0, modify_skin_white);
-    registerEffect(1, modify_skin_smooth);
-    registerEffect(2, modify_shape_eye_scale);
-    registerEffect(3, modify_shape_face_thin);
-    registerEffect(4, modify_filter);
-    registerEffect(5, modify_sticker);
-    registerEffect(6, modify_makeup_lipstick);
-    registerEffect(7, modify_makeup_cheeks);
-    registerEffect(8, modify_makeup_eyebrow);
+    registerEffect(protocol::kSkinWhite, modify_skin_white);
+    registerEffect(protocol::kSkinSmooth, modify_skin_smooth);
+    registerEffect(protocol::kEyeScale, modify_shape_eye_scale);
+    registerEffect(protocol::kFaceThin, modify_shape_face_thin);
+    registerEffect(protocol::kFilter, modify_filter);
+    registerEffect(protocol::kSticker, modify_sticker);
+    registerEffect(protocol::kLipstick, modify_makeup_lipstick);
+    registerEffect(protocol::kCheeks, modify_makeup_cheeks);
+    registerEffect(protocol::kEyebrow, modify_makeup_eyebrow);
 }
 
 ProcessThread::~ProcessThread() {
@@ -118,7 +95,7 @@ void ProcessThread::pushCommand(const char* data, int length) {
     const int space = command.indexOf(' ');
     if (space <= 0) return;
     const int id = command.left(space).toInt(nullptr, 10);
-    if (id < kFirstEffectId || id > kLastEffectId) return;
+    if (id < protocol::kFirstControlId || id > protocol::kLastControlId) return;
 
     ScopedLock locker(&m_mutex);
     m_pendingCommands.insert(id, command.mid(space + 1));
@@ -166,8 +143,8 @@ void ProcessThread::processFrame() {
 
     // From here on the main thread may store newer frames while this one is processed.
     const int size = m_workLength;
-    FrameHeader header;
-    if (!readHeader(m_work.get(), size, &header)) {
+    protocol::FrameHeader header;
+    if (!protocol::readFrameHeader(m_work.get(), size, &header)) {
         if (!m_droppingFrames) {
             qWarning().noquote() << QStringLiteral(
                                         "ProcessThread: dropping frames whose width and height "
@@ -190,7 +167,7 @@ void ProcessThread::processFrame() {
 }
 
 int ProcessThread::runEffectCommand(const EffectEntry& entry, QByteArray payload) {
-    const QList<QByteArray> fields = payload.split('|');
+    const QList<QByteArray> fields = payload.split(protocol::kFieldSeparator);
     switch (entry.kind) {
         case EffectKind::Float:
             return reinterpret_cast<int (*)(float)>(entry.function)(valueField(fields.at(0)));

@@ -8,12 +8,19 @@
 #include "ai_ipc_callback_handle.h"
 #include "duplex_ipc_shared_memory_thread.h"
 #include "duplex_local_pipe.h"
+#include "protocol.h"
 
 namespace {
 
-constexpr char kCommandEnvelope[] = "[CMD]";
-constexpr int kEnvelopeLength = sizeof(kCommandEnvelope) - 1;
-constexpr int kPrefixLength = 4;
+constexpr int kPrefixLength = protocol::kLengthPrefixBytes;
+
+QString segmentKey(const QString& channelName) {
+    return QString::fromStdString(protocol::segmentKey(channelName.toStdString()));
+}
+
+QString pipeName(const QString& channelName) {
+    return QString::fromStdString(protocol::pipeName(channelName.toStdString()));
+}
 
 }  // namespace
 
@@ -40,16 +47,16 @@ bool DuplexIPC::start() {
     m_started = true;
 
     m_receiveSharedMemory =
-        new DuplexIPCSharedMemoryThread(m_receiveName + "_sharedMemory", m_receiveSize, true, this);
+        new DuplexIPCSharedMemoryThread(segmentKey(m_receiveName), m_receiveSize, true, this);
     m_sendSharedMemory =
-        new DuplexIPCSharedMemoryThread(m_sendName + "_sharedMemory", m_sendSize, false, this);
+        new DuplexIPCSharedMemoryThread(segmentKey(m_sendName), m_sendSize, false, this);
     // Each transport logs its own failure; a direction that failed simply carries nothing.
     (void)m_receiveSharedMemory->init();
     (void)m_sendSharedMemory->init();
     m_receiveSharedMemory->start(QThread::InheritPriority);
     m_sendSharedMemory->start(QThread::InheritPriority);
 
-    m_pipe = new DuplexLocalPipe(m_receiveName + "_pipe", m_sendName + "_pipe", this);
+    m_pipe = new DuplexLocalPipe(pipeName(m_receiveName), pipeName(m_sendName), this);
 
     connect(m_receiveSharedMemory, &DuplexIPCSharedMemoryThread::getDataFormMemory, this,
             &DuplexIPC::onMemoryData);
@@ -83,27 +90,12 @@ bool DuplexIPC::send(const char* data, int size) {
     return m_sendSharedMemory->sendData(message.constData(), message.size());
 }
 
-const char* DuplexIPC::messagePayload(const char* message, int usable, int* length) {
-    if (usable < kPrefixLength) {
-        *length = 0;
-        return nullptr;
-    }
-    *length = qFromLittleEndian<qint32>(message);
-    if (*length < 0 || *length > usable - kPrefixLength) return nullptr;
-    return message + kPrefixLength;
-}
-
-QByteArray DuplexIPC::commandOf(const QByteArray& line) {
-    if (line.size() <= kEnvelopeLength || !line.startsWith(kCommandEnvelope)) return QByteArray();
-    return line.mid(kEnvelopeLength);
-}
-
 void DuplexIPC::onMemoryData() {
     if (!m_callback) return;
     const QByteArray& snapshot = m_receiveSharedMemory->receivedData();
     const int usable = std::min<int>(snapshot.size(), m_receiveSharedMemory->capacity());
     int length = 0;
-    const char* payload = messagePayload(snapshot.constData(), usable, &length);
+    const char* payload = protocol::messagePayload(snapshot.constData(), usable, &length);
     if (!payload) {
         // A client that writes a bad length usually keeps doing so: say it once per run.
         if (!m_badLengthReported) {
@@ -120,8 +112,9 @@ void DuplexIPC::onMemoryMsg(QByteArray data) { report(data.constData()); }
 
 void DuplexIPC::onPipeData(QByteArray data) {
     if (!m_callback) return;
-    const QByteArray command = commandOf(data);
-    if (!command.isEmpty()) m_callback->onCommand(command.constData(), command.size());
+    const std::string_view command =
+        protocol::commandOf(std::string_view(data.constData(), data.size()));
+    if (!command.empty()) m_callback->onCommand(command.data(), int(command.size()));
     // The text view of a line ends at its first NUL byte, if any.
     m_callback->onMessage(QString::fromUtf8(data.constData()).toUtf8().constData());
 }

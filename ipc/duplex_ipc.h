@@ -27,12 +27,6 @@ public:
     bool start();
     bool send(const char* data, int size);
 
-    // The payload of one received message whose first `usable` bytes are valid, or null when its
-    // length prefix is negative or runs past them; *length receives the prefix either way.
-    [[nodiscard]] static const char* messagePayload(const char* message, int usable, int* length);
-    // The pipe line's control command without its envelope; empty when the line carries none.
-    [[nodiscard]] static QByteArray commandOf(const QByteArray& line);
-
 private:
     void onMemoryData();
     void onMemoryMsg(QByteArray data);

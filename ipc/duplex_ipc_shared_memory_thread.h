@@ -21,15 +21,15 @@
 #include <mutex>
 
 #include "notification_semaphore.h"
+#include "protocol.h"
 
 class SharedMemory;
 
 class DuplexIPCSharedMemoryThread : public QThread {
     Q_OBJECT
 public:
-    static constexpr int kLockTimeoutMs = 50;
-    // The largest segment a transport takes: 1 GiB, ten times an 8K frame.
-    static constexpr int kMaxSize = 1 << 30;
+    static constexpr int kLockTimeoutMs = protocol::kLockTimeoutMs;
+    static constexpr int kMaxSize = protocol::kMaxSize;
 
     DuplexIPCSharedMemoryThread(const QString& name, int size, bool isReceiver,
                                 QObject* parent = nullptr);

@@ -77,13 +77,6 @@ struct Channel {
     ChannelClient client;
 };
 
-TEST_F(DuplexIPCTest, EnvelopeCarriesCommandsOfAtLeastOneByte) {
-    EXPECT_EQ(DuplexIPC::commandOf("[CMD]0 50\r"), "0 50\r");
-    EXPECT_EQ(DuplexIPC::commandOf(QByteArray("[CMD]\0z", 7)), QByteArray("\0z", 2));
-    for (const char* line : {"[CMD]", "[cmd]0 50", " [CMD]0 50", ""})
-        EXPECT_TRUE(DuplexIPC::commandOf(line).isEmpty()) << line;
-}
-
 TEST_F(DuplexIPCTest, SendPrefixesTheLengthAndRefusesWhatDoesNotFit) {
     Channel channel("send");
     EXPECT_FALSE(channel.ipc.send("x", 1));
@@ -127,7 +120,7 @@ TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreRepor
     EXPECT_TRUE(callback.waitFor("data:" + QByteArray(60, 'L')));
 
     QLocalSocket peer;
-    peer.connectToServer(channel.names.receive + "_pipe");
+    peer.connectToServer(pipeName(channel.names.receive));
     ASSERT_TRUE(peer.waitForConnected(kWaitMs));
     const char lines[] = "[CMD]0 50\n[CMD]\nab\0cd\n";
     peer.write(lines, sizeof lines - 1);
@@ -147,7 +140,7 @@ TEST_F(DuplexIPCTest, SenderKeepsTheNewestMessageWithinASmallerExistingSegment) 
     const ChannelNames names = channelNames("flt_ipc_transport");
     ChannelClient client(names.receive, names.send, 100);
     ASSERT_TRUE(client.openSegments());
-    DuplexIPCSharedMemoryThread sender(names.send + "_sharedMemory", 100000, false);
+    DuplexIPCSharedMemoryThread sender(segmentKey(names.send), 100000, false);
     ASSERT_TRUE(sender.init());
     const int mapped = sender.capacity();
     EXPECT_GE(mapped, 100);
