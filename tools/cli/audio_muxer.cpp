@@ -1,5 +1,6 @@
 #include "audio_muxer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -56,10 +57,17 @@ struct Source {
         }
         return false;
     }
-    // The packet's time in microseconds from the stream's start.
+    // The packet's decoding time in microseconds from the stream's start.
     int64_t time() const {
+        return microseconds(next->dts != AV_NOPTS_VALUE ? next->dts : next->pts);
+    }
+    // Where the packet's frame ends on screen, in microseconds from the stream's start.
+    int64_t end() const {
+        const int64_t shown = next->pts != AV_NOPTS_VALUE ? next->pts : next->dts;
+        return microseconds(shown == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : shown + next->duration);
+    }
+    int64_t microseconds(int64_t stamp) const {
         const AVStream* stream = context->streams[next->stream_index];
-        int64_t stamp = next->dts != AV_NOPTS_VALUE ? next->dts : next->pts;
         if (stamp == AV_NOPTS_VALUE) stamp = 0;
         if (stream->start_time != AV_NOPTS_VALUE) stamp -= stream->start_time;
         return av_rescale_q(stamp, stream->time_base, AV_TIME_BASE_Q);
@@ -94,20 +102,32 @@ bool hasAudio(const AVFormatContext* context) {
     return false;
 }
 
-// Copies the packets of both sources into out in time order; sound stops with the video.
+// Moves the source's current packet into out and reads its next one.
+bool copyPacket(Source& from, AVFormatContext* out) {
+    AVPacket* packet = from.next.get();
+    const AVStream* in = from.context->streams[packet->stream_index];
+    const int target = from.map[packet->stream_index];
+    packet->stream_index = target;
+    av_packet_rescale_ts(packet, in->time_base, out->streams[target]->time_base);
+    packet->pos = -1;
+    if (av_interleaved_write_frame(out, packet) < 0) return false;
+    from.advance();
+    return true;
+}
+
+// Copies the packets of both sources into out in time order; sound stops where the last video
+// frame ends.
 bool interleave(Source& video, Source& audio, AVFormatContext* out) {
     video.advance();
     audio.advance();
+    int64_t end = 0;
     while (!video.done) {
-        Source& from = !audio.done && audio.time() < video.time() ? audio : video;
-        AVPacket* packet = from.next.get();
-        const AVStream* in = from.context->streams[packet->stream_index];
-        const int target = from.map[packet->stream_index];
-        packet->stream_index = target;
-        av_packet_rescale_ts(packet, in->time_base, out->streams[target]->time_base);
-        packet->pos = -1;
-        if (av_interleaved_write_frame(out, packet) < 0) return false;
-        from.advance();
+        const bool sound = !audio.done && audio.time() < video.time();
+        if (!sound) end = std::max(end, video.end());
+        if (!copyPacket(sound ? audio : video, out)) return false;
+    }
+    while (!audio.done && audio.time() < end) {
+        if (!copyPacket(audio, out)) return false;
     }
     return av_write_trailer(out) == 0;
 }
