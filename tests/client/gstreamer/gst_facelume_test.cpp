@@ -41,7 +41,8 @@ protected:
 
     // Runs gst-launch-1.0 with the element's build folder on the plugin path; the exit code.
     int launch(const std::string& pipeline) {
-        const std::string command = "GST_PLUGIN_PATH=" FACELUME_GST_PLUGIN_DIR
+        const std::string command = FACELUME_GST_LAUNCH_ENVIRONMENT
+                                    " GST_PLUGIN_PATH=" FACELUME_GST_PLUGIN_DIR
                                     " gst-launch-1.0 -q " +
                                     pipeline + " >" + path("out.txt") + " 2>&1";
         const int status = std::system(command.c_str());
