@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     qtbase5-dev
-    libopencv-dev libdlib-dev libdlib-data libblas-dev liblapack-dev
+    libopencv-dev libdlib-dev libdlib-data libblas-dev liblapack-dev libpng-dev
     libavformat-dev libavcodec-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
     gstreamer1.0-tools gstreamer1.0-plugins-good
