@@ -165,6 +165,36 @@ TEST_F(FaceTrackerTest, TracksTwoAstronautsFourPortraitsAndAnEightyPixelFace) {
     EXPECT_EQ(trackFor(frame, FaceTracker::kFadeFrames + 1).size(), 1u);
 }
 
+TEST_F(FaceTrackerTest, KeepsEightFacesTheLargestFirstAndKeepsThemOncePicked) {
+    // Ten portraits in a 1280x720 frame: eight with faces of about 86 pixels, then two of 108.
+    const cv::Mat hopper = TestPictures::load("grace_hopper.jpg");
+    const auto frameWith = [&](int count) {
+        cv::Mat frame(720, 1280, CV_8UC3, cv::Scalar(60, 60, 60));
+        for (int i = 0; i < count; ++i) {
+            cv::Mat one;
+            cv::resize(hopper, one, cv::Size(), i < 8 ? 0.4 : 0.5, i < 8 ? 0.4 : 0.5,
+                       cv::INTER_AREA);
+            one.copyTo(frame(cv::Rect(cv::Point((i % 5) * 256, (i / 5) * 360), one.size())));
+        }
+        return frame;
+    };
+    const auto large = [](const std::vector<Face>& faces) {
+        return std::count_if(faces.begin(), faces.end(),
+                             [](const Face& f) { return f.eyeDistance > 40.f; });
+    };
+    // All ten at once: the two large ones are among the eight, though scanned last.
+    const std::vector<Face>& all = trackFor(frameWith(10), FaceTracker::kFindFrames);
+    EXPECT_EQ(all.size(), size_t(FaceTracker::kMaxFaces));
+    EXPECT_EQ(large(all), 2);
+
+    // Eight first, then two larger ones come in: the eight keep their effects.
+    m_tracker->reset();
+    EXPECT_EQ(trackFor(frameWith(8), FaceTracker::kFindFrames).size(), 8u);
+    const std::vector<Face>& kept = trackFor(frameWith(10), FaceTracker::kFindFrames);
+    EXPECT_EQ(kept.size(), 8u);
+    EXPECT_EQ(large(kept), 0);
+}
+
 TEST_F(FaceTrackerTest, LandmarksOfAStillNoisyFaceStayWithinAPixel) {
     const cv::Mat frame = TestPictures::astronaut640();
     constexpr int kWarmUp = 10, kMeasured = 20;
