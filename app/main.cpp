@@ -1,44 +1,37 @@
 // facelume: the face-beautification service. Usage: facelume [RECEIVE_NAME SEND_NAME [SIZE]]
 // (defaults n2, n1, 921700). Loads the effect engine from the beauty_res folder beside the
-// executable, opens the channel to the client and processes frames until the process is ended
-// from outside. Exits with -1 when the engine cannot be initialised.
+// executable (or, when there is none, from the installed share/facelume/beauty_res), opens the
+// channel to the client and processes frames until the process is ended from outside. Exits with -1
+// when the engine cannot be initialised.
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QString>
 
+#include "command_line.h"
 #include "mox_ai_effect.h"
 #include "service_wiring.h"
 
 namespace {
 
-struct CommandLine {
-    QString receiveName = QStringLiteral("n2");
-    QString sendName = QStringLiteral("n1");
-    int size = 921700;
-};
-
-// Names are taken only as a pair; the size only as the third argument. Extra ones are ignored.
-CommandLine readCommandLine(int argc, char** argv) {
-    CommandLine line;
-    if (argc >= 3) {
-        line.receiveName = QString::fromUtf8(argv[1]);
-        line.sendName = QString::fromUtf8(argv[2]);
-    }
-    if (argc >= 4) line.size = QString::fromUtf8(argv[3]).toInt(nullptr, 10);
-    return line;
-}
-
+// beauty_res beside the executable; when there is none, the installed one (share/facelume).
 QString resourceFolder() {
-    QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/beauty_res");
+    const QString home = QCoreApplication::applicationDirPath();
+    QString folder = home + QStringLiteral("/beauty_res");
+    if (!QDir(folder).exists()) {
+        const QString installed =
+            QDir::cleanPath(home + QStringLiteral("/" FACELUME_RELATIVE_RESOURCES));
+        if (QDir(installed).exists()) folder = installed;
+    }
     return folder.replace(QStringLiteral("\\"), QStringLiteral("/"));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const CommandLine line = readCommandLine(argc, argv);
+    const CommandLine line = CommandLine::read(argc, argv);
     QCoreApplication app(argc, argv);
 
     const QString folder = resourceFolder();
