@@ -26,6 +26,13 @@ struct ProcessResult {
 
 QString folderLine(const QString& folder) { return '"' + folder + "/beauty_res\""; }
 
+// The non-empty lines of text, also where lines end in "\r\n" (standard error on Windows).
+QStringList lines(QString text) {
+    QStringList result = text.remove('\r').split('\n');
+    result.removeAll(QString());
+    return result;
+}
+
 class StartupTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -56,7 +63,7 @@ protected:
     QStringList engineLog() const {
         QFile file(engineLogPath());
         if (!file.open(QIODevice::ReadOnly)) return {};
-        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        return lines(QString::fromUtf8(file.readAll()));
     }
 
     // Copies the service and an engine library into folder (created, without beauty_res).
@@ -74,7 +81,7 @@ protected:
                          const QString& folder) {
         const ProcessResult result = run(program, arguments);
         EXPECT_EQ(result.exitCode, 255);
-        EXPECT_EQ(result.output.split('\n', Qt::SkipEmptyParts),
+        EXPECT_EQ(lines(result.output),
                   QStringList({folderLine(folder), "initError"}));
     }
 
@@ -101,7 +108,7 @@ TEST_F(StartupTest, CommandLineGivesNamesAndSizeWithDefaults) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
         const ProcessResult result = run(FACELUME_RECORDING_PROBE, c.arguments);
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(result.output.split('\n', Qt::SkipEmptyParts),
+        EXPECT_EQ(lines(result.output),
                   QStringList({folderLine(probeFolder), "initSuccess", c.wired}));
     }
     EXPECT_EQ(engineLog().size(), static_cast<int>(std::size(cases)));

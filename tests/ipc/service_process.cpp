@@ -41,7 +41,9 @@ bool ServiceProcess::killNow() {
 QStringList ServiceProcess::engineCalls() const {
     QFile file(m_dir.filePath("engine.log"));
     if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    lines.removeAll(QString());
+    return lines;
 }
 
 bool ServiceProcess::waitForEngineCall(const QString& line, int timeoutMs, int from) const {

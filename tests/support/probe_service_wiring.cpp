@@ -9,7 +9,7 @@
 #include "service_wiring.h"
 
 void wireService(const QString& receiveName, const QString& sendName, int size) {
-    QTextStream(stdout) << "wireService " << receiveName << ' ' << sendName << ' ' << size
-                        << Qt::endl;
+    // The temporary stream flushes when it goes.
+    QTextStream(stdout) << "wireService " << receiveName << ' ' << sendName << ' ' << size << '\n';
     QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
 }
