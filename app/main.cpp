@@ -38,6 +38,9 @@ QString resourceFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Clients read the log lines on standard error. Without a console window (as a client starts
+    // the service on Windows) Qt would send them to the debugger instead.
+    qputenv("QT_FORCE_STDERR_LOGGING", "1");
     const CommandLine line = readCommandLine(argc, argv);
     QCoreApplication app(argc, argv);
 

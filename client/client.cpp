@@ -72,6 +72,7 @@ Result ClientPrivate::failure(Status status, const std::string& what,
                               const std::string& executable) {
     std::string text = what;
     const std::string folder = ServiceProcess::folderOf(executable);
+    const std::string ended = service.exitDescription();
     // Stopping first collects everything the service wrote before it ended.
     service.stop();
     startedService = false;
@@ -82,7 +83,7 @@ Result ClientPrivate::failure(Status status, const std::string& what,
         text +=
             "; its effect engine could not start with the resources in " + folder + "/beauty_res";
     }
-    if (output.find(ServiceProcess::engineFileName()) != std::string::npos &&
+    if ((output + ended).find(ServiceProcess::engineFileName()) != std::string::npos &&
         !ServiceProcess::exists(folder + "/" + ServiceProcess::engineFileName())) {
         text += "; its effect engine " + std::string(ServiceProcess::engineFileName()) +
                 " is missing beside it";

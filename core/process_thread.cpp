@@ -223,4 +223,4 @@ void ProcessThread::ensureOutputLength(int size) {
     s_outputLength = size;
 }
 
-void ProcessThread::reportUnknownEffectType() { qDebug() << "eeeeeeeeeeeeeeerror" << "\n"; }
+void ProcessThread::reportUnknownEffectType() { qDebug() << "eeeeeeeeeeeeeeerror" << '\n'; }

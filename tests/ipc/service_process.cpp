@@ -1,12 +1,15 @@
 #include "service_process.h"
 
-#include <sys/prctl.h>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QThread>
-#include <csignal>
 #include <cstdio>
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+
+#include <csignal>
+#endif
 
 ServiceProcess::ServiceProcess() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -62,5 +65,7 @@ QByteArray ServiceProcess::log() {
     return m_log;
 }
 
+#ifdef Q_OS_LINUX
 // Runs in the child between fork and exec: the service goes when the test process goes.
 void ServiceProcess::setupChildProcess() { prctl(PR_SET_PDEATHSIG, SIGKILL); }
+#endif
