@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QString>
+#include <QStringList>
 
 #include "mox_ai_effect.h"
 #include "service_wiring.h"
@@ -19,14 +20,28 @@ struct CommandLine {
     int size = 921700;
 };
 
+// The arguments after the program's name. Windows hands main its arguments in the ANSI code page,
+// so there Qt's reading of the UTF-16 command line is taken; elsewhere they are UTF-8.
+QStringList commandLineArguments(int argc, char** argv) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    return QCoreApplication::arguments().mid(1);
+#else
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromUtf8(argv[i]);
+    return arguments;
+#endif
+}
+
 // Names are taken only as a pair; the size only as the third argument. Extra ones are ignored.
-CommandLine readCommandLine(int argc, char** argv) {
+CommandLine readCommandLine(const QStringList& arguments) {
     CommandLine line;
-    if (argc >= 3) {
-        line.receiveName = QString::fromUtf8(argv[1]);
-        line.sendName = QString::fromUtf8(argv[2]);
+    if (arguments.size() >= 2) {
+        line.receiveName = arguments[0];
+        line.sendName = arguments[1];
     }
-    if (argc >= 4) line.size = QString::fromUtf8(argv[3]).toInt(nullptr, 10);
+    if (arguments.size() >= 3) line.size = arguments[2].toInt(nullptr, 10);
     return line;
 }
 
@@ -41,8 +56,8 @@ int main(int argc, char** argv) {
     // Clients read the log lines on standard error. Without a console window (as a client starts
     // the service on Windows) Qt would send them to the debugger instead.
     qputenv("QT_FORCE_STDERR_LOGGING", "1");
-    const CommandLine line = readCommandLine(argc, argv);
     QCoreApplication app(argc, argv);
+    const CommandLine line = readCommandLine(commandLineArguments(argc, argv));
 
     const QString folder = resourceFolder();
     qDebug() << folder;

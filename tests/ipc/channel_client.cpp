@@ -6,6 +6,8 @@
 #include <QtEndian>
 #include <cstring>
 
+#include "test_application.h"
+
 namespace {
 
 constexpr int kLockTimeoutMs = 1000;
@@ -133,5 +135,5 @@ bool ChannelClient::connectCommands(int timeoutMs) {
 
 bool ChannelClient::sendLine(const QByteArray& bytes) {
     if (m_commands.write(bytes) != bytes.size()) return false;
-    return m_commands.waitForBytesWritten(1000);
+    return waitUntilWritten(m_commands, 1000);
 }
