@@ -11,11 +11,12 @@
 #include <thread>
 
 #include "client_pipe.h"
+#include "protocol.h"
 
 namespace facelume {
 namespace {
 
-constexpr char kAnnouncement[] = "ServerCreated";
+using protocol::kAnnouncement;
 constexpr int kSliceMs = 20;
 
 using Clock = std::chrono::steady_clock;

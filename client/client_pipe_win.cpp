@@ -4,11 +4,12 @@
 #include <thread>
 
 #include "client_pipe.h"
+#include "protocol.h"
 
 namespace facelume {
 namespace {
 
-constexpr char kAnnouncement[] = "ServerCreated";
+using protocol::kAnnouncement;
 constexpr DWORD kSliceMs = 20;
 
 using Clock = std::chrono::steady_clock;

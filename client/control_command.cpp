@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <limits>
 
+#include "protocol.h"
+
 namespace facelume {
 namespace {
-
-constexpr char kEnvelope[] = "[CMD]";
 
 Result toHundredths(ControlCommand::Id id, float value, std::string& text) {
     const double scaled = std::round(static_cast<double>(value) * 100.0);
@@ -37,14 +37,16 @@ Result toHex(ControlCommand::Id id, const std::string& name, std::string& text) 
     return Result::ok();
 }
 
-std::string prefix(ControlCommand::Id id) { return kEnvelope + std::to_string(id) + " "; }
+std::string prefix(ControlCommand::Id id) {
+    return protocol::kCommandEnvelope + std::to_string(id) + " ";
+}
 
 }  // namespace
 
 Result ControlCommand::valueLine(Id id, float value, std::string& line) {
     std::string hundredths;
     Result result = toHundredths(id, value, hundredths);
-    if (result) line = prefix(id) + hundredths + "\n";
+    if (result) line = prefix(id) + hundredths + protocol::kLineEnd;
     return result;
 }
 
@@ -59,14 +61,14 @@ Result ControlCommand::namedLine(Id id, const std::string& name, float strength,
         result = toHundredths(id, strength, hundredths);
         if (!result) return result;
     }
-    line = prefix(id) + hex + "|" + hundredths + "\n";
+    line = prefix(id) + hex + protocol::kFieldSeparator + hundredths + protocol::kLineEnd;
     return Result::ok();
 }
 
 Result ControlCommand::nameOnlyLine(Id id, const std::string& name, std::string& line) {
     std::string hex;
     Result result = toHex(id, name, hex);
-    if (result) line = prefix(id) + hex + "\n";
+    if (result) line = prefix(id) + hex + protocol::kLineEnd;
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "facelume_client.h"
+#include "protocol.h"
 
 namespace facelume {
 
@@ -14,15 +15,15 @@ class ControlCommand {
 public:
     // Control ids as the service numbers them.
     enum Id {
-        SkinWhite = 0,
-        SkinSmooth = 1,
-        EyeScale = 2,
-        FaceThin = 3,
-        Filter = 4,
-        Sticker = 5,
-        Lipstick = 6,
-        Cheeks = 7,
-        Eyebrow = 8,
+        SkinWhite = protocol::kSkinWhite,
+        SkinSmooth = protocol::kSkinSmooth,
+        EyeScale = protocol::kEyeScale,
+        FaceThin = protocol::kFaceThin,
+        Filter = protocol::kFilter,
+        Sticker = protocol::kSticker,
+        Lipstick = protocol::kLipstick,
+        Cheeks = protocol::kCheeks,
+        Eyebrow = protocol::kEyebrow,
     };
 
     // A value control: "[CMD]0 50\n" for 0.5.

@@ -3,26 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sha1.h"
+#include "protocol.h"
 
 namespace facelume {
 namespace {
 
 // The service holds a segment lock for one copy only; a longer wait means it is stuck.
 constexpr std::uint32_t kLockTimeoutMs = 1000;
-constexpr std::size_t kPrefixBytes = 4;
-constexpr std::size_t kHeaderBytes = 8;
-
-void putInt32(std::uint8_t* at, std::int32_t value) {
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-}
-
-std::int32_t getInt32(const std::uint8_t* at) {
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i) bits |= static_cast<std::uint32_t>(at[i]) << (8 * i);
-    return static_cast<std::int32_t>(bits);
-}
+constexpr std::size_t kPrefixBytes = protocol::kLengthPrefixBytes;
+constexpr std::size_t kHeaderBytes = protocol::kFrameHeaderBytes;
+using protocol::readInt32;
+using protocol::writeInt32;
 
 std::u16string widen(const std::string& ascii) {
     return std::u16string(ascii.begin(), ascii.end());
@@ -45,7 +36,7 @@ Result openSegment(SharedMemoryPrivate& segment, const std::string& key, int siz
 }
 
 Result openSignal(nativeipc::Handle& handle, const std::string& key) {
-    handle = nativeipc::createSemaphore(widen(FrameChannel::notificationName(key)), 0);
+    handle = nativeipc::createSemaphore(widen(protocol::notificationNativeName(key)), 0);
     if (handle != nullptr) return Result::ok();
     return {Status::ChannelError, "cannot open the notification semaphore " + key +
                                       " (system error " + std::to_string(nativeipc::lastError()) +
@@ -56,24 +47,14 @@ Result openSignal(nativeipc::Handle& handle, const std::string& key) {
 
 FrameChannel::~FrameChannel() { close(); }
 
-std::string FrameChannel::notificationName(const std::string& segmentKey) {
-    // The service's notification semaphores are Qt system semaphores: Qt names them after the
-    // key's ASCII letters and the SHA-1 of its UTF-8 bytes.
-    std::string name = "qipc_systemsem_";
-    for (const char c : segmentKey) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) name += c;
-    }
-    return name + sha1Hex(segmentKey);
-}
-
 Result FrameChannel::open(const std::string& receiveName, const std::string& sendName, int size) {
     close();
-    const std::string toService = receiveName + "_sharedMemory";
-    const std::string fromService = sendName + "_sharedMemory";
+    const std::string toService = protocol::segmentKey(receiveName);
+    const std::string fromService = protocol::segmentKey(sendName);
     Result result = openSegment(m_toService, toService, size);
     if (result) result = openSegment(m_fromService, fromService, size);
-    if (result) result = openSignal(m_fromServiceSignal, fromService + "_sys");
-    if (result) result = openSignal(m_toServiceSignal, toService + "_sys");
+    if (result) result = openSignal(m_fromServiceSignal, protocol::notificationKey(fromService));
+    if (result) result = openSignal(m_toServiceSignal, protocol::notificationKey(toService));
     if (!result) {
         close();
         return result;
@@ -114,9 +95,9 @@ Result FrameChannel::sendFrame(int width, int height, const std::uint8_t* bgr, s
         return {Status::ChannelError, "the service holds the frame segment's lock too long"};
     }
     auto* segment = static_cast<std::uint8_t*>(m_toService.memory);
-    putInt32(segment, static_cast<std::int32_t>(payload));
-    putInt32(segment + kPrefixBytes, width);
-    putInt32(segment + kPrefixBytes + 4, height);
+    writeInt32(segment, static_cast<std::int32_t>(payload));
+    writeInt32(segment + kPrefixBytes, width);
+    writeInt32(segment + kPrefixBytes + 4, height);
     std::uint8_t* out = segment + kPrefixBytes + kHeaderBytes;
     if (stride == row) {
         std::memcpy(out, bgr, payload - kHeaderBytes);
@@ -145,26 +126,24 @@ Result FrameChannel::receiveFrame(Frame& frame, int timeoutMs) {
     if (!m_fromService.tryLock(kLockTimeoutMs)) {
         return {Status::ChannelError, "the service holds the result segment's lock too long"};
     }
-    const auto* segment = static_cast<const std::uint8_t*>(m_fromService.memory);
-    const std::int32_t length = getInt32(segment);
-    const std::int32_t width = getInt32(segment + kPrefixBytes);
-    const std::int32_t height = getInt32(segment + kPrefixBytes + 4);
-    const std::size_t pixels =
-        width > 0 && height > 0 ? static_cast<std::size_t>(width) * height * 3 : 0;
-    const bool valid = length >= static_cast<std::int32_t>(kHeaderBytes) &&
-                       static_cast<std::size_t>(length) <= m_payloadCapacity && pixels > 0 &&
-                       kHeaderBytes + pixels <= static_cast<std::size_t>(length);
+    const auto* segment = static_cast<const char*>(m_fromService.memory);
+    int length = 0;
+    const char* payload = protocol::messagePayload(
+        segment, static_cast<int>(m_payloadCapacity + kPrefixBytes), &length);
+    protocol::FrameHeader header;
+    const bool valid = payload && protocol::readFrameHeader(payload, length, &header);
     if (valid) {
-        frame.width = width;
-        frame.height = height;
-        frame.pixels.assign(segment + kPrefixBytes + kHeaderBytes,
-                            segment + kPrefixBytes + kHeaderBytes + pixels);
+        frame.width = header.width;
+        frame.height = header.height;
+        const auto* pixels = reinterpret_cast<const std::uint8_t*>(payload + kHeaderBytes);
+        frame.pixels.assign(pixels, pixels + header.pixelBytes);
     }
     (void)m_fromService.unlock();
     if (!valid) {
-        return {Status::ChannelError, "the service sent a malformed frame (length " +
-                                          std::to_string(length) + ", " + std::to_string(width) +
-                                          "x" + std::to_string(height) + ")"};
+        return {Status::ChannelError,
+                "the service sent a malformed frame (length " + std::to_string(length) + ", " +
+                    std::to_string(readInt32(segment + kPrefixBytes)) + "x" +
+                    std::to_string(readInt32(segment + kPrefixBytes + 4)) + ")"};
     }
     return Result::ok();
 }

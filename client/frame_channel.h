@@ -37,9 +37,6 @@ public:
     // Drops the notifications of frames that the service sent and nobody read.
     void dropPendingFrames();
 
-    // The name under which the system knows the notification semaphore of a segment key.
-    static std::string notificationName(const std::string& segmentKey);
-
 private:
     SharedMemoryPrivate m_toService;
     SharedMemoryPrivate m_fromService;

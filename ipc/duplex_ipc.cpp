@@ -1,19 +1,24 @@
 #include "duplex_ipc.h"
 
-#include <QtEndian>
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 #include "ai_ipc_callback_handle.h"
 #include "duplex_ipc_shared_memory_thread.h"
 #include "duplex_local_pipe.h"
+#include "protocol.h"
 
 namespace {
 
-constexpr char kCommandEnvelope[] = "[CMD]";
-constexpr int kEnvelopeLength = sizeof(kCommandEnvelope) - 1;
-constexpr int kPrefixLength = 4;
+constexpr int kPrefixLength = protocol::kLengthPrefixBytes;
+
+QString segmentKey(const QString& channelName) {
+    return QString::fromStdString(protocol::segmentKey(channelName.toStdString()));
+}
+
+QString pipeName(const QString& channelName) {
+    return QString::fromStdString(protocol::pipeName(channelName.toStdString()));
+}
 
 }  // namespace
 
@@ -40,19 +45,21 @@ bool DuplexIPC::start() {
     m_started = true;
 
     m_receiveSharedMemory =
-        new DuplexIPCSharedMemoryThread(m_receiveName + "_sharedMemory", m_receiveSize, true, this);
+        new DuplexIPCSharedMemoryThread(segmentKey(m_receiveName), m_receiveSize, true, this);
     m_sendSharedMemory =
-        new DuplexIPCSharedMemoryThread(m_sendName + "_sharedMemory", m_sendSize, false, this);
+        new DuplexIPCSharedMemoryThread(segmentKey(m_sendName), m_sendSize, false, this);
     // Each transport logs its own failure; a direction that failed simply carries nothing.
     (void)m_receiveSharedMemory->init();
     (void)m_sendSharedMemory->init();
     m_receiveSharedMemory->start(QThread::InheritPriority);
     m_sendSharedMemory->start(QThread::InheritPriority);
 
-    m_pipe = new DuplexLocalPipe(m_receiveName + "_pipe", m_sendName + "_pipe", this);
+    m_pipe = new DuplexLocalPipe(pipeName(m_receiveName), pipeName(m_sendName), this);
 
+    // Direct: the message is read from the segment on the transport's thread while it holds the
+    // segment lock, instead of being copied for a hop through the main thread.
     connect(m_receiveSharedMemory, &DuplexIPCSharedMemoryThread::getDataFormMemory, this,
-            &DuplexIPC::onMemoryData);
+            &DuplexIPC::onMemoryData, Qt::DirectConnection);
     connect(m_receiveSharedMemory, &DuplexIPCSharedMemoryThread::msgOutput, this,
             &DuplexIPC::onMemoryMsg);
     connect(m_sendSharedMemory, &DuplexIPCSharedMemoryThread::msgOutput, this,
@@ -64,7 +71,9 @@ bool DuplexIPC::start() {
     return m_pipe->start(m_pipeWaitForPeer);
 }
 
-bool DuplexIPC::send(const char* data, int size) {
+bool DuplexIPC::send(const char* data, int size) { return send(data, size, nullptr, 0, size); }
+
+bool DuplexIPC::send(const char* head, int headSize, const char* body, int bodySize, int size) {
     if (!m_sendSharedMemory) {
         report("m_sendSharedMemoryisNull");
         return false;
@@ -75,35 +84,24 @@ bool DuplexIPC::send(const char* data, int size) {
     }
     report(QString("sendDataSize:%1").arg(size).toUtf8().constData());
     // A negative size, or one whose prefixed message cannot be counted, never fits a segment.
-    if (size < 0 || size > INT_MAX - kPrefixLength || (size > 0 && !data)) return false;
-
-    QByteArray message(kPrefixLength + size, Qt::Uninitialized);
-    qToLittleEndian<qint32>(size, message.data());
-    if (size > 0) std::memcpy(message.data() + kPrefixLength, data, size);
-    return m_sendSharedMemory->sendData(message.constData(), message.size());
-}
-
-const char* DuplexIPC::messagePayload(const char* message, int usable, int* length) {
-    if (usable < kPrefixLength) {
-        *length = 0;
-        return nullptr;
+    if (size < 0 || size > INT_MAX - kPrefixLength || headSize < 0 || bodySize < 0 ||
+        headSize > size - bodySize || (headSize > 0 && !head) || (bodySize > 0 && !body)) {
+        return false;
     }
-    *length = qFromLittleEndian<qint32>(message);
-    if (*length < 0 || *length > usable - kPrefixLength) return nullptr;
-    return message + kPrefixLength;
+    char prefix[kPrefixLength];
+    protocol::writeInt32(prefix, size);
+    const DuplexIPCSharedMemoryThread::Piece pieces[] = {
+        {prefix, kPrefixLength}, {head, headSize}, {body, bodySize}};
+    return m_sendSharedMemory->sendData(pieces, 3, kPrefixLength + size);
 }
 
-QByteArray DuplexIPC::commandOf(const QByteArray& line) {
-    if (line.size() <= kEnvelopeLength || !line.startsWith(kCommandEnvelope)) return QByteArray();
-    return line.mid(kEnvelopeLength);
-}
-
+// Runs on the receiving transport's thread while it holds the segment lock.
 void DuplexIPC::onMemoryData() {
     if (!m_callback) return;
     const QByteArray& snapshot = m_receiveSharedMemory->receivedData();
     const int usable = std::min<int>(snapshot.size(), m_receiveSharedMemory->capacity());
     int length = 0;
-    const char* payload = messagePayload(snapshot.constData(), usable, &length);
+    const char* payload = protocol::messagePayload(snapshot.constData(), usable, &length);
     if (!payload) {
         // A client that writes a bad length usually keeps doing so: say it once per run.
         if (!m_badLengthReported) {
@@ -120,8 +118,9 @@ void DuplexIPC::onMemoryMsg(QByteArray data) { report(data.constData()); }
 
 void DuplexIPC::onPipeData(QByteArray data) {
     if (!m_callback) return;
-    const QByteArray command = commandOf(data);
-    if (!command.isEmpty()) m_callback->onCommand(command.constData(), command.size());
+    const std::string_view command =
+        protocol::commandOf(std::string_view(data.constData(), data.size()));
+    if (!command.empty()) m_callback->onCommand(command.data(), int(command.size()));
     // The text view of a line ends at its first NUL byte, if any.
     m_callback->onMessage(QString::fromUtf8(data.constData()).toUtf8().constData());
 }

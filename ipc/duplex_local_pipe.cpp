@@ -5,10 +5,11 @@
 #include <QLocalSocket>
 #include <cstdio>
 
+#include "protocol.h"
+
 namespace {
 
-constexpr char kAnnouncement[] = "ServerCreated";
-constexpr char kAnnouncementLine[] = "ServerCreated\n";
+using protocol::kAnnouncement;
 constexpr int kProbeTimeoutMs = 500;
 
 // True when some process accepts connections on the name right now.
@@ -35,7 +36,8 @@ bool DuplexLocalPipe::start(bool waitForPeer) {
     if (!createSender()) return true;
     // The client often reads our console output; let it see everything logged so far first.
     std::fflush(stdout);
-    m_sender->write(kAnnouncementLine, sizeof(kAnnouncementLine) - 1);
+    const QByteArray line = QByteArray(kAnnouncement) + protocol::kLineEnd;
+    m_sender->write(line);
     m_sender->flush();
     return false;
 }
@@ -108,4 +110,6 @@ void DuplexLocalPipe::onReceive() {
     }
 }
 
-QList<QByteArray> DuplexLocalPipe::splitLines(const QByteArray& bytes) { return bytes.split('\n'); }
+QList<QByteArray> DuplexLocalPipe::splitLines(const QByteArray& bytes) {
+    return bytes.split(protocol::kLineEnd);
+}

@@ -1,15 +1,8 @@
 #include "notification_semaphore.h"
 
-#include <QCryptographicHash>
+#include "protocol.h"
 
 // The platform files implement everything else.
 QString NotificationSemaphore::nativeKey(const QString& key) {
-    if (key.isEmpty()) return QString();
-    QString result = QStringLiteral("qipc_systemsem_");
-    for (const QChar ch : key) {
-        if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z')) result += ch;
-    }
-    result += QString::fromLatin1(
-        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex());
-    return result;
+    return QString::fromStdString(protocol::notificationNativeName(key.toStdString()));
 }

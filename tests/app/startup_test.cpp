@@ -1,6 +1,6 @@
-// Start-up of the service as a real process: facelume_probe (start-up with a wiring that prints
-// its arguments and quits), the service with the recording engine, and the shipped executable
-// with the pass-through engine. Copies go to temporary folders to vary what lies beside them.
+// Start-up of the service as a real process: the service with the recording engine, and the
+// shipped executable with the pass-through engine. Copies go to temporary folders to vary what
+// lies beside them.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include "channel_client.h"
 
 namespace {
 
@@ -83,6 +85,31 @@ protected:
         return target;
     }
 
+    // Starts program, expects the folder line and "initSuccess", and that it then idles in its
+    // event loop until ended from outside. What the killed service leaves is removed after it.
+    void expectReadyAndIdle(const QString& program, const QString& folder) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("FACELUME_RECORDING_LOG"), engineLogPath());
+        env.insert(QStringLiteral("TMPDIR"), m_temp.path());
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        const ChannelNames names = channelNames("flt_startup");
+        process.start(program, {names.receive, names.send, "4096"});
+        QByteArray output;
+        while (!output.contains("initSuccess\n") && process.waitForReadyRead(kTimeoutMs)) {
+            output += process.readAll().replace('\r', "");
+        }
+        EXPECT_TRUE(output.startsWith(folderLine(folder).toUtf8() + "\ninitSuccess\n"))
+            << output.toStdString();
+        EXPECT_FALSE(process.waitForFinished(300));
+        EXPECT_EQ(process.state(), QProcess::Running);
+        process.kill();
+        process.waitForFinished(kTimeoutMs);
+        ChannelClient lastHolder(names.receive, names.send, 4096);
+        EXPECT_TRUE(lastHolder.openSegments());
+    }
+
     // Runs program and expects the engine's failure: the folder line, "initError", exit -1.
     void expectInitError(const QString& program, const QStringList& arguments,
                          const QString& folder) {
@@ -96,43 +123,15 @@ protected:
 
 }  // namespace
 
-TEST_F(StartupTest, CommandLineGivesNamesAndSizeWithDefaults) {
-    const struct {
-        QStringList arguments;
-        QString wired;
-    } cases[] = {
-        {{}, "wireService n2 n1 921700"},
-        {{"only"}, "wireService n2 n1 921700"},
-        {{"in", "out"}, "wireService in out 921700"},
-        {{"in", "out", "4096"}, "wireService in out 4096"},
-        {{"in", "out", "abc"}, "wireService in out 0"},
-        {{"in", "out", "12x"}, "wireService in out 0"},
-        {{"in", "out", "2048", "extra", "more"}, "wireService in out 2048"},
-    };
-    const QString probeFolder = QFileInfo(FACELUME_RECORDING_PROBE).absolutePath();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        const ProcessResult result = run(FACELUME_RECORDING_PROBE, c.arguments);
-        EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(lines(result.output),
-                  QStringList({folderLine(probeFolder), "initSuccess", c.wired}));
-    }
-    EXPECT_EQ(engineLog().size(), static_cast<int>(std::size(cases)));
-    EXPECT_EQ(engineLog().value(0), "initialize " + probeFolder + "/beauty_res");
-}
-
 // The engine is handed <folder>/beauty_res, with backslashes of the folder turned to slashes.
 TEST_F(StartupTest, ResourceFolderBesideTheExecutableWithSlashes) {
-    const QString probe = install(m_temp.filePath(QStringLiteral("one\\two")),
-                                  FACELUME_RECORDING_PROBE, FACELUME_RECORDING_ENGINE);
+    const QString service = install(m_temp.filePath(QStringLiteral("one\\two")),
+                                    FACELUME_RECORDING_SERVICE, FACELUME_RECORDING_ENGINE);
     const QString expected = m_temp.path() + "/one/two";
-    expectInitError(probe, {"in", "out", "100"}, expected);
+    expectInitError(service, {"in", "out", "100"}, expected);
 
     ASSERT_TRUE(QDir().mkpath(expected + "/beauty_res"));
-    const ProcessResult result = run(probe, {});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_TRUE(result.output.startsWith(folderLine(expected) + "\ninitSuccess\n"))
-        << result.output.toStdString();
+    expectReadyAndIdle(service, expected);
     const QString initialize = "initialize " + expected + "/beauty_res";
     EXPECT_EQ(engineLog(), QStringList({initialize, initialize}));
 }
@@ -153,18 +152,5 @@ TEST_F(StartupTest, ShippedServiceNeedsItsResourcesAndThenIdles) {
     expectInitError(service, {}, folder);
 
     ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("beauty_res")));
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(service, {"core_startup_r", "core_startup_s", "4096"});
-    QByteArray output;
-    while (!output.contains("initSuccess\n") && process.waitForReadyRead(kTimeoutMs)) {
-        output += process.readAll().replace('\r', "");
-    }
-    ASSERT_TRUE(output.startsWith(folderLine(folder).toUtf8() + "\ninitSuccess\n"))
-        << output.toStdString();
-    // It idles in its event loop until ended from outside.
-    EXPECT_FALSE(process.waitForFinished(300));
-    EXPECT_EQ(process.state(), QProcess::Running);
-    process.kill();
-    process.waitForFinished(kTimeoutMs);
+    expectReadyAndIdle(service, folder);
 }

@@ -233,6 +233,8 @@ TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCom
     push(newest);
     RecordingEngine::holdProcess(false);
     ASSERT_TRUE(sent().waitForMessages(2));
+    // The frame under the engine is not the one that newer frames are stored into.
+    EXPECT_EQ(sent().messages().at(0), processed(frame(2, 2, 1)));
     EXPECT_EQ(sent().messages().at(1), processed(newest));
 
     // One pass applied the latest command per id, in no promised order, then the newest frame.
@@ -267,6 +269,7 @@ TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
         header(1, -1),
         header(-2, -2),
         header(65536, 65536) + QByteArray(12, '\1'),  // width * height * 3 beyond 32 bits
+        header(INT32_MAX, INT32_MAX),                 // and beyond 63 bits
         header(4, 4) + frame(1, 1, 0).mid(8),         // 4 x 4 pixels announced, one pixel sent
     };
     for (const QByteArray& bytes : rejected) {

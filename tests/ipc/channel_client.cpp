@@ -6,6 +6,7 @@
 #include <QtEndian>
 #include <cstring>
 
+#include "protocol.h"
 #include "test_application.h"
 
 namespace {
@@ -50,13 +51,35 @@ QByteArray invertedFrame(const QByteArray& frame) {
     return result;
 }
 
-QByteArray commandLine(const QByteArray& command) { return "[CMD]" + command + "\n"; }
+QByteArray commandLine(const QByteArray& command) {
+    return QByteArray::fromStdString(protocol::commandLine(command.toStdString()));
+}
+
+QString segmentKey(const QString& name) {
+    return QString::fromStdString(protocol::segmentKey(name.toStdString()));
+}
+
+QString notificationKey(const QString& key) {
+    return QString::fromStdString(protocol::notificationKey(key.toStdString()));
+}
+
+QString pipeName(const QString& name) {
+    return QString::fromStdString(protocol::pipeName(name.toStdString()));
+}
+
+QString testName(const QString& prefix) { return prefix + "_" + buildTag(); }
+
+void removeStaleSocket(const QString& name) {
+    QLocalSocket probe;
+    probe.connectToServer(name, QIODevice::WriteOnly);
+    if (probe.waitForConnected(100)) return;
+    QLocalServer::removeServer(name);
+}
 
 ChannelNames channelNames(const QString& prefix) {
-    const QString tag = "_" + buildTag();
-    const ChannelNames names{prefix + "-1" + tag, prefix + "-2" + tag};
-    QLocalServer::removeServer(names.receive + "_pipe");
-    QLocalServer::removeServer(names.send + "_pipe");
+    const ChannelNames names{testName(prefix + "-1"), testName(prefix + "-2")};
+    removeStaleSocket(pipeName(names.receive));
+    removeStaleSocket(pipeName(names.send));
     return names;
 }
 
@@ -68,13 +91,13 @@ ChannelClient::~ChannelClient() {
 }
 
 bool ChannelClient::openSegments() {
-    const QString in = m_receiveName + "_sharedMemory";
-    const QString out = m_sendName + "_sharedMemory";
+    const QString in = segmentKey(m_receiveName);
+    const QString out = segmentKey(m_sendName);
     if (!openSegment(m_toService, in, m_size) || !openSegment(m_fromService, out, m_size))
         return false;
-    m_notifyService = std::make_unique<NotificationSemaphore>(in + "_sys");
+    m_notifyService = std::make_unique<NotificationSemaphore>(notificationKey(in));
     // The reading side waits with a time-out, which only the platform layer offers.
-    m_serviceNotifies = nativeipc::createSemaphore(nativeName(out + "_sys"), 0);
+    m_serviceNotifies = nativeipc::createSemaphore(nativeName(notificationKey(out)), 0);
     return m_serviceNotifies != nullptr;
 }
 
@@ -109,7 +132,7 @@ bool ChannelClient::staysQuiet(int ms) {
     return nativeipc::waitForSingleObject(m_serviceNotifies, ms) == nativeipc::kWaitTimeout;
 }
 
-bool ChannelClient::listen() { return m_listener.listen(m_sendName + "_pipe"); }
+bool ChannelClient::listen() { return m_listener.listen(pipeName(m_sendName)); }
 
 QByteArray ChannelClient::announcement(int timeoutMs) {
     if (!m_listener.waitForNewConnection(timeoutMs)) return QByteArray();
@@ -125,7 +148,7 @@ bool ChannelClient::connectCommands(int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     do {
-        m_commands.connectToServer(m_receiveName + "_pipe", QIODevice::WriteOnly);
+        m_commands.connectToServer(pipeName(m_receiveName), QIODevice::WriteOnly);
         if (m_commands.waitForConnected(timeoutMs)) return true;
         m_commands.abort();
         QThread::msleep(20);

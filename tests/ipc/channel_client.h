@@ -22,11 +22,21 @@ QByteArray makeFrame(int width, int height, unsigned char first);
 QByteArray invertedFrame(const QByteArray& frame);
 // "[CMD]" + command + line feed.
 QByteArray commandLine(const QByteArray& command);
+// The protocol's names, for QString channel names.
+QString segmentKey(const QString& channelName);
+QString notificationKey(const QString& segmentKey);
+QString pipeName(const QString& channelName);
 
-// A test's own channel names, prefix + "-1" and prefix + "-2", each followed by "_" and digits of
-// the build folder: they differ only in digits, which the native names keep only in their digest.
-// The names are the same in every run from one build folder, so socket files left by a crashed
-// run are removed here and its named objects are found stale and replaced.
+// prefix + "_" + digits of the build folder: test programs of several build folders that run at
+// the same time on this machine never meet on a name. The name is the same in every run from one
+// build folder, so what a crashed run left is found stale and replaced.
+QString testName(const QString& prefix);
+// Removes the socket file of a local-socket name, unless a live process answers on it.
+void removeStaleSocket(const QString& name);
+
+// A test's own channel names, testName(prefix + "-1") and testName(prefix + "-2"): they differ
+// only in digits, which the native names keep only in their digest. Stale socket files of the
+// names are removed.
 struct ChannelNames {
     QString receive;
     QString send;

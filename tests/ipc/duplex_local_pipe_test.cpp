@@ -31,8 +31,8 @@ struct PipeRecord {
 
 // Local-socket names of this test; a socket file left by a crashed run is removed first.
 QString nameFor(const char* tag) {
-    const QString name = QString("flt_pipe_%1").arg(tag);
-    QLocalServer::removeServer(name);
+    const QString name = testName(QString("flt_pipe_%1").arg(tag));
+    removeStaleSocket(name);
     return name;
 }
 
@@ -60,8 +60,8 @@ TEST_F(DuplexLocalPipeTest, AnnouncesItselfOnceToAListeningPeerAndGivesUpOnAnAbs
     const ChannelNames names = channelNames("flt_pipe_a");
     ChannelClient peer(names.receive, names.send, 0);
     ASSERT_TRUE(peer.listen());
-    const QString listenName = names.receive + "_pipe";
-    DuplexLocalPipe pipe(listenName, names.send + "_pipe");
+    const QString listenName = pipeName(names.receive);
+    DuplexLocalPipe pipe(listenName, pipeName(names.send));
     PipeRecord record(pipe);
     EXPECT_FALSE(pipe.start(false));
     EXPECT_EQ(peer.announcement(kWaitMs), QByteArray("ServerCreated\n"));

@@ -4,7 +4,9 @@
 
 #include <QProcess>
 
+#include "channel_client.h"
 #include "native_ipc.h"
+#include "protocol.h"
 
 namespace {
 
@@ -21,21 +23,14 @@ int drain(nativeipc::Handle handle) {
     return taken;
 }
 
-TEST(NotificationSemaphoreTest, NativeKeyIsLettersAndDigestOfTheKey) {
-    EXPECT_EQ(NotificationSemaphore::nativeKey("n2_sharedMemory_sys"),
-              "qipc_systemsem_nsharedMemorysysd9c4c68e47be099ab394929e471406cbfb176b1c");
-    EXPECT_EQ(NotificationSemaphore::nativeKey("a1 b"),
-              "qipc_systemsem_ab55f04177caa6054c9417b8e6ad97bfa4480c4250");
-    EXPECT_EQ(NotificationSemaphore::nativeKey(""), "");
-    // Non-ASCII letters are dropped from the letters, but the digest covers them.
-    const QString umlaut = QString::fromUtf8("x\xc3\xbc");
-    EXPECT_TRUE(NotificationSemaphore::nativeKey(umlaut).startsWith("qipc_systemsem_x"));
-    EXPECT_EQ(NotificationSemaphore::nativeKey(umlaut).size(), 15 + 1 + 40);
-    EXPECT_NE(NotificationSemaphore::nativeKey(umlaut), NotificationSemaphore::nativeKey("x"));
+// The digest is taken over the key's UTF-8 bytes.
+TEST(NotificationSemaphoreTest, NativeKeyIsTheProtocolsNameOfTheUtf8Key) {
+    EXPECT_EQ(NotificationSemaphore::nativeKey(QString::fromUtf8("x\xc3\xbc")),
+              QString::fromStdString(protocol::notificationNativeName("x\xc3\xbc")));
 }
 
 TEST(NotificationSemaphoreTest, OpensWithItsCountAndKeepsUnitsWhileHeld) {
-    const QString key = "flt_notify_count";
+    const QString key = testName("flt_notify_count");
     NotificationSemaphore first(key);
     ASSERT_TRUE(first.release(3));
     // A second opener finds the units already there; the initial value does not reset them.
@@ -55,8 +50,8 @@ TEST(NotificationSemaphoreTest, OpensWithItsCountAndKeepsUnitsWhileHeld) {
 // Far more notifications than a System V semaphore with undo lets one process give or take.
 TEST(NotificationSemaphoreTest, HundredThousandNotificationsBetweenTwoProcessesArriveAll) {
     constexpr int kCount = 100000;
-    const QString there = "flt_notify_there";
-    const QString back = "flt_notify_back";
+    const QString there = testName("flt_notify_there");
+    const QString back = testName("flt_notify_back");
     NotificationSemaphore toPeer(there);
     const nativeipc::Handle fromPeer = nativeipc::createSemaphore(nativeName(back), 0);
     ASSERT_NE(fromPeer, nullptr);
