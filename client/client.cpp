@@ -76,6 +76,7 @@ Result ClientPrivate::failure(Status status, const std::string& what,
                               const std::string& executable) {
     std::string text = what;
     const std::string folder = ServiceProcess::folderOf(executable);
+    const std::string ended = service.exitDescription();
     const std::string resources = ResourceCatalogue::folderFor(executable);
     // Stopping first collects everything the service wrote before it ended.
     service.stop();
@@ -86,7 +87,7 @@ Result ClientPrivate::failure(Status status, const std::string& what,
     } else if (output.find("initError") != std::string::npos) {
         text += "; its effect engine could not start with the resources in " + resources;
     }
-    if (output.find(ServiceProcess::engineFileName()) != std::string::npos &&
+    if ((output + ended).find(ServiceProcess::engineFileName()) != std::string::npos &&
         !ServiceProcess::exists(folder + "/" + ServiceProcess::engineFileName())) {
         text += "; its effect engine " + std::string(ServiceProcess::engineFileName()) +
                 " is missing beside it";
