@@ -2,7 +2,8 @@
 
 // The service's receiver of what the channel delivers: frames go to the processing thread's
 // pushFrame, control commands to its pushCommand. Diagnostic texts and pipe events are ignored.
-// Called on the main thread; until the processing thread exists, everything is dropped.
+// Frames come on the channel's receiving thread, the rest on the main thread; until the
+// processing thread exists, everything is dropped.
 
 #include "ai_ipc_callback_handle.h"
 

@@ -1,11 +1,13 @@
 // facelume: the face-beautification service. Usage: facelume [RECEIVE_NAME SEND_NAME [SIZE]]
 // (defaults n2, n1, 921700). Loads the effect engine from the beauty_res folder beside the
-// executable, opens the channel to the client and processes frames until the process is ended
-// from outside. Exits with -1 when the engine cannot be initialised.
+// executable (or, when there is none, from the installed share/facelume/beauty_res), opens the
+// channel to the client and processes frames until the process is ended from outside. Exits with -1
+// when the engine cannot be initialised.
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QString>
 
 #include "command_line.h"
@@ -14,8 +16,15 @@
 
 namespace {
 
+// beauty_res beside the executable; when there is none, the installed one (share/facelume).
 QString resourceFolder() {
-    QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/beauty_res");
+    const QString home = QCoreApplication::applicationDirPath();
+    QString folder = home + QStringLiteral("/beauty_res");
+    if (!QDir(folder).exists()) {
+        const QString installed =
+            QDir::cleanPath(home + QStringLiteral("/" FACELUME_RELATIVE_RESOURCES));
+        if (QDir(installed).exists()) folder = installed;
+    }
     return folder.replace(QStringLiteral("\\"), QStringLiteral("/"));
 }
 

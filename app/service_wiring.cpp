@@ -13,8 +13,9 @@ void wireService(const QString& receiveName, const QString& sendName, int size) 
     g_ipcHandle->setCallback(callback);
     // Connect to the client at once instead of waiting for its announcement.
     g_ipcHandle->setPipeWaitForPeer(false);
-    (void)g_ipcHandle->start();
-    // Deliveries reach the callback only from the event loop, which runs after this point.
+    // Frames reach the callback on the channel's receiving thread as soon as the channel runs,
+    // so the processing thread exists first. It sends only after a frame or command came.
     g_processThread = new ProcessThread(g_ipcHandle);
     g_processThread->start(QThread::InheritPriority);
+    (void)g_ipcHandle->start();
 }

@@ -9,12 +9,12 @@
 class AiIpcHandle;
 class ProcessThread;
 
-// Written once by wireService, before the processing thread starts and before the event loop
-// runs, and never cleared; no lock needed.
+// Written once by wireService, before the processing thread and the channel's threads start and
+// before the event loop runs, and never cleared; no lock needed.
 extern AiIpcHandle* g_ipcHandle;
 extern ProcessThread* g_processThread;
 
-// Creates and starts the channel (receiveName first, size for both directions), then creates and
-// starts the processing thread. A channel that fails to start reports it itself; the service
-// goes on.
+// Creates the channel (receiveName first, size for both directions), creates and starts the
+// processing thread, then starts the channel. A channel that fails to start reports it itself;
+// the service goes on.
 void wireService(const QString& receiveName, const QString& sendName, int size);

@@ -4,7 +4,9 @@
 #include <QMutexLocker>
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "ai_ipc_handle.h"
 #include "mox_ai_effect.h"
@@ -47,9 +49,6 @@ private:
 
 }  // namespace
 
-char* ProcessThread::s_output = nullptr;
-int ProcessThread::s_outputLength = 0;
-
 ProcessThread::ProcessThread(AiIpcHandle* ipc, QObject* parent) : QThread(parent), m_ipc(ipc) {
     registerEffect(protocol::kSkinWhite, modify_skin_white);
     registerEffect(protocol::kSkinSmooth, modify_skin_smooth);
@@ -66,7 +65,7 @@ ProcessThread::~ProcessThread() {
     if (!isRunning()) return;
     requestInterruption();
     {
-        ScopedLock locker(&m_mutex);
+        ScopedLock locker(&m_frameMutex);
         wakeLocked();
     }
     wait();
@@ -75,18 +74,25 @@ ProcessThread::~ProcessThread() {
 
 void ProcessThread::pushFrame(const char* data, int length) {
     if (!data || length < 0) length = 0;
-    ScopedLock locker(&m_mutex);
-    if (m_frameLength < length) {
-        m_frameLength = 0;
-        m_frame.reset();
-    }
-    if (!m_frame && length > 0) {
-        m_frame.reset(new char[length]());
-        m_frameLength = length;
-    }
-    // A shorter frame overwrites the start of the slot; the rest keeps the earlier bytes.
-    if (m_frame && length > 0) std::memcpy(m_frame.get(), data, length);
+    ScopedLock locker(&m_frameMutex);
+    if (length > 0) storeFrameLocked(data, length);
     wakeLocked();
+}
+
+// A shorter frame overwrites the start of the slot; the rest keeps the bytes of the newest
+// frame before it, which the working buffer holds once the thread has taken it over.
+void ProcessThread::storeFrameLocked(const char* data, int length) {
+    const int slotLength = std::max(m_frameLength, length);
+    if (m_frame.capacity < slotLength) {
+        m_frame.bytes.reset(new char[slotLength]());
+        m_frame.capacity = slotLength;
+    }
+    if (length < slotLength && !m_frameFresh) {
+        std::memcpy(m_frame.bytes.get() + length, m_work.bytes.get() + length, slotLength - length);
+    }
+    std::memcpy(m_frame.bytes.get(), data, length);
+    m_frameLength = slotLength;
+    m_frameFresh = true;
 }
 
 void ProcessThread::pushCommand(const char* data, int length) {
@@ -97,8 +103,11 @@ void ProcessThread::pushCommand(const char* data, int length) {
     const int id = command.left(space).toInt(nullptr, 10);
     if (id < protocol::kFirstControlId || id > protocol::kLastControlId) return;
 
-    ScopedLock locker(&m_mutex);
-    m_pendingCommands.insert(id, command.mid(space + 1));
+    {
+        ScopedLock locker(&m_mutex);
+        m_pendingCommands.insert(id, command.mid(space + 1));
+    }
+    ScopedLock locker(&m_frameMutex);
     wakeLocked();
 }
 
@@ -114,7 +123,7 @@ void ProcessThread::run() {
     threadSanitizer::releasing(this);
 }
 
-// The lock stays held across the engine calls, so arrivals wait for them.
+// The lock stays held across the engine calls, so commands that arrive wait for them.
 void ProcessThread::applyPendingCommands() {
     ScopedLock locker(&m_mutex);
     const QList<int> ids = m_pendingCommands.keys();
@@ -127,24 +136,22 @@ void ProcessThread::applyPendingCommands() {
 }
 
 void ProcessThread::processFrame() {
+    int size = 0;
     {
-        ScopedLock locker(&m_mutex);
+        ScopedLock locker(&m_frameMutex);
         if (m_frameLength == 0) return;
-        if (m_workLength < m_frameLength) {
-            m_workLength = 0;
-            m_work.reset();
+        // Without a new frame the working buffer still holds the newest one.
+        if (m_frameFresh) {
+            std::swap(m_frame, m_work);
+            m_frameFresh = false;
         }
-        if (!m_work) {
-            m_work.reset(new char[m_frameLength]());
-            m_workLength = m_frameLength;
-        }
-        std::memcpy(m_work.get(), m_frame.get(), m_frameLength);
+        size = m_frameLength;
     }
 
-    // From here on the main thread may store newer frames while this one is processed.
-    const int size = m_workLength;
+    // From here on newer frames may be stored in the slot while this one is processed.
+    const char* frame = m_work.bytes.get();
     protocol::FrameHeader header;
-    if (!protocol::readFrameHeader(m_work.get(), size, &header)) {
+    if (!protocol::readFrameHeader(frame, size, &header)) {
         if (!m_droppingFrames) {
             qWarning().noquote() << QStringLiteral(
                                         "ProcessThread: dropping frames whose width and height "
@@ -157,13 +164,13 @@ void ProcessThread::processFrame() {
     }
     m_droppingFrames = false;
 
-    ensureOutputLength(size);
     unsigned char* output = nullptr;
-    unsigned char* input = reinterpret_cast<unsigned char*>(m_work.get() + kHeaderLength);
+    unsigned char* input = reinterpret_cast<unsigned char*>(m_work.bytes.get() + kHeaderLength);
     if (process(header.width, header.height, input, &output) == 0 || !output) return;
-    std::memcpy(s_output, m_work.get(), kHeaderLength);
-    std::memcpy(s_output + kHeaderLength, output, header.pixelBytes);
-    if (m_ipc) (void)m_ipc->send(s_output, size);
+    if (m_ipc) {
+        (void)m_ipc->send(frame, kHeaderLength, reinterpret_cast<const char*>(output),
+                          header.pixelBytes, size);
+    }
 }
 
 int ProcessThread::runEffectCommand(const EffectEntry& entry, QByteArray payload) {
@@ -188,16 +195,9 @@ int ProcessThread::runEffectCommand(const EffectEntry& entry, QByteArray payload
     return 0;
 }
 
-// REQUIRES: m_mutex held. Keeps the semaphore's count at 0 or 1.
+// REQUIRES: m_frameMutex held. Keeps the semaphore's count at 0 or 1.
 void ProcessThread::wakeLocked() {
     if (m_wake.available() < 1) m_wake.release();
-}
-
-void ProcessThread::ensureOutputLength(int size) {
-    if (s_output && s_outputLength == size) return;
-    delete[] s_output;
-    s_output = new char[size]();
-    s_outputLength = size;
 }
 
 void ProcessThread::reportUnknownEffectType() { qDebug() << "eeeeeeeeeeeeeeerror" << Qt::endl; }

@@ -2,13 +2,18 @@
 
 // The worker that turns received frames into processed frames.
 //
-// pushFrame and pushCommand run on the main thread. They keep only the newest frame (the slot
-// only grows: its length is the largest frame length received) and only the latest command per
-// effect id, and wake the thread; any number of arrivals between two passes wakes it for one pass.
-// Each pass of run() applies the pending commands to the engine, then runs the newest frame
-// through the engine's process and sends its 8-byte header followed by width * height * 3
-// processed bytes through the channel handle (the message has the slot's length). Once the thread
-// runs, every engine call comes from it.
+// pushFrame (the channel's receiving thread) and pushCommand (the main thread) keep only the
+// newest frame (the slot only grows: its length is the largest frame length received) and only
+// the latest command per effect id, and wake the thread; any number of arrivals between two passes
+// wakes it for one pass. Each pass of run() applies the pending commands to the engine, then runs
+// the newest frame through the engine's process and sends its 8-byte header followed by
+// width * height * 3 processed bytes through the channel handle (the message has the slot's
+// length). Once the thread runs, every engine call comes from it.
+//
+// A frame is copied once, into the slot; the thread then takes the slot over by swapping it with
+// its working buffer, so a frame can arrive while another one is processed, and the engine's
+// output goes to the channel as it is. Frames never wait for the engine's command calls. A
+// command re-processes the working buffer, which relies on the engine only reading its input.
 //
 // A frame whose header does not fit it (shorter than 8 bytes, width or height not positive,
 // width * height * 3 beyond 32 bits, or 8 + width * height * 3 beyond the stored length) never
@@ -38,7 +43,7 @@ public:
     ProcessThread(const ProcessThread&) = delete;
     ProcessThread& operator=(const ProcessThread&) = delete;
 
-    // Stores a frame: width and height as 32-bit integers, then the pixels. Main thread.
+    // Stores a frame: width and height as 32-bit integers, then the pixels. Any thread.
     void pushFrame(const char* data, int length);
     // Stores a control command "<id> <payload>" for ids 0 to 8; anything else is dropped.
     void pushCommand(const char* data, int length);
@@ -54,30 +59,38 @@ protected:
     static int runEffectCommand(const EffectEntry& entry, QByteArray payload);
 
 private:
+    // A frame buffer that only grows.
+    struct FrameBuffer {
+        std::unique_ptr<char[]> bytes;
+        int capacity = 0;
+    };
+
     void applyPendingCommands();
     void processFrame();
-    // REQUIRES: m_mutex held.
+    // REQUIRES: m_frameMutex held.
+    void storeFrameLocked(const char* data, int length);
+    // REQUIRES: m_frameMutex held.
     void wakeLocked();
-    void ensureOutputLength(int size);
     static void reportUnknownEffectType();
 
     bool m_stopRequested = false;
     QSemaphore m_wake{0};
+    // Guards the pending commands; held across the engine calls that apply them.
     QMutex m_mutex;
     QHash<int, QByteArray> m_pendingCommands;
     AiIpcHandle* m_ipc;
     QHash<int, EffectEntry> m_effects;
-    std::unique_ptr<char[]> m_frame;
+    // Guards the slot, the swap of slot and working buffer, and the wake-up; held only briefly.
+    QMutex m_frameMutex;
+    FrameBuffer m_frame;
+    // The slot's length: the largest frame length received.
     int m_frameLength = 0;
-    std::unique_ptr<char[]> m_work;
-    int m_workLength = 0;
+    // The slot holds a frame that the working buffer does not have yet.
+    bool m_frameFresh = false;
+    // Read by the processing thread without the lock; swapped with m_frame under it.
+    FrameBuffer m_work;
     // Processing thread only: true while frames that do not fit their header keep arriving.
     bool m_droppingFrames = false;
-
-    // One output buffer for the whole process, reused from pass to pass and never freed while
-    // the service runs. Processing thread only.
-    static char* s_output;
-    static int s_outputLength;
 };
 
 template <typename F>

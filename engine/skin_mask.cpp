@@ -16,6 +16,9 @@ const cv::Vec2f kPriorMean(150.f, 112.f);
 constexpr float kPriorVariance = 110.f;
 // Skin darker than this luma is treated as shadow, not skin.
 constexpr int kMinLuma = 25;
+// The working images are views into larger buffers (see workArea): filters must not read the
+// stale pixels beyond a view's edge.
+constexpr int kBorder = cv::BORDER_REFLECT_101 | cv::BORDER_ISOLATED;
 
 void fill(cv::Mat& image, const std::vector<cv::Point>& polygon, int value) {
     const cv::Point* points = polygon.data();
@@ -38,11 +41,10 @@ cv::Rect toPixels(const cv::Rect2f& r) {
 
 void SkinMask::update(const cv::Mat& frame, const std::vector<Face>& faces) {
     m_weights.create(frame.size(), CV_8UC1);
-    float coverage = 0.f;
-    m_region = chooseRegion(frame, faces, coverage);
+    m_region = chooseRegion(frame, faces);
     if (m_region.empty()) return;
-    // Half resolution is plenty for a mask that is feathered anyway; tiny frames stay whole.
-    m_scale = std::min(frame.cols, frame.rows) >= 64 ? 0.5f : 1.f;
+    // Half resolution is plenty for a mask that is feathered anyway; tiny regions stay whole.
+    m_scale = std::min(m_region.width, m_region.height) >= 64 ? 0.5f : 1.f;
     const cv::Size small(std::max(1, cvRound(m_region.width * m_scale)),
                          std::max(1, cvRound(m_region.height * m_scale)));
     m_small = workArea(m_buffers[0], small, CV_8UC3);
@@ -63,31 +65,28 @@ void SkinMask::update(const cv::Mat& frame, const std::vector<Face>& faces) {
             out[x] = c[x][0] < kMinLuma ? 0 : m_colourTable[(c[x][1] >> 2) * 64 + (c[x][2] >> 2)];
         }
     }
-    drawFaces(faces, coverage);
+    drawFaces(faces);
     cv::multiply(m_faceWeight, m_likelihood, m_combined, 1.0 / 255.0);
     // Removes single-pixel speckle of the colour test and softens its edges.
-    cv::GaussianBlur(m_combined, m_blurred, cv::Size(5, 5), 0);
+    cv::GaussianBlur(m_combined, m_blurred, cv::Size(5, 5), 0, 0, kBorder);
     cv::resize(m_blurred, m_weights(m_region), m_region.size(), 0, 0, cv::INTER_LINEAR);
 }
 
-cv::Rect SkinMask::chooseRegion(const cv::Mat& frame, const std::vector<Face>& faces,
-                                float& coverage) {
-    const cv::Rect whole(0, 0, frame.cols, frame.rows);
-    float strongest = 0.f, eyeDistance = 0.f;
+cv::Rect SkinMask::chooseRegion(const cv::Mat& frame, const std::vector<Face>& faces) {
+    float eyeDistance = 0.f;
     cv::Rect around;
     for (const Face& face : faces) {
-        strongest = std::max(strongest, face.presence);
+        if (face.presence <= 0.f) continue;
         eyeDistance = std::max(eyeDistance, face.eyeDistance);
         const cv::Rect2f b = FaceShape::bounds(face);
+        // Room for the feathering of the outline.
         const float margin = 0.15f * std::max(b.width, b.height);
         const cv::Rect grown = toPixels(
             cv::Rect2f(b.x - margin, b.y - margin, b.width + 2 * margin, b.height + 2 * margin));
         around = around.empty() ? grown : (around | grown);
     }
-    m_scaleHint = eyeDistance > 0.f ? eyeDistance : std::max(8.f, 0.1f * frame.cols);
-    // The colour-only mask covers whatever the faces do not, fading out as they fade in.
-    coverage = 1.f - strongest;
-    return coverage > 0.f ? whole : (around & whole);
+    m_scaleHint = std::max(1.f, eyeDistance);
+    return around & cv::Rect(0, 0, frame.cols, frame.rows);
 }
 
 void SkinMask::learnColour(const std::vector<Face>& faces) {
@@ -145,33 +144,32 @@ void SkinMask::buildColourTable() {
     }
 }
 
-void SkinMask::drawFaces(const std::vector<Face>& faces, float coverage) {
-    m_faceWeight.setTo(cv::Scalar(cvRound(255.f * coverage)));
+void SkinMask::drawFaces(const std::vector<Face>& faces) {
+    m_faceWeight.setTo(cv::Scalar(0));
     const cv::Point2f offset(float(m_region.x), float(m_region.y));
     for (const Face& face : faces) {
         if (face.presence <= 0.f) continue;
         Face local = face;
         for (cv::Point2f& p : local.landmarks) p -= offset;
-        const int value = std::max(cvRound(255.f * face.presence), cvRound(255.f * coverage));
         // The outline, then the parts that are not skin cut out of it, a little larger than
         // their landmarks so that feathering does not reach them.
         FaceShape::outline(local, m_scale, m_polygon);
-        fill(m_faceWeight, m_polygon, value);
-        const int cut = cvRound(255.f * coverage);
+        fill(m_faceWeight, m_polygon, cvRound(255.f * face.presence));
         const int thickness = std::max(1, cvRound(0.22f * face.eyeDistance * m_scale));
         for (auto [first, last, grow] :
              {std::tuple{36, 41, 1.8f}, std::tuple{42, 47, 1.8f}, std::tuple{48, 59, 1.15f}}) {
             FaceShape::part(local, first, last, grow, m_scale, m_polygon);
-            fill(m_faceWeight, m_polygon, cut);
+            fill(m_faceWeight, m_polygon, 0);
         }
         for (auto [first, last] : {std::pair{17, 21}, std::pair{22, 26}}) {
             FaceShape::part(local, first, last, 1.1f, m_scale, m_polygon);
-            stroke(m_faceWeight, m_polygon, cut, thickness);
+            stroke(m_faceWeight, m_polygon, 0, thickness);
         }
     }
-    // Feather: about a tenth of the eye distance.
-    const float sigma = std::max(1.f, 0.1f * m_scaleHint * m_scale);
-    cv::GaussianBlur(m_faceWeight, m_faceWeight, cv::Size(), sigma);
+    // Feather: about a tenth of the eye distance, never wider than the region.
+    const float sigma = std::clamp(0.1f * m_scaleHint * m_scale, 1.f,
+                                   0.25f * float(std::min(m_faceWeight.cols, m_faceWeight.rows)));
+    cv::GaussianBlur(m_faceWeight, m_faceWeight, cv::Size(), sigma, sigma, kBorder);
 }
 
 }  // namespace facelume

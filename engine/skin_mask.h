@@ -2,12 +2,12 @@
 
 // Where the skin is: a weight 0..255 per pixel shared by skin smoothing and whitening.
 //
-// With faces, the weight is the face outline (jaw line and forehead) without the eyes, brows and
-// lips, feathered, scaled by each face's presence, times a skin-colour likelihood whose colour
-// model is learnt from the face's own cheeks; only the region around the faces is computed.
-// Without faces (or while they fade in), the colour likelihood alone applies to the whole frame,
-// blended by how far the faces are from full presence. Built at half resolution and scaled up.
-// One thread; no allocation once the frame size is stable.
+// The weight is the outline of each found face (jaw line and forehead) without the eyes, brows
+// and lips, feathered, scaled by the face's presence, times a skin-colour likelihood whose colour
+// model is learnt from the face's own cheeks. Only the region around the faces is computed and
+// nothing outside it has weight: without a face, the skin effects leave the frame alone (a
+// colour test alone would take walls, shirts, beards and lips for skin). Built at half resolution
+// and scaled up. One thread; no allocation once the frame size is stable.
 
 #include <array>
 #include <vector>
@@ -26,15 +26,14 @@ public:
     const cv::Mat& weights() const { return m_weights; }
     // The part of the frame where the weight may be above 0.
     cv::Rect region() const { return m_region; }
-    // A typical face size (eye distance in pixels) for the effects' filter radii; from the
-    // frame's size when there is no face.
+    // The largest face's eye distance in pixels, for the effects' filter radii.
     float scaleHint() const { return m_scaleHint; }
 
 private:
-    cv::Rect chooseRegion(const cv::Mat& frame, const std::vector<Face>& faces, float& coverage);
+    cv::Rect chooseRegion(const cv::Mat& frame, const std::vector<Face>& faces);
     void learnColour(const std::vector<Face>& faces);
     void buildColourTable();
-    void drawFaces(const std::vector<Face>& faces, float coverage);
+    void drawFaces(const std::vector<Face>& faces);
 
     cv::Mat m_weights;
     cv::Rect m_region;

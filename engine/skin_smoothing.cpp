@@ -15,6 +15,9 @@ namespace {
 constexpr double kEdgeVariance = 0.006;
 // Share of the original detail kept at full strength.
 constexpr float kTextureKept = 0.12f;
+// The working images are views into larger buffers (see workArea): filters must not read the
+// stale pixels beyond a view's edge.
+constexpr int kBorder = cv::BORDER_REFLECT | cv::BORDER_ISOLATED;
 
 }  // namespace
 
@@ -45,13 +48,14 @@ void SkinSmoothing::computeCoefficients(const cv::Mat& region) {
     m_fullB = workArea(m_buffers[10], region.size(), CV_32FC3);
     cv::resize(region, m_small, small, 0, 0, cv::INTER_AREA);
     m_small.convertTo(m_guide, CV_32FC3, 1.0 / 255.0);
-    // The radius follows the face size: about a sixth of the eye distance at full resolution.
-    const int radius = std::max(1, cvRound(m_mask.scaleHint() * scale / 6.0));
+    // The radius follows the face size (about a sixth of the eye distance at full resolution),
+    // bounded by the region's smaller side so that odd shapes cost no more than square ones.
+    const int radius = std::clamp(cvRound(m_mask.scaleHint() * scale / 6.0), 1,
+                                  std::max(1, std::min(small.width, small.height) / 2));
     const cv::Size window(2 * radius + 1, 2 * radius + 1);
-    cv::boxFilter(m_guide, m_mean, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
+    cv::boxFilter(m_guide, m_mean, CV_32F, window, cv::Point(-1, -1), true, kBorder);
     cv::multiply(m_guide, m_guide, m_squares);
-    cv::boxFilter(m_squares, m_meanSquares, CV_32F, window, cv::Point(-1, -1), true,
-                  cv::BORDER_REFLECT);
+    cv::boxFilter(m_squares, m_meanSquares, CV_32F, window, cv::Point(-1, -1), true, kBorder);
     // a = var / (var + eps), b = mean - a * mean, per channel.
     const int count = small.width * 3;
     for (int y = 0; y < small.height; ++y) {
@@ -65,8 +69,8 @@ void SkinSmoothing::computeCoefficients(const cv::Mat& region) {
             b[i] = mean[i] * (1.f - a[i]);
         }
     }
-    cv::boxFilter(m_a, m_meanA, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
-    cv::boxFilter(m_b, m_meanB, CV_32F, window, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
+    cv::boxFilter(m_a, m_meanA, CV_32F, window, cv::Point(-1, -1), true, kBorder);
+    cv::boxFilter(m_b, m_meanB, CV_32F, window, cv::Point(-1, -1), true, kBorder);
     cv::resize(m_meanA, m_fullA, region.size(), 0, 0, cv::INTER_LINEAR);
     cv::resize(m_meanB, m_fullB, region.size(), 0, 0, cv::INTER_LINEAR);
 }

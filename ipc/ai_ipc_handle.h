@@ -21,6 +21,9 @@ public:
     void setPipeWaitForPeer(bool flag);
     bool start();
     bool send(const char* data, int size);
+    // One message of size bytes that begins with head and then body: the channel writes the two
+    // where the message goes without joining them first. Bytes past them have no meaning.
+    bool send(const char* head, int headSize, const char* body, int bodySize, int size);
 
 private:
     DuplexIPC* m_ipc;

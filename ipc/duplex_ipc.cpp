@@ -1,9 +1,7 @@
 #include "duplex_ipc.h"
 
-#include <QtEndian>
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 #include "ai_ipc_callback_handle.h"
 #include "duplex_ipc_shared_memory_thread.h"
@@ -58,8 +56,10 @@ bool DuplexIPC::start() {
 
     m_pipe = new DuplexLocalPipe(pipeName(m_receiveName), pipeName(m_sendName), this);
 
+    // Direct: the message is read from the segment on the transport's thread while it holds the
+    // segment lock, instead of being copied for a hop through the main thread.
     connect(m_receiveSharedMemory, &DuplexIPCSharedMemoryThread::getDataFormMemory, this,
-            &DuplexIPC::onMemoryData);
+            &DuplexIPC::onMemoryData, Qt::DirectConnection);
     connect(m_receiveSharedMemory, &DuplexIPCSharedMemoryThread::msgOutput, this,
             &DuplexIPC::onMemoryMsg);
     connect(m_sendSharedMemory, &DuplexIPCSharedMemoryThread::msgOutput, this,
@@ -71,7 +71,9 @@ bool DuplexIPC::start() {
     return m_pipe->start(m_pipeWaitForPeer);
 }
 
-bool DuplexIPC::send(const char* data, int size) {
+bool DuplexIPC::send(const char* data, int size) { return send(data, size, nullptr, 0, size); }
+
+bool DuplexIPC::send(const char* head, int headSize, const char* body, int bodySize, int size) {
     if (!m_sendSharedMemory) {
         report("m_sendSharedMemoryisNull");
         return false;
@@ -82,14 +84,18 @@ bool DuplexIPC::send(const char* data, int size) {
     }
     report(QString("sendDataSize:%1").arg(size).toUtf8().constData());
     // A negative size, or one whose prefixed message cannot be counted, never fits a segment.
-    if (size < 0 || size > INT_MAX - kPrefixLength || (size > 0 && !data)) return false;
-
-    QByteArray message(kPrefixLength + size, Qt::Uninitialized);
-    qToLittleEndian<qint32>(size, message.data());
-    if (size > 0) std::memcpy(message.data() + kPrefixLength, data, size);
-    return m_sendSharedMemory->sendData(message.constData(), message.size());
+    if (size < 0 || size > INT_MAX - kPrefixLength || headSize < 0 || bodySize < 0 ||
+        headSize > size - bodySize || (headSize > 0 && !head) || (bodySize > 0 && !body)) {
+        return false;
+    }
+    char prefix[kPrefixLength];
+    protocol::writeInt32(prefix, size);
+    const DuplexIPCSharedMemoryThread::Piece pieces[] = {
+        {prefix, kPrefixLength}, {head, headSize}, {body, bodySize}};
+    return m_sendSharedMemory->sendData(pieces, 3, kPrefixLength + size);
 }
 
+// Runs on the receiving transport's thread while it holds the segment lock.
 void DuplexIPC::onMemoryData() {
     if (!m_callback) return;
     const QByteArray& snapshot = m_receiveSharedMemory->receivedData();

@@ -3,9 +3,10 @@
 // The two-way channel to the client process: two shared-memory transports (frames in, frames
 // out) and a local pipe (control lines), behind one callback. Outgoing messages get a 4-byte
 // little-endian length prefix; pipe lines that start with "[CMD]" carry control commands.
-// Owned by the main thread, where every delivery to the callback happens, except onMessage, which
-// also comes on whatever thread calls send. send may be called from any thread once start has
-// run. Destroying the channel stops its transport threads.
+// Owned by the main thread. Received messages reach onData on the receiving transport's thread,
+// straight from the segment while its lock is held; pipe lines and events reach the callback on
+// the main thread; onMessage comes on any of these and on whatever thread calls send. send may be
+// called from any thread once start has run. Destroying the channel stops its transport threads.
 
 #include <QByteArray>
 #include <QObject>
@@ -26,6 +27,9 @@ public:
     void setPipeWaitForPeer(bool flag);
     bool start();
     bool send(const char* data, int size);
+    // Sends a message of size payload bytes that begins with head and then body, without
+    // gathering them first; bytes past the two keep whatever the segment held.
+    bool send(const char* head, int headSize, const char* body, int bodySize, int size);
 
 private:
     void onMemoryData();

@@ -37,21 +37,13 @@ DuplexIPCSharedMemoryThread::~DuplexIPCSharedMemoryThread() {
 }
 
 // The size comes from the command line unchecked; a size the process cannot hold leaves the
-// transport without buffers, and init then refuses it.
+// transport without buffers, and init then refuses it. Only a sender keeps a buffer: the message
+// that waits while the peer holds the segment lock.
 bool DuplexIPCSharedMemoryThread::allocateBuffers() {
     if (m_size <= 0 || m_size > kMaxSize) return false;
-    try {
-        m_sendBuffer.reset(new (std::nothrow) char[m_size]);
-        if (!m_sendBuffer) return false;
-        m_readBuffer = QByteArray(m_size, '\0');
-        m_readCopy = QByteArray(m_size, '\0');
-        return true;
-    } catch (const std::bad_alloc&) {
-        m_sendBuffer.reset();
-        m_readBuffer = QByteArray();
-        m_readCopy = QByteArray();
-        return false;
-    }
+    if (m_isReceiver) return true;
+    m_sendBuffer.reset(new (std::nothrow) char[m_size]);
+    return m_sendBuffer != nullptr;
 }
 
 bool DuplexIPCSharedMemoryThread::init() {
@@ -81,6 +73,8 @@ bool DuplexIPCSharedMemoryThread::init() {
         (void)m_memory->attach(SharedMemory::ReadWrite);
         if (m_memory->isAttached()) {
             m_capacity = std::min(m_size, m_memory->size());
+            m_readView =
+                QByteArray::fromRawData(static_cast<const char*>(m_memory->data()), m_capacity);
             logInfo(QString("name:%1,size:%2 create success").arg(m_name).arg(m_size));
             if (m_capacity < m_size) {
                 logInfo(QString("name:%1 existing segment holds only %2 bytes, messages are "
@@ -99,6 +93,7 @@ bool DuplexIPCSharedMemoryThread::init() {
 
 void DuplexIPCSharedMemoryThread::discardMemory() {
     m_capacity = 0;
+    m_readView = QByteArray();
     if (!m_memory) return;
     if (m_memory->isAttached()) (void)m_memory->detach();
     m_memory->deleteLater();
@@ -106,19 +101,35 @@ void DuplexIPCSharedMemoryThread::discardMemory() {
 }
 
 bool DuplexIPCSharedMemoryThread::sendData(const char* data, int size) {
-    if (size <= 0 || size > m_capacity) return false;
-    std::lock_guard<std::mutex> locker(m_sendMutex);
-    std::memcpy(m_sendBuffer.get(), data, size);
-    m_sendLength = size;
-    m_sendSemaphore.release(1);
-    return true;
+    const Piece message{data, size};
+    return sendData(&message, 1, size);
 }
 
-const QByteArray& DuplexIPCSharedMemoryThread::receivedData() {
-    std::lock_guard<std::mutex> locker(m_readMutex);
-    if (m_readCopy.size() == m_readBuffer.size() && !m_readBuffer.isEmpty())
-        std::memcpy(m_readCopy.data(), m_readBuffer.constData(), m_readBuffer.size());
-    return m_readCopy;
+bool DuplexIPCSharedMemoryThread::sendData(const Piece* pieces, int count, int size) {
+    if (size <= 0 || size > m_capacity) return false;
+    int written = 0;
+    for (int i = 0; i < count; ++i) {
+        if (pieces[i].size < 0 || pieces[i].size > size - written) return false;
+        written += pieces[i].size;
+    }
+    std::unique_lock<std::mutex> segment(m_segmentMutex, std::try_to_lock);
+    const bool direct = segment.owns_lock() && m_memory->tryLock(0);
+    char* target = direct ? static_cast<char*>(m_memory->data()) : m_sendBuffer.get();
+    std::lock_guard<std::mutex> locker(m_sendMutex);
+    for (int i = 0; i < count; ++i) {
+        if (pieces[i].size > 0) std::memcpy(target, pieces[i].data, pieces[i].size);
+        target += pieces[i].size;
+    }
+    if (direct) {
+        // A message still pending is older than this one.
+        m_sendLength = 0;
+        (void)m_systemSemaphore.release(1);
+        (void)m_memory->unlock();
+    } else {
+        m_sendLength = written;
+        m_sendSemaphore.release(1);
+    }
+    return true;
 }
 
 void DuplexIPCSharedMemoryThread::stop() {
@@ -151,14 +162,11 @@ void DuplexIPCSharedMemoryThread::receiveLoop() {
         // A failed acquire counts as a wake-up like any other, but a semaphore that keeps failing
         // must not make the loop spin.
         if (!m_systemSemaphore.acquire()) msleep(kLockTimeoutMs);
+        // Notifications that came meanwhile ask for the same read: the newest message.
+        (void)m_systemSemaphore.takeAll();
         if (m_stop) break;
-        const int capacity = m_capacity;
-        if (capacity == 0) continue;
+        if (m_capacity == 0) continue;
         if (!m_memory->tryLock(kLockTimeoutMs)) continue;
-        {
-            std::lock_guard<std::mutex> locker(m_readMutex);
-            std::memcpy(m_readBuffer.data(), m_memory->data(), capacity);
-        }
         emit getDataFormMemory();
         (void)m_memory->unlock();
     }
@@ -168,18 +176,23 @@ void DuplexIPCSharedMemoryThread::sendLoop() {
     while (!m_stop) {
         m_sendSemaphore.acquire(1);
         if (m_stop) break;
-        {
-            std::lock_guard<std::mutex> locker(m_sendMutex);
-            if (m_sendLength <= 0) continue;
-        }
-        // Without the lock the message stays pending until the next sendData wakes the loop.
-        if (!m_memory->tryLock(kLockTimeoutMs)) continue;
-        {
-            std::lock_guard<std::mutex> locker(m_sendMutex);
-            std::memcpy(m_memory->data(), m_sendBuffer.get(), m_sendLength);
-            m_sendLength = 0;
-        }
-        (void)m_systemSemaphore.release(1);
-        (void)m_memory->unlock();
+        sendPending();
     }
+}
+
+// Without the lock the message stays pending until the next sendData wakes the loop.
+void DuplexIPCSharedMemoryThread::sendPending() {
+    std::lock_guard<std::mutex> segment(m_segmentMutex);
+    {
+        std::lock_guard<std::mutex> locker(m_sendMutex);
+        if (m_sendLength <= 0) return;
+    }
+    if (!m_memory->tryLock(kLockTimeoutMs)) return;
+    {
+        std::lock_guard<std::mutex> locker(m_sendMutex);
+        std::memcpy(m_memory->data(), m_sendBuffer.get(), m_sendLength);
+        m_sendLength = 0;
+    }
+    (void)m_systemSemaphore.release(1);
+    (void)m_memory->unlock();
 }

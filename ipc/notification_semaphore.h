@@ -20,6 +20,8 @@ public:
 
     // Takes one unit, waiting without limit. False when the semaphore cannot be used.
     bool acquire();
+    // Takes every unit available now, without waiting; returns how many it took.
+    int takeAll();
     // Gives back n (> 0) units at once.
     bool release(int n = 1);
     [[nodiscard]] QString key() const { return m_key; }

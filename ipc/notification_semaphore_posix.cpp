@@ -31,6 +31,12 @@ public:
         m_error = nativeipc::lastError();
         return false;
     }
+    int takeAll() {
+        int taken = 0;
+        while (m_handle && nativeipc::waitForSingleObject(m_handle, 0) == nativeipc::kWaitObject0)
+            ++taken;
+        return taken;
+    }
     bool release(int n) {
         if (!m_handle) return false;
         if (nativeipc::releaseSemaphore(m_handle, n)) return true;
@@ -56,6 +62,8 @@ NotificationSemaphore::NotificationSemaphore(const QString& key, int initialValu
 NotificationSemaphore::~NotificationSemaphore() = default;
 
 bool NotificationSemaphore::acquire() { return d->acquire(); }
+
+int NotificationSemaphore::takeAll() { return d->takeAll(); }
 
 bool NotificationSemaphore::release(int n) { return n > 0 && d->release(n); }
 

@@ -1,25 +1,42 @@
 #!/usr/bin/env bash
 # Takes the test pictures out of Debian packages (downloaded, not installed) into
-# tests/data/external/. Idempotent; nothing here is committed.
-#   astronaut.png  NASA astronaut portrait, public domain (python3-skimage)
-#   coffee.png     a picture without faces (python3-skimage)
-#   grace_hopper.jpg  larger frontal face (python-matplotlib-data); tests only, not for docs
+# tests/data/external/. Idempotent; nothing here is committed. Sources and licences:
+#   python3-skimage (BSD-3-Clause package; its data README gives these as public domain or CC0)
+#     astronaut.png  NASA astronaut portrait, one face and a shoulder badge, public domain
+#     camera.png     grey photograph of a cameraman, CC0
+#     coffee.png     a cup of coffee, no face, CC0
+#     chelsea.png    a cat, no human face, CC0
+#   python-matplotlib-data (matplotlib licence)
+#     grace_hopper.jpg  frontal portrait, public domain (US Navy); tests only, not for docs
+#   opencv-doc, samples/data (Apache-2.0 AND BSD-3-Clause per the package's copyright file)
+#     messi5.jpg     footballer in a stadium, one face of about 40 pixels, a crowd behind
+#     baboon.jpg     a mandrill's face, no human face
+#     Blender_Suzanne1.jpg  rendered monkey head, a face-like object that is not a face
+#     Megamind.avi   animated film clip: a dimly lit woman's face and a man behind her
+#     vtest.avi      street seen from above: crowds of small walking figures, no usable face
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dest="$root/tests/data/external"
+wanted=(astronaut.png camera.png coffee.png chelsea.png grace_hopper.jpg messi5.jpg baboon.jpg
+    Blender_Suzanne1.jpg Megamind.avi vtest.avi)
+missing=0
+for f in "${wanted[@]}"; do [ -f "$dest/$f" ] || missing=1; done
+[ "$missing" = 0 ] && exit 0
 mkdir -p "$dest"
-[ -f "$dest/astronaut.png" ] && [ -f "$dest/coffee.png" ] && [ -f "$dest/grace_hopper.jpg" ] && exit 0
 
+packages=(python3-skimage python-matplotlib-data opencv-doc)
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 # apt's sandbox user cannot write into a root-owned temporary folder.
 chmod 777 "$work"
-apt-get download python3-skimage python-matplotlib-data >/dev/null 2>&1 || {
-    apt-get update -q >/dev/null && apt-get download python3-skimage python-matplotlib-data >/dev/null
+apt-get download "${packages[@]}" >/dev/null 2>&1 || {
+    apt-get update -q >/dev/null && apt-get download "${packages[@]}" >/dev/null
 }
 for deb in *.deb; do dpkg-deb -x "$deb" extracted; done
 skdata=extracted/usr/lib/python3/dist-packages/skimage/data
-cp "$skdata/astronaut.png" "$skdata/coffee.png" "$dest/"
+cvdata=extracted/usr/share/doc/opencv-doc/examples/data
+cp "$skdata"/{astronaut.png,camera.png,coffee.png,chelsea.png} "$dest/"
 cp extracted/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg "$dest/"
+cp "$cvdata"/{messi5.jpg,baboon.jpg,Blender_Suzanne1.jpg,Megamind.avi,vtest.avi} "$dest/"
 echo "test pictures in $dest"

@@ -1,26 +1,38 @@
 // e2e_benchmark: the round trip of a frame through the real service with the pass-through engine
 // (client send to processed frame back), against the floor this machine allows for the same
 // exchange: two processes, two shared segments, two semaphore wake-ups and four copies (client
-// in, peer in, peer out, client out) and no other work. Prints p50/p99 and sustained frames per
-// second of both, for 640x480 and 1920x1080, and the ratio of the p50s.
-//   e2e_benchmark [SECONDS]     measuring time per case (default 3)
+// in, peer in, peer out, client out) and no other work. For each frame size it prints p50/p99 and
+// sustained frames per second of both, the CPU time per frame of each side's two processes and
+// the ratio of the p50s. Every returned frame is compared with the frame sent; a stale, torn or
+// altered frame ends the run with an error. Last, a flood: N notifications of the service's
+// receive semaphore without any frame (default a million), then a real frame at 640x480: how long
+// its result takes, how long the service stays busy (until it spends under 2 ms of CPU in 200 ms),
+// its CPU time until then and its resident memory before and after.
+//   e2e_benchmark [--seconds S] [--service PATH] [--flood N] [WIDTHxHEIGHT ...]
+// Defaults: 3 s per case; this build's facelume; 640x480, 1280x720 and 1920x1080. Another
+// build's service (to compare two builds) runs with this build's pass-through engine.
 // The peer of the floor is this program again: e2e_benchmark --floor-peer NAME SIZE.
 
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "facelume_client.h"
 #include "native_ipc.h"
+#include "protocol.h"
 #include "shared_memory_p.h"
 
 extern char** environ;
@@ -30,10 +42,18 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+struct Size {
+    int width = 0;
+    int height = 0;
+    [[nodiscard]] std::size_t pixelBytes() const { return std::size_t(width) * height * 3; }
+};
+
 struct Figures {
     double p50Ms = 0;
     double p99Ms = 0;
     double fps = 0;
+    double clientCpuMs = 0;  // per frame, the benchmark's own process
+    double peerCpuMs = 0;    // per frame, the service or the floor's peer
 };
 
 double percentile(std::vector<double> values, double p) {
@@ -43,13 +63,43 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
-// Runs `once` for a warm-up and then for `seconds`, timing each call.
+// CPU time of a whole process (all its threads) in milliseconds; 0 pid means this process.
+double processCpuMs(pid_t pid) {
+    clockid_t clock = CLOCK_PROCESS_CPUTIME_ID;
+    if (pid != 0 && clock_getcpuclockid(pid, &clock) != 0) return 0;
+    timespec now{};
+    clock_gettime(clock, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) * 1e-6;
+}
+
+// Four frames that differ in every byte and carry their number, sent in turn: a result that is
+// an earlier frame, or one torn between two, does not match.
+class Frames {
+public:
+    explicit Frames(Size size) {
+        for (std::size_t i = 0; i < m_frames.size(); ++i) {
+            m_frames[i].resize(size.pixelBytes());
+            for (std::size_t b = 0; b < m_frames[i].size(); ++b)
+                m_frames[i][b] = static_cast<std::uint8_t>(b * 7 + i * 61 + (b >> 12));
+        }
+    }
+    const std::vector<std::uint8_t>& next() { return m_frames[m_count++ % m_frames.size()]; }
+
+private:
+    std::array<std::vector<std::uint8_t>, 4> m_frames;
+    std::size_t m_count = 0;
+};
+
+// Runs `once` for a warm-up and then for `seconds`, timing each call and taking the CPU time of
+// this process and of peer over the timed calls.
 template <typename Once>
-Figures measure(double seconds, Once once) {
+Figures measure(double seconds, pid_t peer, Once once) {
     for (int i = 0; i < 20; ++i) {
         if (!once()) return {};
     }
     std::vector<double> times;
+    const double clientCpu = processCpuMs(0);
+    const double peerCpu = processCpuMs(peer);
     const auto begin = Clock::now();
     const auto end = begin + std::chrono::duration<double>(seconds);
     while (Clock::now() < end) {
@@ -58,7 +108,9 @@ Figures measure(double seconds, Once once) {
         times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
-    return {percentile(times, 50), percentile(times, 99), times.size() / elapsed};
+    const double frames = double(times.size());
+    return {percentile(times, 50), percentile(times, 99), frames / elapsed,
+            (processCpuMs(0) - clientCpu) / frames, (processCpuMs(peer) - peerCpu) / frames};
 }
 
 std::u16string widen(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
@@ -98,9 +150,10 @@ int runFloorPeer(const std::string& name, int size) {
     return 0;
 }
 
-Figures measureFloor(const std::string& self, int width, int height, double seconds) {
-    const int size = width * height * 3 + 12;
-    const std::string name = "e2efloor" + std::to_string(::getpid()) + "x" + std::to_string(width);
+Figures measureFloor(const std::string& self, Size frameSize, double seconds) {
+    const int size = int(frameSize.pixelBytes()) + 12;
+    const std::string name =
+        "e2efloor" + std::to_string(::getpid()) + "x" + std::to_string(frameSize.width);
     Lane toPeer;
     Lane fromPeer;
     if (!toPeer.open(name + "a", size) || !fromPeer.open(name + "b", size)) return {};
@@ -110,16 +163,18 @@ Figures measureFloor(const std::string& self, int width, int height, double seco
                             nullptr};
     pid_t peer = -1;
     if (posix_spawn(&peer, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return {};
-    std::vector<char> frame(static_cast<std::size_t>(size), 7);
-    std::vector<char> result(frame.size());
-    const Figures figures = measure(seconds, [&] {
-        std::memcpy(toPeer.bytes(), frame.data(), frame.size());
+    Frames frames(frameSize);
+    std::vector<char> result(static_cast<std::size_t>(size));
+    const Figures figures = measure(seconds, peer, [&] {
+        const std::vector<std::uint8_t>& frame = frames.next();
+        std::memcpy(toPeer.bytes() + 12, frame.data(), frame.size());
         (void)nativeipc::releaseSemaphore(toPeer.signal, 1);
         if (nativeipc::waitForSingleObject(fromPeer.signal, 5000) != nativeipc::kWaitObject0) {
+            std::fprintf(stderr, "e2e_benchmark: the floor's peer did not answer\n");
             return false;
         }
         std::memcpy(result.data(), fromPeer.bytes(), result.size());
-        return true;
+        return std::memcmp(result.data() + 12, frame.data(), frame.size()) == 0;
     });
     int status = 0;
     ::waitpid(peer, &status, 0);
@@ -127,36 +182,140 @@ Figures measureFloor(const std::string& self, int width, int height, double seco
 }
 
 // The service with the pass-through engine, in a folder of its own.
-std::string prepareService(fs::path& folder) {
+std::string prepareService(const std::string& executable, fs::path& folder) {
     folder = fs::temp_directory_path() / ("facelume-e2e-" + std::to_string(::getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder / "beauty_res");
-    fs::copy_file(FACELUME_SERVICE, folder / "facelume");
+    fs::copy_file(executable, folder / "facelume");
     fs::copy_file(FACELUME_PASSTHROUGH_ENGINE,
                   folder / fs::path(FACELUME_PASSTHROUGH_ENGINE).filename());
     return (folder / "facelume").string();
 }
 
-Figures measureService(const std::string& executable, int width, int height, double seconds) {
+// The service a Client started: the child of this process that runs the facelume executable.
+pid_t servicePid() {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, command, state;
+        long parent = 0;
+        if (stat >> pid >> command >> state >> parent && parent == ::getpid() &&
+            command == "(facelume)") {
+            return pid_t(std::stol(pid));
+        }
+    }
+    return 0;
+}
+
+Figures measureService(const std::string& executable, Size size, double seconds) {
     facelume::Client client;
     facelume::ServiceOptions options;
     options.executable = executable;
-    options.channel.receiveName = "e2e" + std::to_string(::getpid()) + "x" + std::to_string(width);
+    options.channel.receiveName =
+        "e2e" + std::to_string(::getpid()) + "x" + std::to_string(size.width);
     options.channel.sendName = options.channel.receiveName + "out";
-    options.channel.size = width * height * 3 + 12;
+    options.channel.size = int(size.pixelBytes()) + 12;
     const facelume::Result started = client.start(options);
     if (!started) {
         std::fprintf(stderr, "e2e_benchmark: %s\n", started.message().c_str());
         return {};
     }
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3, 99);
+    const pid_t service = servicePid();
+    if (service == 0) {
+        std::fprintf(stderr, "e2e_benchmark: the service's process was not found\n");
+        return {};
+    }
+    Frames frames(size);
     facelume::Frame out;
-    return measure(seconds, [&] {
+    return measure(seconds, service, [&] {
+        const std::vector<std::uint8_t>& frame = frames.next();
         const facelume::Result result =
-            client.process(width, height, pixels.data(), width * 3, out, 5000);
-        if (!result) std::fprintf(stderr, "e2e_benchmark: %s\n", result.message().c_str());
-        return result.isOk();
+            client.process(size.width, size.height, frame.data(), size.width * 3, out, 5000);
+        if (!result) {
+            std::fprintf(stderr, "e2e_benchmark: %s\n", result.message().c_str());
+            return false;
+        }
+        if (out.width != size.width || out.height != size.height || out.pixels != frame) {
+            std::fprintf(stderr, "e2e_benchmark: a frame came back altered\n");
+            return false;
+        }
+        return true;
     });
+}
+
+double rssMb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+    }
+    return 0;
+}
+
+struct Flood {
+    double resultMs = 0;
+    double busyMs = 0;
+    double serviceCpuMs = 0;
+    double rssBeforeMb = 0;
+    double rssAfterMb = 0;
+};
+
+// Waits (two minutes at most) for the result of `frame`, skipping older results.
+bool awaitResult(facelume::Client& client, const std::vector<std::uint8_t>& frame) {
+    const auto end = Clock::now() + std::chrono::minutes(2);
+    facelume::Frame out;
+    while (Clock::now() < end) {
+        if (client.receiveFrame(out, 1000) && out.pixels == frame) return true;
+    }
+    return false;
+}
+
+bool measureFlood(const std::string& executable, int notifications, Flood* flood) {
+    const Size size{640, 480};
+    facelume::Client client;
+    facelume::ServiceOptions options;
+    options.executable = executable;
+    options.channel.receiveName = "e2eflood" + std::to_string(::getpid());
+    options.channel.sendName = options.channel.receiveName + "out";
+    options.channel.size = int(size.pixelBytes()) + 12;
+    const pid_t service = client.start(options) ? servicePid() : 0;
+    if (service == 0) return false;
+    Frames frames(size);
+    const std::vector<std::uint8_t>& first = frames.next();
+    if (!client.sendFrame(size.width, size.height, first.data(), size.width * 3) ||
+        !awaitResult(client, first)) {
+        return false;
+    }
+    flood->rssBeforeMb = rssMb(service);
+    const nativeipc::Handle receive = nativeipc::createSemaphore(
+        widen(protocol::notificationNativeName(
+            protocol::notificationKey(protocol::segmentKey(options.channel.receiveName)))),
+        0);
+    if (receive == nullptr) return false;
+    const double cpu = processCpuMs(service);
+    const auto start = Clock::now();
+    const bool released = nativeipc::releaseSemaphore(receive, notifications);
+    const std::vector<std::uint8_t>& real = frames.next();
+    const bool answered = released &&
+                          client.sendFrame(size.width, size.height, real.data(), size.width * 3) &&
+                          awaitResult(client, real);
+    flood->resultMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    for (double before = -10;
+         processCpuMs(service) - before > 2 && Clock::now() - start < std::chrono::minutes(2);) {
+        before = processCpuMs(service);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    flood->busyMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    flood->serviceCpuMs = processCpuMs(service) - cpu;
+    flood->rssAfterMb = rssMb(service);
+    nativeipc::closeHandle(receive);
+    return answered;
+}
+
+bool parseSize(const std::string& text, Size* size) {
+    return std::sscanf(text.c_str(), "%dx%d", &size->width, &size->height) == 2 &&
+           size->width > 0 && size->height > 0 && size->width <= 8192 && size->height <= 8192;
 }
 
 }  // namespace
@@ -165,25 +324,60 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--floor-peer") {
         return runFloorPeer(argv[2], std::atoi(argv[3]));
     }
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+    double seconds = 3.0;
+    std::string executable = FACELUME_SERVICE;
+    int notifications = 1000000;
+    std::vector<Size> sizes;
+    for (int i = 1; i < argc; ++i) {
+        Size size;
+        if (std::string(argv[i]) == "--seconds" && i + 1 < argc) {
+            seconds = std::atof(argv[++i]);
+        } else if (std::string(argv[i]) == "--flood" && i + 1 < argc) {
+            notifications = std::max(1, std::atoi(argv[++i]));
+        } else if (std::string(argv[i]) == "--service" && i + 1 < argc) {
+            executable = argv[++i];
+        } else if (parseSize(argv[i], &size)) {
+            sizes.push_back(size);
+        } else {
+            std::fprintf(stderr,
+                         "usage: e2e_benchmark [--seconds S] [--service PATH] [--flood N] "
+                         "[WIDTHxHEIGHT ...]\n"
+                         "  sizes up to 8192x8192; default 640x480 1280x720 1920x1080\n");
+            return 2;
+        }
+    }
+    if (sizes.empty()) sizes = {{640, 480}, {1280, 720}, {1920, 1080}};
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     fs::path folder;
-    const std::string service = prepareService(folder);
+    const std::string service = prepareService(executable, folder);
 
-    std::printf("%-10s | %-31s | %-31s | %s\n", "frame", "service (pass-through engine)",
+    std::printf("Milliseconds per frame; cpu = CPU time per frame of the client / the service\n");
+    std::printf("(or the floor's peer), whole processes. Every returned frame was checked.\n\n");
+    std::printf("| %-9s | %-40s | %-40s | %-5s |\n", "frame", "service (pass-through engine)",
                 "floor (2 wake-ups, 4 copies)", "ratio");
-    std::printf("%-10s | %9s %9s %11s | %9s %9s %11s | %s\n", "", "p50 ms", "p99 ms", "frames/s",
-                "p50 ms", "p99 ms", "frames/s", "p50");
+    std::printf("| %-9s | %7s %7s %8s %7s %7s | %7s %7s %8s %7s %7s | %-5s |\n", "", "p50", "p99",
+                "frames/s", "cpu cl", "cpu sv", "p50", "p99", "frames/s", "cpu cl", "cpu pe",
+                "p50");
     int failures = 0;
-    for (const auto& [width, height] : {std::pair{640, 480}, std::pair{1920, 1080}}) {
-        const Figures actual = measureService(service, width, height, seconds);
-        const Figures floor = measureFloor(self, width, height, seconds);
+    for (const Size size : sizes) {
+        const Figures actual = measureService(service, size, seconds);
+        const Figures floor = measureFloor(self, size, seconds);
         if (actual.fps == 0 || floor.fps == 0) ++failures;
-        const std::string label = std::to_string(width) + "x" + std::to_string(height);
-        std::printf("%-10s | %9.3f %9.3f %11.1f | %9.3f %9.3f %11.1f | %.2f\n", label.c_str(),
-                    actual.p50Ms, actual.p99Ms, actual.fps, floor.p50Ms, floor.p99Ms, floor.fps,
-                    floor.p50Ms > 0 ? actual.p50Ms / floor.p50Ms : 0.0);
+        const std::string label = std::to_string(size.width) + "x" + std::to_string(size.height);
+        std::printf(
+            "| %-9s | %7.3f %7.3f %8.1f %7.3f %7.3f | %7.3f %7.3f %8.1f %7.3f %7.3f | %5.2f |\n",
+            label.c_str(), actual.p50Ms, actual.p99Ms, actual.fps, actual.clientCpuMs,
+            actual.peerCpuMs, floor.p50Ms, floor.p99Ms, floor.fps, floor.clientCpuMs,
+            floor.peerCpuMs, floor.p50Ms > 0 ? actual.p50Ms / floor.p50Ms : 0.0);
+        std::fflush(stdout);
     }
+    Flood flood;
+    if (!measureFlood(service, notifications, &flood)) ++failures;
+    std::printf("\nFlood of %d notifications without a frame, then a real 640x480 frame:\n",
+                notifications);
+    std::printf(
+        "result after %.0f ms; service busy for %.0f ms, CPU %.0f ms, RSS %.1f -> %.1f MB\n",
+        flood.resultMs, flood.busyMs, flood.serviceCpuMs, flood.rssBeforeMb, flood.rssAfterMb);
     fs::remove_all(folder);
     return failures == 0 ? 0 : 1;
 }

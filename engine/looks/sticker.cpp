@@ -2,8 +2,9 @@
 
 #include <cmath>
 #include <filesystem>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "png_picture.h"
 
 namespace facelume {
 
@@ -60,7 +61,7 @@ LoadResult Sticker::load(const std::string& picturePath, const std::string& meta
 }
 
 LoadResult Sticker::loadPicture(const std::string& path) {
-    const cv::Mat picture = cv::imread(path, cv::IMREAD_UNCHANGED);
+    const cv::Mat picture = readPngPicture(path);
     if (picture.empty()) return LoadResult::failure(path + ": not a readable picture");
     if (picture.channels() == 2 || picture.channels() > 4 ||
         (picture.depth() != CV_8U && picture.depth() != CV_16U)) {

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "client_test_support.h"
 
@@ -119,6 +121,39 @@ TEST_F(ClientTest, EverySetterReachesTheEngineWithItsValue) {
     EXPECT_TRUE(m_log.waitFor("modify_skin_white 0.3"));
 }
 
+// The engine ignores a name it does not know: the SDK refuses it with the names the service's
+// resource folder offers, and sends nothing.
+TEST_F(ClientTest, NamesTheServiceDoesNotOfferAreRefusedWithTheList) {
+    Client client;
+    ASSERT_TRUE(client.start(options()));
+    EXPECT_EQ(client.availableNames(facelume::NameKind::Filter),
+              (std::vector<std::string>{"cool", "warm"}));
+    EXPECT_EQ(client.availableNames(facelume::NameKind::Sticker),
+              std::vector<std::string>{"glasses"});
+    EXPECT_EQ(client.availableNames(facelume::NameKind::Colour),
+              (std::vector<std::string>{"brown", "caf\xc3\xa9 noir", "dark", "peach", "red"}));
+    const std::pair<facelume::Result, const char*> refusals[] = {
+        {client.setFilter("sparkle", 1.f), "unknown filter \"sparkle\"; available in "},
+        {client.setFilter("warm.cube", 1.f), ": cool, warm"},
+        {client.setSticker("hat"), ": glasses"},
+        {client.setLipstick("purple", 1.f), ": #rrggbb or in "},
+        {client.setCheeks("#12345", 1.f), "not of the form #rrggbb"},
+        {client.setEyebrow("#12345g", 1.f), "not of the form #rrggbb"},
+    };
+    for (const auto& [result, text] : refusals) {
+        EXPECT_EQ(result.status(), Status::InvalidArgument) << text;
+        EXPECT_NE(result.message().find(text), std::string::npos) << result.message();
+    }
+    // Colour names match without regard to case, as in the engine.
+    ASSERT_TRUE(client.setLipstick("Peach", 0.5f));
+    ASSERT_TRUE(client.setSkinWhite(0.1f));
+    EXPECT_TRUE(m_log.waitFor("modify_skin_white 0.1"));
+    for (const std::string& line : m_log.lines()) {
+        EXPECT_EQ(line.find("modify_filter \""), std::string::npos) << line;
+        EXPECT_EQ(line.find("#12345"), std::string::npos) << line;
+    }
+}
+
 TEST_F(ClientTest, ProcessAfterAControlReturnsTheNewFrameNotTheRefreshedOldOne) {
     Client client;
     ASSERT_TRUE(client.start(options()));
@@ -214,10 +249,22 @@ TEST_F(ClientTest, ASecondClientJoinsARunningService) {
     const facelume::ServiceOptions opts = options();
     ASSERT_TRUE(owner.start(opts));
 
+    ASSERT_TRUE(owner.setLipstick("red", 0.6f));
+    ASSERT_TRUE(owner.setSkinSmooth(0.5f));
+    ASSERT_TRUE(m_log.waitFor("modify_skin_smooth 0.5"));
+
+    // A client that joins starts with every effect off, not with the owner's.
     Client joiner;
     facelume::ChannelOptions channel = opts.channel;
+    channel.resourceFolder = facelume::resourceFolderOf(FACELUME_RECORDING_SERVICE);
     const facelume::Result joined = joiner.connect(channel);
     ASSERT_TRUE(joined) << joined.message();
+    EXPECT_TRUE(m_log.waitFor("modify_sticker null"));
+    const std::vector<std::string> calls = m_log.lines();
+    const auto reset = std::find(calls.begin(), calls.end(), "modify_skin_smooth 0");
+    ASSERT_NE(reset, calls.end());
+    EXPECT_NE(std::find(reset, calls.end(), "modify_makeup_lipstick null 0"), calls.end());
+    EXPECT_EQ(joiner.setFilter("sparkle", 1.f).status(), Status::InvalidArgument);
     const auto pixels = clienttest::makePixels(6, 6, 18, 50);
     Frame out;
     ASSERT_TRUE(joiner.process(6, 6, pixels.data(), 18, out, kTimeoutMs));

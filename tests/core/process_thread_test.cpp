@@ -205,6 +205,8 @@ TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCom
     push(newest);
     RecordingEngine::holdProcess(false);
     ASSERT_TRUE(sent().waitForMessages(2));
+    // The frame under the engine is not the one that newer frames are stored into.
+    EXPECT_EQ(sent().messages().at(0), processed(frame(2, 2, 1)));
     EXPECT_EQ(sent().messages().at(1), processed(newest));
 
     // One pass applied the latest command per id, in no promised order, then the newest frame.

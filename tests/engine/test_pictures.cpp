@@ -4,6 +4,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 
 namespace facelume::test {
 
@@ -60,6 +61,57 @@ cv::Mat TestPictures::noisy(const cv::Mat& picture, double sigma, int seed) {
     cv::Mat out;
     cv::add(picture, noise, out, cv::noArray(), CV_8UC3);
     return out;
+}
+
+cv::Mat TestPictures::relit(const cv::Mat& picture, Light light) {
+    cv::Mat out;
+    switch (light) {
+        case Light::Grey:
+            cv::cvtColor(picture, out, cv::COLOR_BGR2GRAY);
+            cv::cvtColor(out, out, cv::COLOR_GRAY2BGR);
+            break;
+        case Light::Sepia: {
+            // Rows give blue, green, red from blue, green, red: the classic brown print tone.
+            const cv::Matx33f sepia(0.131f, 0.534f, 0.272f, 0.168f, 0.686f, 0.349f, 0.189f, 0.769f,
+                                    0.393f);
+            cv::transform(picture, out, sepia);
+            break;
+        }
+        case Light::BlueFlash:
+            // A hard flash: brighter, contrast up, the red cut and the blue raised.
+            cv::transform(picture, out, cv::Matx34f(1.4f, 0, 0, 50, 0, 1.2f, 0, 20, 0, 0, 0.8f, 0));
+            break;
+        case Light::Dim:
+            picture.convertTo(out, -1, 0.3, 0);
+            out = noisy(out, 4.0, 7);
+            break;
+    }
+    return out;
+}
+
+cv::Mat TestPictures::row(const std::vector<cv::Mat>& pictures, cv::Size size) {
+    cv::Mat frame(size, CV_8UC3, cv::Scalar(60, 60, 60));
+    int x = 0;
+    for (const cv::Mat& picture : pictures) {
+        const cv::Rect place(x, (size.height - picture.rows) / 2, picture.cols, picture.rows);
+        EXPECT_TRUE((place & cv::Rect(cv::Point(0, 0), size)) == place)
+            << "pictures wider than the frame";
+        picture.copyTo(frame(place & cv::Rect(cv::Point(0, 0), size)));
+        x += picture.cols;
+    }
+    return frame;
+}
+
+cv::Mat TestPictures::videoFrame(const std::string& name, int index) {
+    const std::string path = std::string(FACELUME_TEST_PICTURES) + "/" + name;
+    cv::VideoCapture clip(path);
+    cv::Mat frame;
+    for (int i = 0; i <= index; ++i) {
+        if (!clip.read(frame)) frame.release();
+    }
+    EXPECT_FALSE(frame.empty()) << "no frame " << index << " in " << path
+                                << ": run scripts/fetch-test-images.sh";
+    return frame;
 }
 
 }  // namespace facelume::test

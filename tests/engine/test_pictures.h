@@ -1,10 +1,12 @@
 #pragma once
 
-// The test pictures of the engine tests and the frames made from them: the astronaut portrait
-// letterboxed into a frame size, several portraits side by side, a face-free picture, and moved
-// or noisy versions for sequences. A missing picture fails the calling test with a hint.
+// The test pictures of the engine tests (scripts/fetch-test-images.sh names their sources) and
+// the frames made from them: letterboxed, side by side, moved, noisy, mirrored, in other lights
+// (grey, sepia, a blue flash, dim and noisy), frames of the video clips. A missing picture fails
+// the calling test with a hint.
 
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -25,6 +27,14 @@ public:
     static cv::Mat moved(const cv::Mat& picture, cv::Point2f shift, double zoom, double degrees);
     // picture plus Gaussian noise of the given standard deviation, from seed.
     static cv::Mat noisy(const cv::Mat& picture, double sigma, int seed);
+
+    enum class Light { Grey, Sepia, BlueFlash, Dim };
+    // picture as a grey or sepia print, flash-lit with a blue cast, or dim with sensor noise.
+    static cv::Mat relit(const cv::Mat& picture, Light light);
+    // pictures placed side by side, vertically centred, on a grey frame of size.
+    static cv::Mat row(const std::vector<cv::Mat>& pictures, cv::Size size);
+    // Frame number index (from 0) of a video clip in the test picture folder.
+    static cv::Mat videoFrame(const std::string& name, int index);
 
     static std::string resourceFolder() { return FACELUME_TEST_RESOURCES; }
 };

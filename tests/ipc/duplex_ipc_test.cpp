@@ -8,7 +8,10 @@
 #include <QCoreApplication>
 #include <QLocalSocket>
 #include <QtEndian>
+#include <chrono>
+#include <future>
 #include <mutex>
+#include <utility>
 
 #include "ai_ipc_callback_handle.h"
 #include "channel_client.h"
@@ -134,8 +137,38 @@ TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreRepor
                                  "message:"}));
 }
 
-// The sender keeps only the newest pending message, and maps an existing segment that is smaller
-// than asked for only up to that segment's own size.
+// Notifications that came before the receiver woke ask for one read, and that read sees the
+// newest message in the segment, under the segment lock.
+TEST_F(DuplexIPCTest, ReceiverServesABurstOfNotificationsWithOneRead) {
+    const ChannelNames names = channelNames("flt_ipc_burst");
+    ChannelClient client(names.receive, names.send, 64);
+    ASSERT_TRUE(client.openSegments());
+    DuplexIPCSharedMemoryThread receiver(names.receive + "_sharedMemory", 64, true);
+    ASSERT_TRUE(receiver.init());
+    NotificationSemaphore notifications(names.receive + "_sharedMemory_sys");
+    ASSERT_TRUE(client.writeMessage("newest"));
+    ASSERT_TRUE(notifications.release(999));
+
+    std::promise<std::pair<QByteArray, int>> firstRead;
+    int reads = 0;
+    QObject::connect(
+        &receiver, &DuplexIPCSharedMemoryThread::getDataFormMemory, &receiver,
+        [&] {
+            // Units still waiting now would each make the receiver read the segment again.
+            if (++reads == 1)
+                firstRead.set_value({receiver.receivedData().mid(4, 6), notifications.takeAll()});
+        },
+        Qt::DirectConnection);
+    receiver.start();
+    std::future<std::pair<QByteArray, int>> read = firstRead.get_future();
+    ASSERT_EQ(read.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+    EXPECT_EQ(read.get(), std::make_pair(QByteArray("newest"), 0));
+    receiver.stop();
+}
+
+// While the client holds the segment lock the sender keeps only the newest message, and writes
+// it once with one notification when the lock comes free; it maps an existing segment that is
+// smaller than asked for only up to that segment's own size.
 TEST_F(DuplexIPCTest, SenderKeepsTheNewestMessageWithinASmallerExistingSegment) {
     const ChannelNames names = channelNames("flt_ipc_transport");
     ChannelClient client(names.receive, names.send, 100);
@@ -146,11 +179,17 @@ TEST_F(DuplexIPCTest, SenderKeepsTheNewestMessageWithinASmallerExistingSegment) 
     EXPECT_GE(mapped, 100);
     EXPECT_LT(mapped, 100000);
 
+    SharedMemory clientLock;
+    clientLock.setKey(names.send + "_sharedMemory");
+    ASSERT_TRUE(clientLock.attach(SharedMemory::ReadWrite));
+    ASSERT_TRUE(clientLock.tryLock(1000));
     for (const QByteArray& payload : {QByteArray("first"), QByteArray("second")})
         ASSERT_TRUE(sender.sendData(prefixed(payload).constData(), payload.size() + 4));
     const QByteArray fits(mapped - 4, 's');
     EXPECT_TRUE(sender.sendData(prefixed(fits).constData(), mapped));
     EXPECT_FALSE(sender.sendData(QByteArray(mapped + 1, 'x').constData(), mapped + 1));
+    EXPECT_TRUE(client.staysQuiet(100));
+    ASSERT_TRUE(clientLock.unlock());
     sender.start();
     EXPECT_EQ(client.readMessage(kWaitMs), fits);
     EXPECT_TRUE(client.staysQuiet(300));

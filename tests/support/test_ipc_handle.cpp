@@ -33,3 +33,12 @@ bool AiIpcHandle::send(const char* data, int size) {
     SentMessages::of(this)->recordSend(data, size);
     return true;
 }
+
+// Records the message as a client would read it, with zero bytes past head and body.
+bool AiIpcHandle::send(const char* head, int headSize, const char* body, int bodySize, int size) {
+    QByteArray message(head, headSize);
+    message.append(body, bodySize);
+    if (message.size() < size) message.append(QByteArray(size - message.size(), '\0'));
+    SentMessages::of(this)->recordSend(message.constData(), message.size());
+    return true;
+}
