@@ -5,7 +5,7 @@
 # Usage: fuzz/run.sh BUILD_FOLDER [RUNS]  (RUNS for the fast targets; see below)
 set -euo pipefail
 build=$(cd "$1" && pwd)
-runs=${2:-1000000}
+runs=${2:-300000}
 seeds=$(cd "$(dirname "$0")" && pwd)/corpus
 mkdir -p "$build/fuzz/artifacts"
 for fuzzer in "$build"/fuzz/*_fuzzer; do
