@@ -1,12 +1,16 @@
 // facelume: the face-beautification service. Usage: facelume [RECEIVE_NAME SEND_NAME [SIZE]]
 // (defaults n2, n1, 921700). Loads the effect engine from the beauty_res folder beside the
-// executable, opens the channel to the client and processes frames until the process is ended
-// from outside. Exits with -1 when the engine cannot be initialised.
+// executable (or, when there is none, from the installed share/facelume/beauty_res), opens the
+// channel to the client and processes frames until the process is ended from outside. Exits with -1
+// when the engine cannot be initialised.
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
+#include <QList>
 #include <QString>
+#include <vector>
 
 #include "command_line.h"
 #include "mox_ai_effect.h"
@@ -14,16 +18,43 @@
 
 namespace {
 
+// beauty_res beside the executable; when there is none, the installed one (share/facelume).
 QString resourceFolder() {
-    QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/beauty_res");
+    const QString home = QCoreApplication::applicationDirPath();
+    QString folder = home + QStringLiteral("/beauty_res");
+    if (!QDir(folder).exists()) {
+        const QString installed =
+            QDir::cleanPath(home + QStringLiteral("/" FACELUME_RELATIVE_RESOURCES));
+        if (QDir(installed).exists()) folder = installed;
+    }
     return folder.replace(QStringLiteral("\\"), QStringLiteral("/"));
+}
+
+// The command line in UTF-8. Windows hands main its arguments in the ANSI code page, so there
+// Qt's reading of the UTF-16 command line is taken.
+QList<QByteArray> utf8Arguments(int argc, char** argv) {
+    QList<QByteArray> arguments;
+#ifdef Q_OS_WIN
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    for (const QString& argument : QCoreApplication::arguments()) arguments << argument.toUtf8();
+#else
+    for (int i = 0; i < argc; ++i) arguments << QByteArray(argv[i]);
+#endif
+    return arguments;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const CommandLine line = CommandLine::read(argc, argv);
+    // Clients read the log lines on standard error. Without a console window (as a client starts
+    // the service on Windows) Qt would send them to the debugger instead.
+    qputenv("QT_FORCE_STDERR_LOGGING", "1");
     QCoreApplication app(argc, argv);
+    const QList<QByteArray> arguments = utf8Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const QByteArray& argument : arguments) pointers.push_back(argument.constData());
+    const CommandLine line = CommandLine::read(static_cast<int>(pointers.size()), pointers.data());
 
     const QString folder = resourceFolder();
     qDebug() << folder;

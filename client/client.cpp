@@ -7,6 +7,7 @@
 #include "facelume_client.h"
 #include "frame_channel.h"
 #include "protocol.h"
+#include "resource_catalogue.h"
 #include "service_process.h"
 
 namespace facelume {
@@ -60,12 +61,14 @@ public:
     ClientPipe pipe;
     FrameChannel channel;
     ChannelOptions options;
+    ResourceCatalogue catalogue;
     std::mutex pipeMutex;
     bool frameInService = false;
     bool refreshPending = false;
 
     Result failure(Status status, const std::string& what, const std::string& executable);
     Result sendControl(const Result& encoded, const std::string& line);
+    Result sendNamed(ControlCommand::Id id, NameKind kind, const std::string& name, float strength);
     Result openChannel(const ChannelOptions& channelOptions, int pipeTimeoutMs);
 };
 
@@ -73,17 +76,18 @@ Result ClientPrivate::failure(Status status, const std::string& what,
                               const std::string& executable) {
     std::string text = what;
     const std::string folder = ServiceProcess::folderOf(executable);
+    const std::string ended = service.exitDescription();
+    const std::string resources = ResourceCatalogue::folderFor(executable);
     // Stopping first collects everything the service wrote before it ended.
     service.stop();
     startedService = false;
     const std::string output = service.output();
-    if (!ServiceProcess::exists(folder + "/beauty_res")) {
+    if (resources.empty()) {
         text += "; its resource folder " + folder + "/beauty_res is missing";
     } else if (output.find("initError") != std::string::npos) {
-        text +=
-            "; its effect engine could not start with the resources in " + folder + "/beauty_res";
+        text += "; its effect engine could not start with the resources in " + resources;
     }
-    if (output.find(ServiceProcess::engineFileName()) != std::string::npos &&
+    if ((output + ended).find(ServiceProcess::engineFileName()) != std::string::npos &&
         !ServiceProcess::exists(folder + "/" + ServiceProcess::engineFileName())) {
         text += "; its effect engine " + std::string(ServiceProcess::engineFileName()) +
                 " is missing beside it";
@@ -116,6 +120,20 @@ Result ClientPrivate::sendControl(const Result& encoded, const std::string& line
     Result result = pipe.writeLine(line);
     if (result && frameInService) refreshPending = true;
     return result;
+}
+
+Result ClientPrivate::sendNamed(ControlCommand::Id id, NameKind kind, const std::string& name,
+                                float strength) {
+    Result checked = catalogue.check(kind, name);
+    if (!checked) {
+        return {checked.status(),
+                std::string(ControlCommand::controlName(id)) + ": " + checked.message()};
+    }
+    std::string line;
+    Result encoded = id == ControlCommand::Sticker
+                         ? ControlCommand::nameOnlyLine(id, name, line)
+                         : ControlCommand::namedLine(id, name, strength, line);
+    return sendControl(encoded, line);
 }
 
 Client::Client() : d(std::make_unique<ClientPrivate>()) {}
@@ -167,6 +185,8 @@ Result Client::start(const ServiceOptions& options) {
     }
     result = d->openChannel(channel, kPipeConnectTimeoutMs);
     if (!result) return d->failure(result.status(), result.message(), executable);
+    d->catalogue.load(channel.resourceFolder.empty() ? ResourceCatalogue::folderFor(executable)
+                                                     : channel.resourceFolder);
     return Result::ok();
 }
 
@@ -179,6 +199,15 @@ Result Client::connect(const ChannelOptions& options) {
         return {Status::Timeout, result.message() + "; is the service running under the names " +
                                      options.receiveName + "/" + options.sendName + "?"};
     }
+    if (!result) return result;
+    std::string folder = options.resourceFolder;
+    if (folder.empty() && ServiceProcess::exists(FACELUME_INSTALLED_RESOURCES)) {
+        folder = FACELUME_INSTALLED_RESOURCES;
+    }
+    d->catalogue.load(folder);
+    // A running service keeps the controls an earlier client set.
+    result = reset();
+    if (!result) close();
     return result;
 }
 
@@ -255,34 +284,44 @@ Result Client::setFaceThin(float value) {
 }
 
 Result Client::setFilter(const std::string& name, float strength) {
-    std::string line;
-    Result encoded = ControlCommand::namedLine(ControlCommand::Filter, name, strength, line);
-    return d->sendControl(encoded, line);
+    return d->sendNamed(ControlCommand::Filter, NameKind::Filter, name, strength);
 }
 
 Result Client::setSticker(const std::string& name) {
-    std::string line;
-    Result encoded = ControlCommand::nameOnlyLine(ControlCommand::Sticker, name, line);
-    return d->sendControl(encoded, line);
+    return d->sendNamed(ControlCommand::Sticker, NameKind::Sticker, name, 0.f);
 }
 
 Result Client::setLipstick(const std::string& name, float strength) {
-    std::string line;
-    Result encoded = ControlCommand::namedLine(ControlCommand::Lipstick, name, strength, line);
-    return d->sendControl(encoded, line);
+    return d->sendNamed(ControlCommand::Lipstick, NameKind::Colour, name, strength);
 }
 
 Result Client::setCheeks(const std::string& name, float strength) {
-    std::string line;
-    Result encoded = ControlCommand::namedLine(ControlCommand::Cheeks, name, strength, line);
-    return d->sendControl(encoded, line);
+    return d->sendNamed(ControlCommand::Cheeks, NameKind::Colour, name, strength);
 }
 
 Result Client::setEyebrow(const std::string& name, float strength) {
-    std::string line;
-    Result encoded = ControlCommand::namedLine(ControlCommand::Eyebrow, name, strength, line);
-    return d->sendControl(encoded, line);
+    return d->sendNamed(ControlCommand::Eyebrow, NameKind::Colour, name, strength);
 }
+
+Result Client::reset() {
+    Result result;
+    for (auto set : {&Client::setSkinWhite, &Client::setSkinSmooth, &Client::setEyeScale,
+                     &Client::setFaceThin}) {
+        if (result) result = (this->*set)(0.f);
+    }
+    for (auto set :
+         {&Client::setFilter, &Client::setLipstick, &Client::setCheeks, &Client::setEyebrow}) {
+        if (result) result = (this->*set)(std::string(), 0.f);
+    }
+    if (result) result = setSticker(std::string());
+    return result;
+}
+
+std::vector<std::string> Client::availableNames(NameKind kind) const {
+    return d->catalogue.names(kind);
+}
+
+std::string Client::resourceFolder() const { return d->catalogue.folder(); }
 
 std::string Client::serviceOutput() const { return d->service.output(); }
 
@@ -293,6 +332,17 @@ void Client::close() {
     d->startedService = false;
     d->frameInService = false;
     d->refreshPending = false;
+    d->catalogue.load({});
+}
+
+std::string resourceFolderOf(const std::string& executable) {
+    return ResourceCatalogue::folderFor(executable);
+}
+
+std::vector<std::string> availableNames(const std::string& resourceFolder, NameKind kind) {
+    ResourceCatalogue catalogue;
+    catalogue.load(resourceFolder);
+    return catalogue.names(kind);
 }
 
 }  // namespace facelume

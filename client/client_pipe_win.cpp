@@ -46,6 +46,14 @@ int waitFor(HANDLE event, Clock::time_point deadline, const std::function<bool()
     }
 }
 
+// Cancels the pending operation and waits until the system is done with `overlapped`, which
+// lives on the caller's stack: returning earlier would let a late completion write into it.
+void cancelAndWait(HANDLE handle, OVERLAPPED* overlapped) {
+    DWORD ignored = 0;
+    CancelIoEx(handle, overlapped);
+    GetOverlappedResult(handle, overlapped, &ignored, TRUE);
+}
+
 }  // namespace
 
 class ClientPipePrivate {
@@ -94,7 +102,7 @@ Result ClientPipe::waitForAnnouncement(int timeoutMs, const std::function<bool()
             const DWORD code = GetLastError();
             if (code == ERROR_IO_PENDING) {
                 if (waitFor(d->event, deadline, keepWaiting) == 0) {
-                    CancelIo(d->listener);
+                    cancelAndWait(d->listener, &overlapped);
                     return {Status::Timeout,
                             "the service did not connect to \\\\.\\pipe\\" + d->listenName};
                 }
@@ -121,7 +129,7 @@ Result ClientPipe::waitForAnnouncement(int timeoutMs, const std::function<bool()
                         "cannot read the service's pipe: " + systemText(code)};
             }
             if (waitFor(d->event, deadline, keepWaiting) == 0) {
-                CancelIo(d->listener);
+                cancelAndWait(d->listener, &overlapped);
                 return {Status::Timeout, "the service connected but did not announce itself"};
             }
             if (!GetOverlappedResult(d->listener, &overlapped, &count, FALSE)) {

@@ -12,6 +12,7 @@ struct facelume_client {
     facelume::Frame frame;
     std::string lastError;
     std::string serviceOutput;
+    std::string names;
 };
 
 namespace {
@@ -174,6 +175,24 @@ facelume_status facelume_set_cheeks(facelume_client* client, const char* name, f
 
 facelume_status facelume_set_eyebrow(facelume_client* client, const char* name, float strength) {
     return guarded(client, [&](facelume::Client& c) { return c.setEyebrow(text(name), strength); });
+}
+
+facelume_status facelume_reset(facelume_client* client) {
+    return guarded(client, [](facelume::Client& c) { return c.reset(); });
+}
+
+const char* facelume_available_names(facelume_client* client, facelume_name_kind kind) {
+    if (client == nullptr) return "";
+    try {
+        client->names.clear();
+        for (const std::string& name :
+             client->client.availableNames(static_cast<facelume::NameKind>(kind))) {
+            client->names += (client->names.empty() ? "" : ", ") + name;
+        }
+    } catch (...) {
+        client->names.clear();
+    }
+    return client->names.c_str();
 }
 
 const char* facelume_last_error(const facelume_client* client) {

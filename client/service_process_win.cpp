@@ -8,6 +8,10 @@
 namespace facelume {
 namespace {
 
+// STATUS_DLL_NOT_FOUND: the loader ends a program whose DLLs are missing before it runs, and
+// says nothing on its standard output or error.
+constexpr DWORD kDllNotFound = 0xC0000135;
+
 std::wstring widen(const std::string& text) {
     const int units =
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -105,9 +109,12 @@ Result ServiceProcess::start(const std::string& executable,
     startup.hStdOutput = outputWrite;
     startup.hStdError = outputWrite;
     PROCESS_INFORMATION information{};
-    const BOOL created = CreateProcessW(widen(executable).c_str(), &commandLine[0], nullptr,
-                                        nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
-                                        nullptr, &startup, &information);
+    // The service runs in its own folder: Windows also looks for DLLs in the working folder, and
+    // the client's could hold another engine.
+    const BOOL created =
+        CreateProcessW(widen(executable).c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                       CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
+                       widen(folderOf(executable)).c_str(), &startup, &information);
     const DWORD code = GetLastError();
     CloseHandle(outputWrite);
     if (!created) {
@@ -130,6 +137,10 @@ bool ServiceProcess::isRunning() {
 std::string ServiceProcess::exitDescription() {
     DWORD code = 0;
     if (d->process == nullptr || isRunning() || !GetExitCodeProcess(d->process, &code)) return {};
+    if (code == kDllNotFound) {
+        return "could not be loaded: a DLL it needs, such as " + std::string(engineFileName()) +
+               ", was not found (0xC0000135)";
+    }
     return "exited with code " + std::to_string(static_cast<int>(code));
 }
 

@@ -230,4 +230,4 @@ void ProcessThread::wakeLocked() {
     if (m_wake.available() < 1) m_wake.release();
 }
 
-void ProcessThread::reportUnknownEffectType() { qDebug() << "eeeeeeeeeeeeeeerror" << Qt::endl; }
+void ProcessThread::reportUnknownEffectType() { qDebug() << "eeeeeeeeeeeeeeerror" << '\n'; }

@@ -4,6 +4,8 @@
 // 640x480, more than a frame's budget, so the tracker hands a copy of a grey frame to this worker
 // now and then and picks up the boxes when they are ready, some frames later; tracked faces are
 // followed by their landmarks meanwhile. Frames wider than kMaxWidth are scanned at reduced size.
+// A scan looks at the frame upright, enlarged for faces smaller than the detector's window, or
+// turned either way for heads tilted by 30 to 70 degrees; the caller lets them take turns.
 //
 // Threading: submit(), takeResults() and the destructor belong to one thread (the frame
 // thread); the scan itself runs on the worker's own thread. In synchronous mode (tests, tools)
@@ -23,6 +25,8 @@ namespace facelume {
 class DetectionWorker {
 public:
     enum class Mode { Background, Synchronous };
+    enum class Scan { Upright, Small, RolledLeft, RolledRight };
+    static constexpr int kScanKinds = 4;
 
     explicit DetectionWorker(Mode mode);
     ~DetectionWorker();
@@ -32,11 +36,13 @@ public:
     // True when a new frame may be submitted (no scan running, last results taken).
     bool idle() const;
     // Starts a scan of grey (copied). Ignored unless idle().
-    void submit(const cv::Mat& grey);
+    void submit(const cv::Mat& grey, Scan kind);
     // Moves the boxes of the last finished scan into found; false when none are ready.
     bool takeResults(std::vector<Detection>& found);
 
     static constexpr int kMaxWidth = 1280;
+    // How far the frame is turned for tilted heads (radians, 45 degrees).
+    static constexpr float kRolledScan = 0.785f;
 
 private:
     void run();
@@ -44,6 +50,7 @@ private:
 
     const Mode m_mode;
     FaceDetector m_detector;
+    Scan m_scan = Scan::Upright;
     cv::Mat m_frame;
     std::vector<Detection> m_results;
     bool m_busy = false;

@@ -68,7 +68,7 @@ const unsigned char* Engine::process(int width, int height, const unsigned char*
     in.copyTo(m_frame);
     if (width >= kMinTrackedSide && height >= kMinTrackedSide) {
         cv::cvtColor(m_frame, m_grey, cv::COLOR_BGR2GRAY);
-        m_tracker->update(m_frame, m_grey);
+        m_tracker->update(m_grey);
         m_faces = m_tracker->faces();
     } else {
         m_tracker->reset();

@@ -12,8 +12,9 @@ namespace facelume {
 
 struct Face {
     std::array<cv::Point2f, 68> landmarks;
-    // 0..1: how strongly face-bound effects apply; ramps up when a face appears and down
-    // after it is lost, so nothing snaps on or stays painted where a face was.
+    // 0..1: how strongly face-bound effects apply; ramps up over a few frames when a face
+    // appears, so nothing snaps on. A lost face is gone at once: nothing stays painted where a
+    // face was.
     float presence = 0.f;
     // In-plane rotation of the face in radians (the line between the eye centres).
     float roll = 0.f;

@@ -1,9 +1,10 @@
 #pragma once
 
-// Finds upright frontal faces in a grey frame with dlib's HOG detector. Faces smaller than about
-// 80 pixels are not found at the scale given, so callers pass a region scaled to suit the face
-// size they look for. Not thread-safe: each thread uses its own detector. Construction costs a
-// few milliseconds (the detector is unpacked from dlib's built-in model).
+// Finds frontal faces in a grey frame with dlib's HOG detector. The detector finds upright faces
+// (up to about 30 degrees of roll) of about 80 pixels and more, so callers scan a region turned
+// and scaled to suit the faces they look for: turned to find tilted heads, enlarged to find
+// small faces. Not thread-safe: each thread uses its own detector. Construction costs a few
+// milliseconds (the detector is unpacked from dlib's built-in model).
 
 #include <memory>
 #include <vector>
@@ -13,8 +14,20 @@
 namespace facelume {
 
 struct Detection {
+    // The face's box in its own upright frame, centred where the face is in the frame.
     cv::Rect2f box;
     double score = 0.0;
+    // In-plane rotation of the face in radians, as Face::roll.
+    float roll = 0.f;
+};
+
+// A part of a frame to scan: centre and size in frame pixels, the scale it is scanned at (2 finds
+// faces half the detector's window) and the roll (radians) of the faces it looks for.
+struct ScanRegion {
+    cv::Point2f centre;
+    cv::Size2f size;
+    double scale = 1.0;
+    float roll = 0.f;
 };
 
 class FaceDetector {
@@ -24,13 +37,13 @@ public:
     FaceDetector(const FaceDetector&) = delete;
     FaceDetector& operator=(const FaceDetector&) = delete;
 
-    // Detects faces in grey (CV_8UC1) and appends them in grey's coordinates. Images smaller than
-    // the detector's window give nothing. A negative threshold also accepts weaker detections.
+    // Detects upright faces in grey (CV_8UC1) and appends them in grey's coordinates. Images
+    // smaller than the detector's window give nothing. A negative threshold also accepts weaker
+    // detections.
     void detect(const cv::Mat& grey, std::vector<Detection>& found, double threshold = 0.0);
 
-    // Detects in region of grey, scaled by scale first (0.5 finds faces twice the detector's
-    // window size at half the cost); boxes are in grey's coordinates. REQUIRES: scale > 0.
-    void detectIn(const cv::Mat& grey, cv::Rect region, double scale, std::vector<Detection>& found,
+    // Detects in region of grey; boxes are in grey's coordinates. REQUIRES: region.scale > 0.
+    void detectIn(const cv::Mat& grey, const ScanRegion& region, std::vector<Detection>& found,
                   double threshold = 0.0);
 
     // The smallest face (box side in pixels) found at scale 1.

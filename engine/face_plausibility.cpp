@@ -29,10 +29,8 @@ struct FaceFrame {
 
 bool inRange(float v, float lo, float hi) { return v >= lo && v <= hi; }
 
-// Chroma bounds of human skin in YCrCb over a wide range of tones and lights.
-bool skinChroma(const cv::Vec3b& ycrcb) {
-    return ycrcb[0] > 40 && inRange(ycrcb[1], 135, 180) && inRange(ycrcb[2], 80, 130);
-}
+// Labels of the regions whose grey levels are compared.
+constexpr uchar kEye = 1, kCheek = 2;
 
 }  // namespace
 
@@ -55,44 +53,61 @@ bool FacePlausibility::shapeIsPlausible(const Landmarks& l) {
     if (!inRange(brows.y, -1.0f, -0.05f)) return false;
     const float width = jawLeft.x - jawRight.x;
     if (!inRange(width, 1.3f, 3.2f)) return false;
-    // A turned head narrows one cheek; a badge or a pattern gives a nose near one edge.
+    // A head turned by 60 degrees still shows a sixth of its far cheek; a nose on or beyond the
+    // jaw line is no face.
     const float rightCheek = nose.x - jawRight.x, leftCheek = jawLeft.x - nose.x;
     if (rightCheek <= 0.f || leftCheek <= 0.f) return false;
     const float ratio = rightCheek / leftCheek;
-    return inRange(ratio, 1.f / 3.f, 3.f);
+    return inRange(ratio, 1.f / 6.f, 6.f);
 }
 
-bool FacePlausibility::isPlausible(const Landmarks& landmarks, const cv::Mat& bgr) {
-    return shapeIsPlausible(landmarks) && skinFraction(landmarks, bgr) >= 0.35;
+bool FacePlausibility::isPlausible(const Landmarks& landmarks, const cv::Mat& grey,
+                                   double maxEyeContrast) {
+    return shapeIsPlausible(landmarks) && eyeContrast(landmarks, grey) < maxEyeContrast;
 }
 
-double FacePlausibility::skinFraction(const Landmarks& l, const cv::Mat& bgr) {
-    // Cheeks and nose: below the eyes, above the mouth, inside the jaw line.
-    m_polygon.clear();
-    for (int i : {1, 2, 3, 4, 5, 48, 50, 52, 54, 11, 12, 13, 14, 15, 45, 42, 39, 36}) {
-        m_polygon.emplace_back(cv::Point(cvRound(l[size_t(i)].x), cvRound(l[size_t(i)].y)));
+double FacePlausibility::eyeContrast(const Landmarks& l, const cv::Mat& grey) {
+    float left = l[0].x, right = left, top = l[0].y, bottom = top;
+    for (const cv::Point2f& p : l) {
+        left = std::min(left, p.x);
+        right = std::max(right, p.x);
+        top = std::min(top, p.y);
+        bottom = std::max(bottom, p.y);
     }
-    const cv::Rect bounds = cv::boundingRect(m_polygon) & cv::Rect(0, 0, bgr.cols, bgr.rows);
-    if (bounds.area() < 16) return 0.0;
-    m_ycrcb = workArea(m_ycrcbBuffer, bounds.size(), CV_8UC3);
-    m_mask = workArea(m_maskBuffer, bounds.size(), CV_8UC1);
-    cv::cvtColor(bgr(bounds), m_ycrcb, cv::COLOR_BGR2YCrCb);
-    m_mask.setTo(0);
-    for (cv::Point& p : m_polygon) p -= bounds.tl();
-    const cv::Point* points = m_polygon.data();
-    const int count = int(m_polygon.size());
-    cv::fillPoly(m_mask, &points, &count, 1, cv::Scalar(255));
-    int inside = 0, skin = 0;
-    for (int y = 0; y < m_mask.rows; ++y) {
-        const uchar* m = m_mask.ptr<uchar>(y);
-        const cv::Vec3b* c = m_ycrcb.ptr<cv::Vec3b>(y);
-        for (int x = 0; x < m_mask.cols; ++x) {
-            if (!m[x]) continue;
-            ++inside;
-            skin += skinChroma(c[x]) ? 1 : 0;
+    const cv::Rect bounds = cv::Rect(cv::Point(cvFloor(left), cvFloor(top)),
+                                     cv::Point(cvCeil(right) + 1, cvCeil(bottom) + 1)) &
+                            cv::Rect(0, 0, grey.cols, grey.rows);
+    if (bounds.area() < 16) return 1.0;
+    m_labels = workArea(m_labelBuffer, bounds.size(), CV_8UC1);
+    m_labels.setTo(0);
+    const cv::Point offset = -bounds.tl();
+    fill(l, {36, 37, 38, 39, 40, 41}, kEye, offset);
+    fill(l, {42, 43, 44, 45, 46, 47}, kEye, offset);
+    // Below each eye, between the jaw line and the nose.
+    fill(l, {1, 2, 3, 31, 39}, kCheek, offset);
+    fill(l, {15, 14, 13, 35, 42}, kCheek, offset);
+    double sum[3] = {0, 0, 0};
+    int count[3] = {0, 0, 0};
+    for (int y = 0; y < m_labels.rows; ++y) {
+        const uchar* label = m_labels.ptr<uchar>(y);
+        const uchar* g = grey.ptr<uchar>(bounds.y + y) + bounds.x;
+        for (int x = 0; x < m_labels.cols; ++x) {
+            sum[label[x]] += g[x];
+            ++count[label[x]];
         }
     }
-    return inside ? double(skin) / inside : 0.0;
+    if (count[kEye] == 0 || count[kCheek] == 0 || sum[kCheek] <= 0) return 1.0;
+    return (sum[kEye] / count[kEye]) / (sum[kCheek] / count[kCheek]);
+}
+
+void FacePlausibility::fill(const Landmarks& l, std::initializer_list<int> points, uchar label,
+                            cv::Point offset) {
+    m_polygon.clear();
+    for (int i : points) {
+        m_polygon.emplace_back(cvRound(l[size_t(i)].x) + offset.x,
+                               cvRound(l[size_t(i)].y) + offset.y);
+    }
+    cv::fillConvexPoly(m_labels, m_polygon, cv::Scalar(label));
 }
 
 }  // namespace facelume

@@ -2,10 +2,11 @@
 
 // Decides whether a landmark fit describes a real face. The landmark model always returns a
 // face-shaped set of points, even on a round badge or a patterned shirt that fooled the detector,
-// so a new face only counts when its points are arranged like a face (eyes level above the nose,
-// the nose between the cheeks, the mouth below, proportions within what head turns allow) and
-// the skin between the eyes and the mouth has a skin colour. Stateless apart from scratch
-// buffers; one thread.
+// so a face only counts when its points are arranged like a face (eyes above the nose, the nose
+// between the cheeks, the mouth below, proportions within what head turns allow) and the eyes
+// are darker than the cheeks below them. Both tests use grey levels relative to the face itself,
+// so grey and sepia prints, flash-lit, blue-cast and dim faces pass alike. Stateless apart from
+// scratch buffers; one thread.
 
 #include <vector>
 
@@ -17,20 +18,28 @@ namespace facelume {
 
 class FacePlausibility {
 public:
-    // Geometry only: cheap, used on every frame of a tracked face.
+    // Geometry only.
     static bool shapeIsPlausible(const Landmarks& landmarks);
 
-    // Geometry and colour: used before a new face is accepted. bgr is the frame (CV_8UC3).
-    bool isPlausible(const Landmarks& landmarks, const cv::Mat& bgr);
+    // Geometry and shading. grey: the frame (CV_8UC1). A new face must have eyes clearly darker
+    // than its cheeks (maxEyeContrast kNewFace); a tracked one only not brighter (kTracked),
+    // so that a blink or a highlight on glasses does not lose it.
+    bool isPlausible(const Landmarks& landmarks, const cv::Mat& grey, double maxEyeContrast);
 
-    // Fraction (0..1) of pixels in the cheek and nose area whose colour is skin-like.
-    double skinFraction(const Landmarks& landmarks, const cv::Mat& bgr);
+    // Mean grey of the two eyes over the mean grey of the two cheeks; 1 when either is empty.
+    double eyeContrast(const Landmarks& landmarks, const cv::Mat& grey);
+
+    static constexpr double kNewFace = 0.8;
+    static constexpr double kTracked = 1.0;
 
 private:
+    void fill(const Landmarks& landmarks, std::initializer_list<int> points, uchar label,
+              cv::Point offset);
+
     std::vector<cv::Point> m_polygon;
-    cv::Mat m_mask, m_ycrcb;
-    // What the images above are views into (see workArea).
-    cv::Mat m_maskBuffer, m_ycrcbBuffer;
+    cv::Mat m_labels;
+    // What m_labels is a view into (see workArea).
+    cv::Mat m_labelBuffer;
 };
 
 }  // namespace facelume

@@ -3,20 +3,35 @@
 #include <algorithm>
 #include <cmath>
 
+#include <opencv2/imgproc.hpp>
+
 namespace facelume {
 namespace {
 
 // Frames arrive at about this rate; the stabiliser only needs the order of magnitude.
 constexpr float kFrameSeconds = 1.f / 30.f;
-// A tracked face must keep this much skin colour; new faces need more (FacePlausibility).
-constexpr double kTrackedSkinFraction = 0.2;
 // Scans around a lost face are scaled so that the face is about this many pixels.
 constexpr float kRegionFaceSize = 100.f;
 // Detector score that keeps a tracked face (new faces need 0).
 constexpr double kKeepThreshold = -0.4;
+// A face box must be this much inside the frame to be fitted.
+constexpr float kMinInside = 0.8f;
+// A new face's box must keep this part of its width from the frame's edges.
+constexpr float kEdgeMargin = 0.05f;
+// Largest change of a face's size (log of the ratio) and of its position (in box widths) between
+// the box a fit starts from and the box of its landmarks: from a detector's box, and from the
+// face's own box in the frame before. A fit that shrinks faster than any zoom has lost the face
+// (at the frame's edge it squeezes the face into what is left of it).
+constexpr float kMaxScaleChange = 0.3f;
+constexpr float kMaxFrameScaleChange = 0.08f;
+constexpr float kMaxSlide = 0.35f;
 // How many implausible boxes are remembered, and for how many frames.
 constexpr size_t kMaxRejected = 8;
 constexpr int kRejectedFrames = 60;
+// Cuts: the mean grey difference (0..255) of two frames shrunk to a thumbnail. A pan of a tenth
+// of the frame between two frames stays far below it; two different shots are far above.
+const cv::Size kThumbnail(32, 24);
+constexpr double kCutDifference = 24.0;
 
 float overlap(const cv::Rect2f& a, const cv::Rect2f& b) {
     const float inter = (a & b).area();
@@ -37,6 +52,7 @@ FaceTracker::FaceTracker(const LandmarkFitter& fitter, DetectionWorker::Mode mod
     m_tracks.reserve(kMaxFaces + 1);
     m_faces.reserve(kMaxFaces + 1);
     m_detections.reserve(16);
+    m_candidates.reserve(16);
     m_rejected.reserve(kMaxRejected);
 }
 
@@ -45,82 +61,156 @@ void FaceTracker::reset() {
     m_faces.clear();
     m_rejected.clear();
     m_framesSinceScan = kDetectionInterval;
-    // A scan of the old stream may still be running; its boxes are dropped when they arrive.
+    m_scans = 0;
+    // A scan of the old stream may be ready or still running; its boxes are dropped.
     std::vector<Detection> stale;
     m_worker.takeResults(stale);
+    m_staleScan = !m_worker.idle();
 }
 
-void FaceTracker::update(const cv::Mat& bgr, const cv::Mat& grey) {
-    if (bgr.size() != m_frameSize) {
+void FaceTracker::update(const cv::Mat& grey) {
+    if (grey.size() != m_frameSize) {
         reset();
-        m_frameSize = bgr.size();
+        m_frameSize = grey.size();
     }
-    for (Track& track : m_tracks) {
-        if (!track.lost) track.lost = !refit(track, bgr, grey);
+    if (sceneChanged(grey)) reset();
+    for (size_t i = 0; i < m_tracks.size();) {
+        if (refit(m_tracks[i], grey)) {
+            ++i;
+        } else {
+            m_tracks.erase(m_tracks.begin() + long(i));
+        }
     }
-    scanForNewFaces(bgr, grey);
+    scanForNewFaces(grey);
     dropDuplicates();
-    fadeAndPublish();
+    publish();
 }
 
-bool FaceTracker::refit(Track& track, const cv::Mat& bgr, const cv::Mat& grey) {
-    const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw);
-    if (track.unconfirmed == 0 && fitAround(track, box, bgr, grey)) return true;
-    // Lost its hold (a fast move, a turn), or not seen by the detector for a while: look for
-    // the face near where it was.
-    return findAround(track, box, bgr, grey);
+bool FaceTracker::sceneChanged(const cv::Mat& grey) {
+    cv::resize(grey, m_thumbnail, kThumbnail, 0, 0, cv::INTER_AREA);
+    const bool changed =
+        !m_previousThumbnail.empty() && cv::norm(m_thumbnail, m_previousThumbnail, cv::NORM_L1) >
+                                            kCutDifference * kThumbnail.area();
+    std::swap(m_thumbnail, m_previousThumbnail);
+    return changed;
 }
 
-bool FaceTracker::findAround(Track& track, const cv::Rect2f& box, const cv::Mat& bgr,
-                             const cv::Mat& grey) {
-    const cv::Rect region(
-        cv::Point(cvFloor(box.x - 0.6f * box.width), cvFloor(box.y - 0.6f * box.height)),
-        cv::Size(cvCeil(2.2f * box.width), cvCeil(2.2f * box.height)));
+bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
+    // Where the face should be now if it keeps moving as in the last frame.
+    const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw) + track.motion;
+    if (!mostlyInside(box, grey)) return false;
+    const float roll = LandmarkFitter::rollOf(track.raw);
+    if (fitAround(track, box, roll, grey, kMaxFrameScaleChange)) return true;
+    // Lost its hold (a fast move, a turn): look for the face near where it was, turned as it was.
     const double scale = std::min(1.0, double(kRegionFaceSize / std::max(box.width, 1.f)));
+    const ScanRegion region{cv::Point2f(box.x + 0.5f * box.width, box.y + 0.5f * box.height),
+                            cv::Size2f(2.2f * box.width, 2.2f * box.height), scale, roll};
     m_detections.clear();
     // The face passed the plausibility test when it was found: a weaker detection suffices to
     // keep it (a turned or tilted head scores lower).
-    m_regionDetector.detectIn(grey, region, scale, m_detections, kKeepThreshold);
+    m_regionDetector.detectIn(grey, region, m_detections, kKeepThreshold);
     for (const Detection& d : m_detections) {
-        if (fitAround(track, d.box, bgr, grey)) {
-            track.unconfirmed = 0;
+        if (sameFace(d.box, box, kMaxScaleChange) &&
+            fitAround(track, d.box, d.roll, grey, kMaxScaleChange)) {
             return true;
         }
     }
     return false;
 }
 
-bool FaceTracker::fitAround(Track& track, const cv::Rect2f& box, const cv::Mat& bgr,
-                            const cv::Mat& grey) {
-    const cv::Rect2f frame(0.f, 0.f, float(grey.cols), float(grey.rows));
-    // Mostly outside the frame, or too small to carry landmarks.
-    if (box.width < 12.f || (box & frame).area() < 0.5f * box.area()) return false;
-    const Landmarks fitted = m_fitter.fit(grey, box);
-    if (!FacePlausibility::shapeIsPlausible(fitted)) return false;
-    if (m_plausibility.skinFraction(fitted, bgr) < kTrackedSkinFraction) return false;
+bool FaceTracker::fitAround(Track& track, const cv::Rect2f& box, float roll, const cv::Mat& grey,
+                            float maxScaleChange) {
+    Landmarks fitted;
+    if (!fitFace(box, roll, grey, FacePlausibility::kTracked, maxScaleChange, fitted)) return false;
+    const cv::Rect2f before = LandmarkFitter::boxFromLandmarks(track.raw);
+    const cv::Rect2f after = LandmarkFitter::boxFromLandmarks(fitted);
+    track.motion = (after.tl() + after.br() - before.tl() - before.br()) * 0.5f;
     track.raw = fitted;
     track.stabilizer.update(fitted, kFrameSeconds);
     return true;
 }
 
-void FaceTracker::scanForNewFaces(const cv::Mat& bgr, const cv::Mat& grey) {
+bool FaceTracker::fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey,
+                          double maxEyeContrast, float maxScaleChange, Landmarks& fitted) {
+    if (box.width < 12.f || !mostlyInside(box, grey)) return false;
+    fitted = m_fitter.fit(grey, box, roll);
+    // A fit that shrank, grew or slid off the box has lost the face.
+    return m_plausibility.isPlausible(fitted, grey, maxEyeContrast) &&
+           sameFace(LandmarkFitter::boxFromLandmarks(fitted), box, maxScaleChange);
+}
+
+bool FaceTracker::mostlyInside(const cv::Rect2f& box, const cv::Mat& grey) {
+    // Partly outside the frame, the model squeezes the whole face into the part that is left
+    // and puts the mouth on a cheek.
+    const cv::Rect2f frame(0.f, 0.f, float(grey.cols), float(grey.rows));
+    return (box & frame).area() >= kMinInside * box.area();
+}
+
+bool FaceTracker::wellInside(const cv::Rect2f& box, const cv::Mat& grey) {
+    const float margin = kEdgeMargin * box.width;
+    return box.x >= margin && box.y >= margin && box.br().x <= grey.cols - margin &&
+           box.br().y <= grey.rows - margin;
+}
+
+bool FaceTracker::sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxScaleChange) {
+    const cv::Point2f slide = (a.tl() + a.br() - b.tl() - b.br()) * 0.5f;
+    return std::abs(std::log(a.width / b.width)) <= maxScaleChange &&
+           std::hypot(slide.x, slide.y) <= kMaxSlide * b.width;
+}
+
+void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
     ++m_framesSinceScan;
     if (m_framesSinceScan >= kDetectionInterval && m_worker.idle()) {
-        m_worker.submit(grey);
+        // Upright first: most faces are, and after a cut they should be back at once.
+        m_worker.submit(grey, DetectionWorker::Scan(m_scans++ % DetectionWorker::kScanKinds));
         m_framesSinceScan = 0;
     }
     ageRejected();
     m_detections.clear();
     if (!m_worker.takeResults(m_detections)) return;
-    // Every face this scan does not confirm is checked with a region scan in the next frame.
-    for (Track& track : m_tracks) ++track.unconfirmed;
+    if (m_staleScan) {
+        // Scanned before a cut: scan this frame instead.
+        m_staleScan = false;
+        m_framesSinceScan = kDetectionInterval;
+        return;
+    }
+    addFaces(grey);
+}
+
+void FaceTracker::addFaces(const cv::Mat& grey) {
+    m_candidates.clear();
     for (const Detection& d : m_detections) {
-        if (covered(d.box)) {
-            confirm(d);
-        } else if (!rejectedBefore(d.box)) {
-            addFace(d, bgr, grey);
+        if (covered(d.box) || rejectedBefore(d.box)) continue;
+        Landmarks fitted;
+        // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
+        if (fitFace(d.box, d.roll, grey, FacePlausibility::kNewFace, kMaxScaleChange, fitted) &&
+            wellInside(LandmarkFitter::boxFromLandmarks(fitted), grey)) {
+            m_candidates.push_back(fitted);
+        } else if (m_rejected.size() < kMaxRejected) {
+            m_rejected.push_back({d.box, kRejectedFrames});
         }
     }
+    // The largest faces first; faces already followed keep their places.
+    std::sort(m_candidates.begin(), m_candidates.end(), [](const Landmarks& a, const Landmarks& b) {
+        return LandmarkFitter::boxFromLandmarks(a).area() >
+               LandmarkFitter::boxFromLandmarks(b).area();
+    });
+    for (const Landmarks& fitted : m_candidates) {
+        if (int(m_tracks.size()) >= kMaxFaces) break;
+        // Two boxes of one scan on one face.
+        if (covered(LandmarkFitter::boxFromLandmarks(fitted))) continue;
+        Track track;
+        track.raw = fitted;
+        track.stabilizer.reset(fitted);
+        m_tracks.push_back(track);
+    }
+}
+
+bool FaceTracker::covered(const cv::Rect2f& box) const {
+    for (const Track& track : m_tracks) {
+        if (overlap(box, LandmarkFitter::boxFromLandmarks(track.raw)) > 0.3f) return true;
+    }
+    return false;
 }
 
 bool FaceTracker::rejectedBefore(const cv::Rect2f& box) const {
@@ -139,78 +229,30 @@ void FaceTracker::ageRejected() {
                      m_rejected.end());
 }
 
-void FaceTracker::confirm(const Detection& detection) {
-    for (Track& track : m_tracks) {
-        if (!track.lost &&
-            overlap(detection.box, LandmarkFitter::boxFromLandmarks(track.raw)) > 0.3f) {
-            track.unconfirmed = 0;
-        }
-    }
-}
-
-bool FaceTracker::covered(const cv::Rect2f& box) const {
-    for (const Track& track : m_tracks) {
-        if (track.lost) continue;
-        if (overlap(box, LandmarkFitter::boxFromLandmarks(track.raw)) > 0.3f) return true;
-    }
-    return false;
-}
-
-void FaceTracker::addFace(const Detection& detection, const cv::Mat& bgr, const cv::Mat& grey) {
-    const Landmarks fitted = m_fitter.fit(grey, detection.box);
-    if (!m_plausibility.isPlausible(fitted, bgr)) {
-        if (m_rejected.size() < kMaxRejected)
-            m_rejected.push_back({detection.box, kRejectedFrames});
-        return;
-    }
-    const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(fitted);
-    // A face that is fading out where this one is found comes back instead of a new one, so its
-    // presence rises from where it is.
-    for (Track& track : m_tracks) {
-        if (track.lost && overlap(box, LandmarkFitter::boxFromLandmarks(track.raw)) > 0.3f) {
-            track.raw = fitted;
-            track.stabilizer.reset(fitted);
-            track.lost = false;
-            return;
-        }
-    }
-    if (int(m_tracks.size()) >= kMaxFaces) return;
-    Track track;
-    track.raw = fitted;
-    track.stabilizer.reset(fitted);
-    m_tracks.push_back(track);
-}
-
 void FaceTracker::dropDuplicates() {
     // Two tracks that converged on one face: the older one stays.
     for (size_t i = 0; i < m_tracks.size(); ++i) {
-        if (m_tracks[i].lost) continue;
         const cv::Rect2f a = LandmarkFitter::boxFromLandmarks(m_tracks[i].raw);
-        for (size_t j = i + 1; j < m_tracks.size(); ++j) {
-            if (m_tracks[j].lost) continue;
+        for (size_t j = i + 1; j < m_tracks.size();) {
             if (overlap(a, LandmarkFitter::boxFromLandmarks(m_tracks[j].raw)) > 0.5f) {
-                m_tracks[j].lost = true;
-                m_tracks[j].presence = 0.f;
+                m_tracks.erase(m_tracks.begin() + long(j));
+            } else {
+                ++j;
             }
         }
     }
 }
 
-void FaceTracker::fadeAndPublish() {
+void FaceTracker::publish() {
     const float step = 1.f / float(kFadeFrames);
-    for (Track& track : m_tracks) {
-        track.presence = std::clamp(track.presence + (track.lost ? -step : step), 0.f, 1.f);
-    }
-    m_tracks.erase(std::remove_if(m_tracks.begin(), m_tracks.end(),
-                                  [](const Track& t) { return t.lost && t.presence <= 0.f; }),
-                   m_tracks.end());
     m_faces.clear();
-    for (const Track& track : m_tracks) {
+    for (Track& track : m_tracks) {
+        track.presence = std::min(1.f, track.presence + step);
         Face face;
         face.landmarks = track.stabilizer.current();
         face.presence = track.presence;
+        face.roll = LandmarkFitter::rollOf(face.landmarks);
         const cv::Point2f across = eyeCentre(face.landmarks, 42) - eyeCentre(face.landmarks, 36);
-        face.roll = std::atan2(across.y, across.x);
         face.eyeDistance = float(std::hypot(across.x, across.y));
         m_faces.push_back(face);
     }

@@ -4,11 +4,13 @@
 //
 // New faces come from the detection worker, which scans a whole frame every few frames (in the
 // background, so no frame waits for it); a face found there counts only when its landmark fit is
-// plausible. A tracked face is fitted again in every frame from the box of its last landmarks; when
-// that fit fails, the tracker scans a small region around the last position before it gives the
-// face up, and it scans that region too when no full scan has confirmed the face for a few
-// frames. Presence ramps up over a few frames when a face appears and down when it is lost, the
-// landmarks staying where they were last seen. One thread (the frame thread).
+// plausible. Up to kMaxFaces faces are followed, the largest first, and a face once followed
+// keeps its place while it lasts, so effects do not hop between people. A followed face is fitted
+// again in every frame from the box of its last landmarks, turned by its roll; when that fit is no
+// plausible face, a scan of the region around it looks for it, and when that fails too the face is
+// dropped at once, so no effect stays where a face was. A scene cut drops every face and starts a
+// scan at once. Presence ramps up over a few frames when a face appears. One thread (the frame
+// thread).
 
 #include <vector>
 
@@ -28,43 +30,48 @@ public:
     // fitter must be loaded and outlive the tracker.
     FaceTracker(const LandmarkFitter& fitter, DetectionWorker::Mode mode);
 
-    // Follows the faces into this frame. bgr: CV_8UC3; grey: its grey version.
-    void update(const cv::Mat& bgr, const cv::Mat& grey);
-    // The faces after the last update, presence above 0 only.
+    // Follows the faces into this frame. grey: CV_8UC1.
+    void update(const cv::Mat& grey);
+    // The faces after the last update, presence above 0 only, in the order they were found.
     const std::vector<Face>& faces() const { return m_faces; }
     // Forgets every face (a new stream or a new frame size).
     void reset();
 
-    static constexpr int kMaxFaces = 6;
-    // Frames between two full-frame scans, and frames of a fade in or out.
+    static constexpr int kMaxFaces = 8;
+    // Frames between two full-frame scans, and frames of a fade in.
     static constexpr int kDetectionInterval = 5;
     static constexpr int kFadeFrames = 6;
-    // A tracked face that a full scan missed is looked for with a scan of its own region; a
-    // landmark fit alone can cling to a face-coloured patch. At most this many frames pass
-    // between two full scans (more while a background scan is still running).
-    static constexpr int kConfirmFrames = kDetectionInterval + 1;
+    // Frames until every kind of scan has looked at a new picture, and its faces are in full.
+    static constexpr int kFindFrames =
+        DetectionWorker::kScanKinds * kDetectionInterval + kFadeFrames;
 
 private:
     struct Track {
         Landmarks raw{};
         LandmarkStabilizer stabilizer;
         float presence = 0.f;
-        bool lost = false;
-        // Full scans since the detector last saw a face here.
-        int unconfirmed = 0;
+        // How far the face moved in the last frame.
+        cv::Point2f motion{0.f, 0.f};
     };
 
-    bool refit(Track& track, const cv::Mat& bgr, const cv::Mat& grey);
-    bool findAround(Track& track, const cv::Rect2f& box, const cv::Mat& bgr, const cv::Mat& grey);
-    void confirm(const Detection& detection);
+    bool sceneChanged(const cv::Mat& grey);
+    bool refit(Track& track, const cv::Mat& grey);
+    bool fitAround(Track& track, const cv::Rect2f& box, float roll, const cv::Mat& grey,
+                   float maxScaleChange);
+    // Fits a face to box; false when the fit is no plausible face that matches the box.
+    bool fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey, double maxEyeContrast,
+                 float maxScaleChange, Landmarks& fitted);
+    static bool mostlyInside(const cv::Rect2f& box, const cv::Mat& grey);
+    static bool wellInside(const cv::Rect2f& box, const cv::Mat& grey);
+    // Boxes of about one size and place.
+    static bool sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxScaleChange);
+    void scanForNewFaces(const cv::Mat& grey);
+    void addFaces(const cv::Mat& grey);
+    bool covered(const cv::Rect2f& box) const;
     bool rejectedBefore(const cv::Rect2f& box) const;
     void ageRejected();
-    bool fitAround(Track& track, const cv::Rect2f& box, const cv::Mat& bgr, const cv::Mat& grey);
-    void scanForNewFaces(const cv::Mat& bgr, const cv::Mat& grey);
-    void addFace(const Detection& detection, const cv::Mat& bgr, const cv::Mat& grey);
-    bool covered(const cv::Rect2f& box) const;
     void dropDuplicates();
-    void fadeAndPublish();
+    void publish();
 
     const LandmarkFitter& m_fitter;
     DetectionWorker m_worker;
@@ -72,6 +79,8 @@ private:
     FacePlausibility m_plausibility;
     std::vector<Track> m_tracks;
     std::vector<Detection> m_detections;
+    // Plausible new faces of the last scan, largest first.
+    std::vector<Landmarks> m_candidates;
     // Boxes whose fit was not a plausible face, with the frames left until they are tried again:
     // a badge the detector takes for a face is found again in every scan.
     struct Rejected {
@@ -81,7 +90,12 @@ private:
     std::vector<Rejected> m_rejected;
     std::vector<Face> m_faces;
     cv::Size m_frameSize;
+    // A tiny copy of the last frame, to notice cuts.
+    cv::Mat m_thumbnail, m_previousThumbnail;
     int m_framesSinceScan = kDetectionInterval;
+    int m_scans = 0;
+    // The running scan saw a frame before a cut; its faces are gone.
+    bool m_staleScan = false;
 };
 
 }  // namespace facelume

@@ -21,6 +21,9 @@ constexpr float kEyeRadius = 1.5f;
 constexpr float kThin = 0.15f;
 // Radius of a jaw handle, in eye distances.
 constexpr float kThinRadius = 0.7f;
+// Width of the band outside the face's outline over which the jaw handles fade out, in eye
+// distances: collars, lapels and picture frames beyond it do not bend.
+constexpr float kThinFade = 0.25f;
 // The field is computed on a grid this many pixels apart.
 constexpr int kGridStep = 4;
 // Jaw landmarks that move and how much: most at the cheeks and the jaw's corners, little at the
@@ -44,8 +47,10 @@ void FaceWarp::setFaceThin(float value) { m_faceThin = clampControl(value, -1.f,
 
 void FaceWarp::collectHandles(const std::vector<Face>& faces) {
     m_handles.clear();
+    int outlines = 0;
     for (const Face& face : faces) {
         if (face.presence <= 0.f || face.eyeDistance < 4.f) continue;
+        const int outline = outlines;
         if (m_eyeScale != 0.f) {
             for (int first : {36, 42}) {
                 Handle eye;
@@ -65,8 +70,15 @@ void FaceWarp::collectHandles(const std::vector<Face>& faces) {
                 const cv::Point2f inward =
                     FaceShape::onCentreLine(face, handle.centre) - handle.centre;
                 handle.shift = inward * (kThin * jaw.weight * m_faceThin * face.presence);
+                handle.outline = outline;
                 m_handles.push_back(handle);
             }
+            // Outlines are kept and refilled, so a steady face allocates nothing.
+            if (m_outlines.size() <= size_t(outline)) m_outlines.emplace_back();
+            Outline& o = m_outlines[size_t(outline)];
+            FaceShape::outline(face, 1.f, o.polygon);
+            o.fade = kThinFade * face.eyeDistance;
+            ++outlines;
         }
     }
 }
@@ -76,19 +88,33 @@ cv::Point2f FaceWarp::displacement(cv::Point2f p) const {
     // contour together instead of adding up; eye scalings are added.
     cv::Point2f shift(0.f, 0.f), scaling(0.f, 0.f);
     float shiftWeight = 0.f;
+    // The jaw handles of one face share its outline, so its fade is found once per point.
+    int outline = -1;
+    float fade = 0.f;
     for (const Handle& h : m_handles) {
         const cv::Point2f d = p - h.centre;
         const float w = falloff(d.dot(d), h.radius);
         if (w <= 0.f) continue;
         if (h.scale != 0.f) {
             scaling -= d * (h.scale * w);
-        } else {
-            shift -= h.shift * w;
-            shiftWeight += w;
+            continue;
         }
+        if (h.outline != outline) {
+            outline = h.outline;
+            fade = insideOutline(m_outlines[size_t(outline)], p);
+        }
+        shift -= h.shift * (w * fade);
+        shiftWeight += w;
     }
     if (shiftWeight > 1.f) shift *= 1.f / shiftWeight;
     return shift + scaling;
+}
+
+float FaceWarp::insideOutline(const Outline& outline, cv::Point2f p) {
+    const double inside = cv::pointPolygonTest(outline.polygon, p, true);
+    if (inside >= 0.0) return 1.f;
+    const float u = std::max(0.f, 1.f + float(inside) / outline.fade);
+    return u * u * (3.f - 2.f * u);
 }
 
 cv::Rect FaceWarp::affectedRegion(const cv::Mat& frame) const {

@@ -6,8 +6,9 @@
 // Each eye is scaled about its centre inside a disc of about one and a half eye widths (value
 // -1..1: 1 enlarges by about a third, negative shrinks). The jaw and cheek contour is pulled
 // toward the face's centre line by local translations of the jaw landmarks with a smooth falloff
-// (value -1..1: 1 slims by about a seventh of the half-width, negative widens); the falloff keeps
-// the background's bending to the band next to the face. Both scale with each face's presence.
+// (value -1..1: 1 slims by about a seventh of the half-width, negative widens); outside the
+// face's outline it fades out within a quarter of the eye distance, so collars, lapels and
+// straight edges beyond do not bend. Both scale with each face's presence.
 // The field is computed at a quarter of the resolution and interpolated.
 // One thread; no allocation once the frame and face sizes are stable.
 
@@ -40,16 +41,25 @@ private:
         float radius = 0.f;
         float scale = 0.f;
         cv::Point2f shift;
+        // The face outline a shift fades out beyond, an index into m_outlines.
+        int outline = -1;
+    };
+    struct Outline {
+        std::vector<cv::Point> polygon;
+        float fade = 1.f;
     };
 
     void collectHandles(const std::vector<Face>& faces);
     cv::Point2f displacement(cv::Point2f p) const;
+    // 1 inside the outline, falling smoothly to 0 at its fade distance outside.
+    static float insideOutline(const Outline& outline, cv::Point2f p);
     cv::Rect affectedRegion(const cv::Mat& frame) const;
     void buildMaps(const cv::Rect& region);
 
     float m_eyeScale = 0.f;
     float m_faceThin = 0.f;
     std::vector<Handle> m_handles;
+    std::vector<Outline> m_outlines;
     cv::Mat m_smallX, m_smallY, m_mapX, m_mapY, m_source;
     // What the images above are views into (see workArea).
     std::array<cv::Mat, 5> m_buffers;

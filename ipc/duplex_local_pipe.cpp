@@ -56,13 +56,13 @@ bool DuplexLocalPipe::createListener() {
     return true;
 }
 
-// A process that was killed leaves its socket file behind (Linux), and listening on that name
-// then fails for ever. Such a file is removed, but only when nobody answers on it: a name that a
-// live process serves is never taken over.
+// A name that a live process serves is never taken over; it is asked first, because Windows lets
+// a second server listen under a live pipe name. A process that was killed leaves its socket file
+// behind (Linux), and listening on that name then fails for ever: such a file is removed.
 bool DuplexLocalPipe::listenRemovingStaleSocket() {
+    if (somebodyListensOn(m_listenName)) return false;
     if (m_server->listen(m_listenName)) return true;
     if (m_server->serverError() != QAbstractSocket::AddressInUseError) return false;
-    if (somebodyListensOn(m_listenName)) return false;
     QLocalServer::removeServer(m_listenName);
     return m_server->listen(m_listenName);
 }

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project builds and tests with. Idempotent.
+# Installs the Debian packages the project builds, runs and tests with (what only CI needs, such
+# as the Windows cross-build, .ci/run installs). Idempotent. Extra package names given as
+# arguments are installed too.
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     qtbase5-dev
     libopencv-dev libdlib-dev libdlib-data libblas-dev liblapack-dev libpng-dev
+    libavformat-dev libavcodec-dev
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
+    gstreamer1.0-tools gstreamer1.0-plugins-good
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-numpy
-    g++-mingw-w64-x86-64 wine wine64
+    "$@"
 )
 missing=()
 for p in "${packages[@]}"; do

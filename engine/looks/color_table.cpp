@@ -57,6 +57,9 @@ LoadResult ColorTable::load(const std::string& path) {
         }
     } catch (const cv::Exception& error) {
         return LoadResult::failure(path + ": not a readable colour table (" + error.msg + ")");
+    } catch (const std::exception& error) {
+        // OpenCV's parser lets some of the standard library's exceptions through.
+        return LoadResult::failure(path + ": not a readable colour table (" + error.what() + ")");
     }
     m_colors = std::move(colors);
     return LoadResult::success();

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include <opencv2/core/utility.hpp>
+
 #include "cube_lut.h"
 #include "resource_directory.h"
 
@@ -14,6 +16,15 @@ namespace {
 constexpr int kFractionOne = 256;
 constexpr int kValueOne = 32;
 constexpr int kFieldBits = 21;
+
+// Orders two fractions without a branch: the order of a pixel's fractions is unpredictable, and
+// mispredicted jumps cost more than the interpolation itself.
+inline void order(int& low, int& high) {
+    const int difference = high - low;
+    const int swap = difference >> 31;  // all ones when high < low
+    low += difference & swap;
+    high -= difference & swap;
+}
 
 int toMix(float strength) {
     if (!(strength > 0.f)) return 0;  // NaN too
@@ -119,6 +130,17 @@ void LutFilter::packLattice() {
 
 void LutFilter::apply(cv::Mat& frame, const std::vector<Face>&) {
     if (!active() || frame.type() != CV_8UC3) return;
+    // Rows are independent: large frames are shared out over OpenCV's worker threads, small
+    // ones are not worth a hand-over.
+    constexpr int kRowsPerStripe = 64;
+    const int stripes = frame.total() >= 256 * 1024 ? frame.rows / kRowsPerStripe : 1;
+    if (stripes <= 1) return applyRows(frame, 0, frame.rows);
+    cv::parallel_for_(
+        cv::Range(0, frame.rows),
+        [&](const cv::Range& rows) { applyRows(frame, rows.start, rows.end); }, stripes);
+}
+
+void LutFilter::applyRows(cv::Mat& frame, int first, int end) const {
     // Locals: the frame's bytes may alias anything, so members would be re-read per pixel.
     const uint64_t* const lattice = m_lattice.data();
     const Cell* const blue = m_cells[0].data();
@@ -130,7 +152,7 @@ void LutFilter::apply(cv::Mat& frame, const std::vector<Face>&) {
     // Half a step added to each field at once; a field's sum stays below 2^21 with it.
     constexpr uint64_t kHalf = uint64_t{1} << (kShift - 1);
     constexpr uint64_t kRounding = kHalf | kHalf << kFieldBits | kHalf << (2 * kFieldBits);
-    for (int y = 0; y < frame.rows; ++y) {
+    for (int y = first; y < end; ++y) {
         uint8_t* p = frame.ptr<uint8_t>(y);
         for (int x = 0; x < frame.cols; ++x, p += 3) {
             const Cell cb = blue[p[0]], cg = green[p[1]], cr = red[p[2]];
@@ -138,12 +160,13 @@ void LutFilter::apply(cv::Mat& frame, const std::vector<Face>&) {
             const int fb = cb.fraction, fg = cg.fraction, fr = cr.fraction;
             // Tetrahedral interpolation: from the lower corner step along the channels in
             // decreasing order of their fractions; the weights are the fraction differences.
-            const int order = (fr > fg) * 4 + (fg > fb) * 2 + (fr > fb);
-            const int high = std::max(fr, std::max(fg, fb));
-            const int low = std::min(fr, std::min(fg, fb));
-            const int middle = fr + fg + fb - high - low;
-            const uint64_t* c1 = c0 + steps[order][0];
-            const uint64_t* c2 = c1 + steps[order][1];
+            const int which = (fr > fg) * 4 + (fg > fb) * 2 + (fr > fb);
+            int low = fr, middle = fg, high = fb;
+            order(low, middle);
+            order(middle, high);
+            order(low, middle);
+            const uint64_t* c1 = c0 + steps[which][0];
+            const uint64_t* c2 = c1 + steps[which][1];
             const uint64_t sum = *c0 * static_cast<uint64_t>(kFractionOne - high) +
                                  *c1 * static_cast<uint64_t>(high - middle) +
                                  *c2 * static_cast<uint64_t>(middle - low) +

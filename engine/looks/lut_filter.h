@@ -5,8 +5,8 @@
 // configure() reads and prepares the file (null or empty name: off; unknown or malformed file:
 // off, with one line on standard error); the strength is mixed into the lattice there too.
 // apply() then only reads precomputed tables, works in integer arithmetic (the three channels
-// of a lattice colour packed in one 64-bit word) and allocates nothing. One thread at a time;
-// never throws.
+// of a lattice colour packed in one 64-bit word) without data-dependent branches, and shares
+// the rows of large frames out over OpenCV's worker threads. One caller at a time; never throws.
 
 #include <array>
 #include <cstdint>
@@ -28,6 +28,7 @@ public:
     void apply(cv::Mat& frame, const std::vector<Face>& faces) override;
 
 private:
+    void applyRows(cv::Mat& frame, int first, int end) const;
     void prepare(const CubeLut& lut);
     void packLattice();
     void turnOff();

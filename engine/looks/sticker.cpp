@@ -108,6 +108,9 @@ LoadResult Sticker::loadMetadata(const std::string& path) {
         if (!(m_opacity >= 0.f && m_opacity <= 1.f)) return fail("\"opacity\" must be 0 to 1");
     } catch (const cv::Exception& error) {
         return LoadResult::failure(path + ": not readable metadata (" + error.msg + ")");
+    } catch (const std::exception& error) {
+        // OpenCV's parser lets some of the standard library's exceptions through.
+        return LoadResult::failure(path + ": not readable metadata (" + error.what() + ")");
     }
     return LoadResult::success();
 }

@@ -19,6 +19,12 @@
 namespace {
 
 constexpr int kTimeoutMs = 10000;
+// main's -1 as the system reports it.
+#ifdef Q_OS_WIN
+constexpr int kInitErrorExitCode = -1;
+#else
+constexpr int kInitErrorExitCode = 255;
+#endif
 
 // exitCode is -1 when the program did not end in time.
 struct ProcessResult {
@@ -27,6 +33,12 @@ struct ProcessResult {
 };
 
 QString folderLine(const QString& folder) { return '"' + folder + "/beauty_res\""; }
+
+QStringList lines(const QString& text) {
+    QStringList result = text.split('\n');
+    result.removeAll(QString());
+    return result;
+}
 
 class StartupTest : public ::testing::Test {
 protected:
@@ -50,7 +62,9 @@ protected:
         const bool finished = process.waitForFinished(kTimeoutMs);
         if (!finished) process.kill();
         process.waitForFinished(kTimeoutMs);
-        return {finished ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
+        // Lines end in "\r\n" on Windows.
+        return {finished ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAll()).remove('\r')};
     }
 
     QString engineLogPath() const { return m_temp.filePath(QStringLiteral("engine.log")); }
@@ -58,7 +72,7 @@ protected:
     QStringList engineLog() const {
         QFile file(engineLogPath());
         if (!file.open(QIODevice::ReadOnly)) return {};
-        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        return lines(QString::fromUtf8(file.readAll()));
     }
 
     // Copies the service and an engine library into folder (created, without beauty_res).
@@ -84,7 +98,7 @@ protected:
         process.start(program, {names.receive, names.send, "4096"});
         QByteArray output;
         while (!output.contains("initSuccess\n") && process.waitForReadyRead(kTimeoutMs)) {
-            output += process.readAll();
+            output += process.readAll().replace('\r', "");
         }
         EXPECT_TRUE(output.startsWith(folderLine(folder).toUtf8() + "\ninitSuccess\n"))
             << output.toStdString();
@@ -100,9 +114,8 @@ protected:
     void expectInitError(const QString& program, const QStringList& arguments,
                          const QString& folder) {
         const ProcessResult result = run(program, arguments);
-        EXPECT_EQ(result.exitCode, 255);
-        EXPECT_EQ(result.output.split('\n', Qt::SkipEmptyParts),
-                  QStringList({folderLine(folder), "initError"}));
+        EXPECT_EQ(result.exitCode, kInitErrorExitCode);
+        EXPECT_EQ(lines(result.output), QStringList({folderLine(folder), "initError"}));
     }
 
     QTemporaryDir m_temp;

@@ -61,6 +61,13 @@ TEST_F(ClientCTest, FramesRoundTripAndControlsReachTheEngine) {
           "modify_makeup_eyebrow \"dark\" 0.45"}) {
         EXPECT_TRUE(m_log.waitFor(line)) << line;
     }
+
+    EXPECT_STREQ(facelume_available_names(m_client, FACELUME_NAMES_FILTER), "cool, warm");
+    EXPECT_EQ(facelume_set_filter(m_client, "sparkle", 1.f), FACELUME_INVALID_ARGUMENT);
+    EXPECT_NE(std::string(facelume_last_error(m_client)).find(": cool, warm"), std::string::npos)
+        << facelume_last_error(m_client);
+    EXPECT_EQ(facelume_reset(m_client), FACELUME_OK);
+    EXPECT_TRUE(m_log.waitFor("modify_makeup_eyebrow null 0"));
 }
 
 TEST_F(ClientCTest, FailuresComeBackAsStatusAndText) {

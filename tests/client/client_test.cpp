@@ -4,9 +4,11 @@
 #include "facelume_client.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "client_test_support.h"
 
@@ -24,6 +28,20 @@ using facelume::Status;
 namespace {
 
 constexpr int kTimeoutMs = 5000;
+#ifdef _WIN32
+constexpr char kEngineMissing[] = "mox_ai_effect.dll is missing";
+constexpr char kLoaderSays[] = "(0xC0000135)";
+constexpr char kInitErrorExit[] = "exited with code -1";
+#else
+constexpr char kEngineMissing[] = "libmox_ai_effect.so is missing";
+constexpr char kLoaderSays[] = "cannot open shared object";
+constexpr char kInitErrorExit[] = "exited with code 255";
+#endif
+
+// The recording service's executable in a folder made by clienttest::serviceFolder.
+std::string serviceIn(const std::string& folder) {
+    return folder + "/" + std::filesystem::path(FACELUME_RECORDING_SERVICE).filename().string();
+}
 
 class ClientTest : public ::testing::Test {
 protected:
@@ -119,6 +137,39 @@ TEST_F(ClientTest, EverySetterReachesTheEngineWithItsValue) {
     EXPECT_TRUE(m_log.waitFor("modify_skin_white 0.3"));
 }
 
+// The engine ignores a name it does not know: the SDK refuses it with the names the service's
+// resource folder offers, and sends nothing.
+TEST_F(ClientTest, NamesTheServiceDoesNotOfferAreRefusedWithTheList) {
+    Client client;
+    ASSERT_TRUE(client.start(options()));
+    EXPECT_EQ(client.availableNames(facelume::NameKind::Filter),
+              (std::vector<std::string>{"cool", "warm"}));
+    EXPECT_EQ(client.availableNames(facelume::NameKind::Sticker),
+              std::vector<std::string>{"glasses"});
+    EXPECT_EQ(client.availableNames(facelume::NameKind::Colour),
+              (std::vector<std::string>{"brown", "caf\xc3\xa9 noir", "dark", "peach", "red"}));
+    const std::pair<facelume::Result, const char*> refusals[] = {
+        {client.setFilter("sparkle", 1.f), "unknown filter \"sparkle\"; available in "},
+        {client.setFilter("warm.cube", 1.f), ": cool, warm"},
+        {client.setSticker("hat"), ": glasses"},
+        {client.setLipstick("purple", 1.f), ": #rrggbb or in "},
+        {client.setCheeks("#12345", 1.f), "not of the form #rrggbb"},
+        {client.setEyebrow("#12345g", 1.f), "not of the form #rrggbb"},
+    };
+    for (const auto& [result, text] : refusals) {
+        EXPECT_EQ(result.status(), Status::InvalidArgument) << text;
+        EXPECT_NE(result.message().find(text), std::string::npos) << result.message();
+    }
+    // Colour names match without regard to case, as in the engine.
+    ASSERT_TRUE(client.setLipstick("Peach", 0.5f));
+    ASSERT_TRUE(client.setSkinWhite(0.1f));
+    EXPECT_TRUE(m_log.waitFor("modify_skin_white 0.1"));
+    for (const std::string& line : m_log.lines()) {
+        EXPECT_EQ(line.find("modify_filter \""), std::string::npos) << line;
+        EXPECT_EQ(line.find("#12345"), std::string::npos) << line;
+    }
+}
+
 TEST_F(ClientTest, ProcessAfterAControlReturnsTheNewFrameNotTheRefreshedOldOne) {
     Client client;
     ASSERT_TRUE(client.start(options()));
@@ -180,23 +231,21 @@ TEST_F(ClientTest, StartFailuresSayWhatIsMissing) {
 
     const std::string noEngine = clienttest::serviceFolder(true, false, true);
     opts = options();
-    opts.executable = noEngine + "/facelume";
+    opts.executable = serviceIn(noEngine);
     result = client.start(opts);
     EXPECT_EQ(result.status(), Status::ServiceFailed);
-    EXPECT_NE(result.message().find("libmox_ai_effect.so is missing"), std::string::npos)
-        << result.message();
-    EXPECT_NE(result.message().find("cannot open shared object"), std::string::npos)
-        << result.message();
+    EXPECT_NE(result.message().find(kEngineMissing), std::string::npos) << result.message();
+    EXPECT_NE(result.message().find(kLoaderSays), std::string::npos) << result.message();
 
     const std::string noResources = clienttest::serviceFolder(true, true, false);
     opts = options();
-    opts.executable = noResources + "/facelume";
+    opts.executable = serviceIn(noResources);
     result = client.start(opts);
     EXPECT_EQ(result.status(), Status::ServiceFailed);
     EXPECT_NE(result.message().find("beauty_res is missing"), std::string::npos)
         << result.message();
     EXPECT_NE(result.message().find("initError"), std::string::npos) << result.message();
-    EXPECT_NE(result.message().find("exited with code 255"), std::string::npos) << result.message();
+    EXPECT_NE(result.message().find(kInitErrorExit), std::string::npos) << result.message();
 
     clienttest::setEnvironment("FACELUME_RECORDING_FAIL_INIT", "1");
     result = client.start(options());
@@ -214,10 +263,22 @@ TEST_F(ClientTest, ASecondClientJoinsARunningService) {
     const facelume::ServiceOptions opts = options();
     ASSERT_TRUE(owner.start(opts));
 
+    ASSERT_TRUE(owner.setLipstick("red", 0.6f));
+    ASSERT_TRUE(owner.setSkinSmooth(0.5f));
+    ASSERT_TRUE(m_log.waitFor("modify_skin_smooth 0.5"));
+
+    // A client that joins starts with every effect off, not with the owner's.
     Client joiner;
     facelume::ChannelOptions channel = opts.channel;
+    channel.resourceFolder = facelume::resourceFolderOf(FACELUME_RECORDING_SERVICE);
     const facelume::Result joined = joiner.connect(channel);
     ASSERT_TRUE(joined) << joined.message();
+    EXPECT_TRUE(m_log.waitFor("modify_sticker null"));
+    const std::vector<std::string> calls = m_log.lines();
+    const auto reset = std::find(calls.begin(), calls.end(), "modify_skin_smooth 0");
+    ASSERT_NE(reset, calls.end());
+    EXPECT_NE(std::find(reset, calls.end(), "modify_makeup_lipstick null 0"), calls.end());
+    EXPECT_EQ(joiner.setFilter("sparkle", 1.f).status(), Status::InvalidArgument);
     const auto pixels = clienttest::makePixels(6, 6, 18, 50);
     Frame out;
     ASSERT_TRUE(joiner.process(6, 6, pixels.data(), 18, out, kTimeoutMs));
@@ -272,7 +333,9 @@ TEST_F(ClientTest, OneThreadSendsWhileAnotherReceives) {
     EXPECT_EQ(firsts.back(), kFrames - 1);
 }
 
-// A socket file as a process leaves it when it dies while listening.
+#ifndef _WIN32
+// A socket file as a process leaves it when it dies while listening. (Windows' named pipes go
+// with their last handle.)
 void leaveStaleSocket(const std::string& name) {
     const char* tmp = std::getenv("TMPDIR");
     const std::string full =
@@ -296,5 +359,7 @@ TEST_F(ClientTest, SocketsLeftByCrashedProcessesDoNotBlockAStart) {
     Frame out;
     EXPECT_TRUE(client.process(3, 3, pixels.data(), 9, out, kTimeoutMs));
 }
+
+#endif
 
 }  // namespace

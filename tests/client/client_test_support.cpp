@@ -1,6 +1,10 @@
 #include "client_test_support.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -13,23 +17,39 @@
 namespace fs = std::filesystem;
 
 namespace clienttest {
+namespace {
+
+int processId() {
+#ifdef _WIN32
+    return ::_getpid();
+#else
+    return ::getpid();
+#endif
+}
+
+}  // namespace
 
 Names uniqueNames() {
     static std::atomic<int> counter{0};
-    const std::string base = "sdk" + std::to_string(::getpid()) + "t" + std::to_string(counter++);
+    const std::string base = "sdk" + std::to_string(processId()) + "t" + std::to_string(counter++);
     return {base + "in", base + "out"};
 }
 
 void setEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    // An empty value removes the variable.
+    ::_putenv_s(name, value != nullptr ? value : "");
+#else
     if (value != nullptr) {
         ::setenv(name, value, 1);
     } else {
         ::unsetenv(name);
     }
+#endif
 }
 
 EngineLog::EngineLog() {
-    m_path = (fs::temp_directory_path() / ("facelume-sdk-engine-" + std::to_string(::getpid()) +
+    m_path = (fs::temp_directory_path() / ("facelume-sdk-engine-" + std::to_string(processId()) +
                                            "-" + uniqueNames().receive + ".log"))
                  .string();
     fs::remove(m_path);
@@ -87,7 +107,10 @@ std::string serviceFolder(bool withExecutable, bool withEngine, bool withResourc
     const fs::path folder = fs::temp_directory_path() / ("facelume-sdk-" + uniqueNames().receive);
     fs::remove_all(folder);
     fs::create_directories(folder);
-    if (withExecutable) fs::copy_file(FACELUME_RECORDING_SERVICE, folder / "facelume");
+    if (withExecutable) {
+        fs::copy_file(FACELUME_RECORDING_SERVICE,
+                      folder / fs::path(FACELUME_RECORDING_SERVICE).filename());
+    }
     if (withEngine) {
         fs::copy_file(FACELUME_RECORDING_ENGINE,
                       folder / fs::path(FACELUME_RECORDING_ENGINE).filename());

@@ -68,15 +68,6 @@ private:
     inline static QStringList s_lines;
 };
 
-// A thread whose table also holds a function of a type the table does not know.
-class ThreadWithUnknownEffect : public ProcessThread {
-public:
-    ThreadWithUnknownEffect() : ProcessThread(nullptr) { registerEffect(0, &unknownEffect); }
-
-private:
-    static int unknownEffect(double value) { return static_cast<int>(value); }
-};
-
 }  // namespace
 
 class ProcessThreadTest : public ::testing::Test {
@@ -162,25 +153,6 @@ TEST(ProcessThreadCommandTest, EachCommandReachesTheEngineAsExpected) {
         }
         EXPECT_EQ(RecordingEngine::calls(), c.calls);
     }
-}
-
-// Pushes before start are seen by the first pass; destroying the thread ends it after a pass.
-TEST(ProcessThreadWithoutChannel, ProcessesButNeverCallsAnEffectOfUnknownType) {
-    RecordingEngine::reset();
-    {
-        LogCapture debugLines(QtDebugMsg);
-        ThreadWithUnknownEffect thread;
-        ASSERT_EQ(LogCapture::lines().size(), 1);
-        EXPECT_TRUE(LogCapture::lines().front().startsWith(QStringLiteral("eeeeeeeeeeeeeeerror")));
-        const QByteArray input = frame(1, 2, 3);
-        thread.pushFrame(input.constData(), input.size());
-        thread.pushCommand("0 50", 4);
-        thread.start();
-    }
-    // The stop's wake-up may process the frame once more.
-    const Calls calls = RecordingEngine::calls();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls, Calls(calls.size(), "process 1 2 3"));
 }
 
 // The slot keeps the largest frame length: shorter frames overwrite its start, the message has

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "protocol.h"
+#include "test_application.h"
 
 namespace {
 
@@ -157,5 +158,5 @@ bool ChannelClient::connectCommands(int timeoutMs) {
 
 bool ChannelClient::sendLine(const QByteArray& bytes) {
     if (m_commands.write(bytes) != bytes.size()) return false;
-    return m_commands.waitForBytesWritten(1000);
+    return waitUntilWritten(m_commands, 1000);
 }

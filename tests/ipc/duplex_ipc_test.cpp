@@ -127,7 +127,7 @@ TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreRepor
     ASSERT_TRUE(peer.waitForConnected(kWaitMs));
     const char lines[] = "[CMD]0 50\n[CMD]\nab\0cd\n";
     peer.write(lines, sizeof lines - 1);
-    ASSERT_TRUE(peer.waitForBytesWritten(kWaitMs));
+    ASSERT_TRUE(waitUntilWritten(peer, kWaitMs));
     ASSERT_TRUE(processEventsUntil(
         [&] { return callback.count("message:ab") == 1 && callback.all().last() == "message:"; },
         kWaitMs));

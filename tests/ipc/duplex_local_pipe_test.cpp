@@ -96,10 +96,10 @@ TEST_F(DuplexLocalPipeTest, WaitingForThePeerConnectsOnItsAnnouncement) {
     ASSERT_TRUE(first.waitForConnected(kWaitMs));
     ASSERT_TRUE(second.waitForConnected(kWaitMs));
     second.write("plain\n");
-    ASSERT_TRUE(second.waitForBytesWritten(kWaitMs));
+    ASSERT_TRUE(waitUntilWritten(second, kWaitMs));
     ASSERT_TRUE(processEventsUntil([&] { return record.pieces.size() == 2; }, kWaitMs));
     first.write("hello ServerCreated there");
-    ASSERT_TRUE(first.waitForBytesWritten(kWaitMs));
+    ASSERT_TRUE(waitUntilWritten(first, kWaitMs));
     ASSERT_TRUE(processEventsUntil([&] { return record.events.size() == 2; }, kWaitMs));
 
     EXPECT_EQ(record.pieces, (QList<QByteArray>{"plain", "", "hello ServerCreated there"}));

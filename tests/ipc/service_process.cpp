@@ -1,12 +1,15 @@
 #include "service_process.h"
 
-#include <sys/prctl.h>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QThread>
-#include <csignal>
 #include <cstdio>
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+
+#include <csignal>
+#endif
 
 ServiceProcess::ServiceProcess() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -41,7 +44,9 @@ bool ServiceProcess::killNow() {
 QStringList ServiceProcess::engineCalls() const {
     QFile file(m_dir.filePath("engine.log"));
     if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    lines.removeAll(QString());
+    return lines;
 }
 
 bool ServiceProcess::waitForEngineCall(const QString& line, int timeoutMs, int from) const {
@@ -60,5 +65,7 @@ QByteArray ServiceProcess::log() {
     return m_log;
 }
 
+#ifdef Q_OS_LINUX
 // Runs in the child between fork and exec: the service goes when the test process goes.
 void ServiceProcess::setupChildProcess() { prctl(PR_SET_PDEATHSIG, SIGKILL); }
+#endif

@@ -1,8 +1,8 @@
 #pragma once
 
 // The facelume service built with the recording engine, run as a child process for the channel
-// tests. The child dies with the test process, so a crashed test leaves no service behind; the
-// destructor kills it. The engine's calls go to a log file that the test reads.
+// tests. On Linux the child dies with the test process, so a crashed test leaves no service
+// behind; the destructor kills it. The engine's calls go to a log file that the test reads.
 
 #include <QByteArray>
 #include <QProcess>
@@ -26,7 +26,9 @@ public:
     QByteArray log();
 
 protected:
+#ifdef Q_OS_LINUX
     void setupChildProcess() override;
+#endif
 
 private:
     QTemporaryDir m_dir;

@@ -22,6 +22,10 @@ bool processEventsUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
+bool waitUntilWritten(QLocalSocket& socket, int timeoutMs) {
+    return processEventsUntil([&socket] { return socket.bytesToWrite() == 0; }, timeoutMs);
+}
+
 // ThreadSanitizer reads this at start-up. Qt is not built with it, so the locks inside Qt (a
 // QThread's own wait condition, for one) are invisible to it except through the pthread calls it
 // intercepts, which then look unordered; those calls from Qt are not tracked.

@@ -4,6 +4,7 @@
 // bounded wait that keeps the event loop turning.
 
 #include <QByteArray>
+#include <QLocalSocket>
 #include <QString>
 #include <functional>
 #include <ostream>
@@ -12,6 +13,9 @@
 void ensureApplication();
 // Processes events until `done` returns true or `timeoutMs` passed; returns done().
 bool processEventsUntil(const std::function<bool()>& done, int timeoutMs);
+// Waits until everything written to `socket` has left it, with the event loop turning: under
+// Wine a named-pipe write completes only once the reading end, maybe in this thread, reads.
+bool waitUntilWritten(QLocalSocket& socket, int timeoutMs);
 
 // Readable test failures for Qt's strings.
 inline void PrintTo(const QByteArray& bytes, std::ostream* os) {

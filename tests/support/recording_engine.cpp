@@ -39,7 +39,8 @@ struct Recorder {
 
     // REQUIRES: mutex held.
     void record(std::string line) {
-        if (std::FILE* file = logFile.empty() ? nullptr : std::fopen(logFile.c_str(), "a")) {
+        // Binary: lines end in "\n" on Windows too.
+        if (std::FILE* file = logFile.empty() ? nullptr : std::fopen(logFile.c_str(), "ab")) {
             std::fprintf(file, "%s\n", line.c_str());
             std::fclose(file);
         }

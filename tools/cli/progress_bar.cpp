@@ -6,8 +6,9 @@
 #include <cstdio>
 #include <string>
 
-ProgressBar::ProgressBar(int total)
-    : m_enabled(::isatty(STDERR_FILENO) == 1),
+ProgressBar::ProgressBar(int total, std::FILE* terminal)
+    : m_terminal(terminal),
+      m_enabled(::isatty(::fileno(terminal)) == 1),
       m_total(total),
       m_begin(std::chrono::steady_clock::now()),
       m_lastDrawn(m_begin) {}
@@ -24,15 +25,15 @@ void ProgressBar::update(int done) {
     if (m_total > 0) {
         const int filled = std::min(kWidth, done * kWidth / m_total);
         const int left = fps > 0 ? static_cast<int>((m_total - done) / fps) : 0;
-        std::fprintf(stderr, "\r[%s%s] %d/%d frames  %.1f fps  %d:%02d left ",
+        std::fprintf(m_terminal, "\r[%s%s] %d/%d frames  %.1f fps  %d:%02d left ",
                      std::string(filled, '#').c_str(), std::string(kWidth - filled, '.').c_str(),
                      done, m_total, fps, left / 60, left % 60);
     } else {
-        std::fprintf(stderr, "\r%d frames  %.1f fps  (Ctrl-C to stop) ", done, fps);
+        std::fprintf(m_terminal, "\r%d frames  %.1f fps  (Ctrl-C to stop) ", done, fps);
     }
-    std::fflush(stderr);
+    std::fflush(m_terminal);
 }
 
 void ProgressBar::finish() {
-    if (m_enabled) std::fprintf(stderr, "\n");
+    if (m_enabled) std::fprintf(m_terminal, "\n");
 }

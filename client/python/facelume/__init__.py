@@ -7,25 +7,33 @@
 
 A thin ctypes binding over the client SDK's C API (libfacelume_client). The library and the
 `facelume` executable are looked for in $FACELUME_HOME, then in the build's output folder (the
-folder this package was copied into by the build, or build/bin of the source tree).
+folder this package was copied into by the build, or build/bin of the source tree), then where
+the system installed them (the loader's library paths and $PATH).
 """
 
+import builtins
 import ctypes
 import itertools
 import os
+import shutil
 import sys
 
 import numpy as np
 
-__all__ = ["Service", "FacelumeError", "find_home"]
+__version__ = "0.1.0"
+__all__ = ["Service", "FacelumeError", "TimeoutError", "find_home", "__version__"]
 
 _LIBRARY = {"win32": "facelume_client.dll", "darwin": "libfacelume_client.dylib"}.get(
     sys.platform, "libfacelume_client.so")
+# The name an installed library is found by through the loader's own search.
+_INSTALLED_LIBRARY = {"win32": "facelume_client.dll", "darwin": "libfacelume_client.0.dylib"}.get(
+    sys.platform, "libfacelume_client.so.0")
 _EXECUTABLE = "facelume.exe" if sys.platform == "win32" else "facelume"
 _STATUS_NAMES = {
     1: "invalid argument", 2: "frame too large", 3: "timeout", 4: "service not found",
     5: "service failed", 6: "channel error", 7: "not connected", 8: "out of memory",
 }
+_NAME_KINDS = {"filter": 0, "sticker": 1, "colour": 2, "color": 2}
 _counter = itertools.count()
 
 
@@ -38,8 +46,8 @@ class FacelumeError(RuntimeError):
         self.status_name = _STATUS_NAMES.get(status, "error")
 
 
-class TimeoutError(FacelumeError):
-    """No frame came back within the time-out."""
+class TimeoutError(FacelumeError, builtins.TimeoutError):
+    """No frame came back within the time-out; also caught as the built-in TimeoutError."""
 
 
 def _candidate_folders():
@@ -58,8 +66,13 @@ def _candidate_folders():
 
 def _missing(names, folders):
     return FacelumeError(
-        4, "cannot find %s; looked in: %s. Build facelume or set FACELUME_HOME to the folder "
-        "that holds them." % (" and ".join(names), ", ".join(folders)))
+        4, "cannot find %s; looked in: %s, and among the installed programs. Install or build "
+        "facelume, or set FACELUME_HOME to the folder that holds them."
+        % (" and ".join(names), ", ".join(folders)))
+
+
+def _installed_executable():
+    return shutil.which(_EXECUTABLE)
 
 
 def find_home():
@@ -69,25 +82,45 @@ def find_home():
         if (os.path.isfile(os.path.join(folder, _LIBRARY))
                 and os.path.isfile(os.path.join(folder, _EXECUTABLE))):
             return folder
+    installed = _installed_executable()
+    if installed:
+        return os.path.dirname(installed)
     raise _missing([_LIBRARY, _EXECUTABLE], folders)
 
 
 def _find_library():
+    """The library's path in one of the candidate folders, else its installed name."""
     folders = _candidate_folders()
     for folder in folders:
-        if os.path.isfile(os.path.join(folder, _LIBRARY)):
-            return folder
-    raise _missing([_LIBRARY], folders)
+        path = os.path.join(folder, _LIBRARY)
+        if os.path.isfile(path):
+            return path
+    try:
+        ctypes.CDLL(_INSTALLED_LIBRARY)
+        return _INSTALLED_LIBRARY
+    except OSError:
+        raise _missing([_LIBRARY], folders) from None
+
+
+def _find_executable():
+    for folder in _candidate_folders():
+        path = os.path.join(folder, _EXECUTABLE)
+        if os.path.isfile(os.path.join(folder, _LIBRARY)) and os.path.isfile(path):
+            return path
+    installed = _installed_executable()
+    if installed:
+        return installed
+    raise _missing([_EXECUTABLE], _candidate_folders())
 
 
 _library = None
 
 
-def _load(folder):
+def _load(path):
     global _library
     if _library is not None:
         return _library
-    lib = ctypes.CDLL(os.path.join(folder, _LIBRARY))
+    lib = ctypes.CDLL(path)
     handle = ctypes.c_void_p
     status = ctypes.c_int
     text = ctypes.c_char_p
@@ -114,6 +147,8 @@ def _load(folder):
         "facelume_set_lipstick": (status, [handle, text, ctypes.c_float]),
         "facelume_set_cheeks": (status, [handle, text, ctypes.c_float]),
         "facelume_set_eyebrow": (status, [handle, text, ctypes.c_float]),
+        "facelume_reset": (status, [handle]),
+        "facelume_available_names": (text, [handle, ctypes.c_int]),
         "facelume_last_error": (text, [handle]),
         "facelume_service_output": (text, [handle]),
     }
@@ -129,18 +164,27 @@ def _encode(name):
     return None if name is None else name.encode("utf-8")
 
 
+_OFF = {"white": 0.0, "smooth": 0.0, "eyes": 0.0, "thin": 0.0, "filter": None, "sticker": None,
+        "lipstick": None, "cheeks": None, "eyebrow": None}
+
+
 class Service:
     """A facelume service: started as a child process (the default) or joined (connect=True).
 
     receive_name/send_name are the service's channel names (unique ones are made when omitted);
     size is the channel size in bytes, or give frame_size=(width, height) of the largest frame.
+    Joining a running service resets every control first. Controls read back as set here
+    (`fx.smooth`, `fx.controls`); names the service does not offer raise FacelumeError listing
+    the ones it does (`available("filter")`).
     """
 
     def __init__(self, receive_name=None, send_name=None, size=None, frame_size=None,
                  executable=None, connect=False, timeout=20.0):
         self._handle = None
-        home = find_home() if executable is None and not connect else None
-        self._lib = _load(home or _find_library())
+        self._controls = dict(_OFF)
+        if executable is None and not connect:
+            executable = _find_executable()
+        self._lib = _load(_find_library())
         if size is None:
             size = 12 + frame_size[0] * frame_size[1] * 3 if frame_size else 921700
         if receive_name is None or send_name is None:
@@ -157,7 +201,6 @@ class Service:
             status = self._lib.facelume_connect(self._handle, _encode(receive_name),
                                                 _encode(send_name), size, timeout_ms)
         else:
-            executable = executable or os.path.join(home, _EXECUTABLE)
             status = self._lib.facelume_start(self._handle, _encode(executable),
                                               _encode(receive_name), _encode(send_name), size,
                                               timeout_ms)
@@ -215,36 +258,66 @@ class Service:
 
     # Controls: values as the engine takes them (1.0 = full); None or "" turns an effect off.
     def set_skin_white(self, value):
-        self._check(self._lib.facelume_set_skin_white(self._live(), value))
+        self._set("white", value, self._lib.facelume_set_skin_white, value)
 
     def set_skin_smooth(self, value):
-        self._check(self._lib.facelume_set_skin_smooth(self._live(), value))
+        self._set("smooth", value, self._lib.facelume_set_skin_smooth, value)
 
     def set_eye_scale(self, value):
-        self._check(self._lib.facelume_set_eye_scale(self._live(), value))
+        self._set("eyes", value, self._lib.facelume_set_eye_scale, value)
 
     def set_face_thin(self, value):
-        self._check(self._lib.facelume_set_face_thin(self._live(), value))
+        self._set("thin", value, self._lib.facelume_set_face_thin, value)
 
     def set_filter(self, name, strength=1.0):
-        self._check(self._lib.facelume_set_filter(self._live(), _encode(name), strength))
+        self._set_named("filter", name, strength, self._lib.facelume_set_filter)
 
     def set_sticker(self, name):
-        self._check(self._lib.facelume_set_sticker(self._live(), _encode(name)))
+        self._set("sticker", name or None, self._lib.facelume_set_sticker, _encode(name))
 
     def set_lipstick(self, name, strength=1.0):
-        self._check(self._lib.facelume_set_lipstick(self._live(), _encode(name), strength))
+        self._set_named("lipstick", name, strength, self._lib.facelume_set_lipstick)
 
     def set_cheeks(self, name, strength=1.0):
-        self._check(self._lib.facelume_set_cheeks(self._live(), _encode(name), strength))
+        self._set_named("cheeks", name, strength, self._lib.facelume_set_cheeks)
 
     def set_eyebrow(self, name, strength=1.0):
-        self._check(self._lib.facelume_set_eyebrow(self._live(), _encode(name), strength))
+        self._set_named("eyebrow", name, strength, self._lib.facelume_set_eyebrow)
 
-    white = property(fset=set_skin_white, doc="skin whitening, 0..1")
-    smooth = property(fset=set_skin_smooth, doc="skin smoothing, 0..1")
-    eyes = property(fset=set_eye_scale, doc="eye enlargement")
-    thin = property(fset=set_face_thin, doc="face thinning")
+    def reset(self):
+        """Turns every effect off."""
+        self._check(self._lib.facelume_reset(self._live()))
+        self._controls = dict(_OFF)
+
+    def available(self, kind):
+        """The names the service offers for "filter", "sticker" or "colour", sorted."""
+        if kind not in _NAME_KINDS:
+            raise ValueError("kind is one of %s, not %r" % (", ".join(_NAME_KINDS), kind))
+        names = self._lib.facelume_available_names(self._live(), _NAME_KINDS[kind])
+        return [name for name in names.decode("utf-8").split(", ") if name]
+
+    @property
+    def controls(self):
+        """Every control as last set: numbers, (name, strength) pairs, None when off."""
+        return dict(self._controls)
+
+    white = property(lambda self: self._controls["white"], set_skin_white,
+                     doc="skin whitening, 0..1")
+    smooth = property(lambda self: self._controls["smooth"], set_skin_smooth,
+                      doc="skin smoothing, 0..1")
+    eyes = property(lambda self: self._controls["eyes"], set_eye_scale, doc="eye enlargement")
+    thin = property(lambda self: self._controls["thin"], set_face_thin, doc="face thinning")
+    filter = property(lambda self: self._controls["filter"], doc="(name, strength) or None")
+    sticker = property(lambda self: self._controls["sticker"], set_sticker,
+                       doc="sticker name or None")
+
+    def _set(self, control, value, function, argument):
+        self._check(function(self._live(), argument))
+        self._controls[control] = value
+
+    def _set_named(self, control, name, strength, function):
+        self._check(function(self._live(), _encode(name), strength))
+        self._controls[control] = (name, strength) if name else None
 
     def _live(self):
         if not self._handle:

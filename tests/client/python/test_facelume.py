@@ -88,12 +88,28 @@ class ServiceTest(EngineLogTestCase):
                          'modify_makeup_eyebrow "brown" 0.5']:
                 self.assertTrue(self.wait_for_line(line), line)
 
+    def test_names_are_checked_and_controls_read_back(self):
+        with facelume.Service(executable=SERVICE) as fx:
+            self.assertEqual(fx.available("filter"), ["cool", "warm"])
+            with self.assertRaises(facelume.FacelumeError) as unknown:
+                fx.set_filter("sparkle")
+            self.assertEqual(unknown.exception.status_name, "invalid argument")
+            self.assertIn(": cool, warm", str(unknown.exception))
+            fx.smooth = 0.5
+            fx.set_lipstick("red", 0.6)
+            self.assertEqual((fx.smooth, fx.controls["lipstick"], fx.filter), (0.5, ("red", 0.6), None))
+            fx.reset()
+            self.assertEqual((fx.smooth, fx.controls["lipstick"]), (0.0, None))
+            self.assertTrue(self.wait_for_line("modify_makeup_lipstick null 0"))
+
     def test_no_frame_gives_a_timeout(self):
         os.environ["FACELUME_RECORDING_PROCESS_RESULT"] = "0"
         with facelume.Service(executable=SERVICE) as fx:
             began = time.monotonic()
-            with self.assertRaises(facelume.TimeoutError):
+            # The built-in TimeoutError catches it too.
+            with self.assertRaises(TimeoutError) as timeout:
                 fx.process(np.zeros((4, 4, 3), np.uint8), timeout=0.3)
+            self.assertIsInstance(timeout.exception, facelume.FacelumeError)
             self.assertLess(time.monotonic() - began, 3.0)
 
     def test_start_failures_are_errors_with_reasons(self):
@@ -125,6 +141,16 @@ class LookupTest(unittest.TestCase):
             self.assertNotEqual(run.returncode, 0)
             self.assertIn("looked in: " + home, run.stderr)
             self.assertIn("FACELUME_HOME", run.stderr)
+
+            # Installed: the library through the loader's paths, the service through $PATH.
+            environment["LD_LIBRARY_PATH"] = os.environ["FACELUME_HOME"]
+            environment["PATH"] = os.path.dirname(SERVICE) + os.pathsep + os.environ["PATH"]
+            run = subprocess.run(
+                [sys.executable, "-c", "import facelume, numpy as np\n"
+                 "with facelume.Service() as fx: print(fx.process(np.zeros((2, 2, 3), np.uint8))[0, 0])"],
+                env=environment, capture_output=True, text=True, timeout=60)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertEqual(run.stdout.strip(), "[255 255 255]")
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <sstream>
@@ -82,6 +84,33 @@ TEST(LutFilterTest, KnownTablesGiveKnownColours) {
     const cv::Vec3f high = lattice[(2 * size + 3) * size + 5];
     for (int c = 0; c < 3; ++c) {
         EXPECT_NEAR(between.at<cv::Vec3b>(0, 0)[2 - c], (low[c] * 2 + high[c]) / 3 * 255.f, 1.0);
+    }
+
+    // Anywhere inside the lattice: the tetrahedral interpolation of a float reference, on a
+    // frame large enough to be shared out over threads.
+    cv::Mat noise(720, 1280, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    const cv::Mat out = applied(filter, noise);
+    for (int i = 0; i < int(noise.total()); i += 97) {
+        const cv::Vec3b in = noise.at<cv::Vec3b>(i);
+        int corner[3];                                   // r, g, b lattice indices
+        std::array<std::pair<float, int>, 3> fractions;  // (fraction, stride), largest first
+        const int strides[3] = {1, size, size * size};
+        for (int c = 0; c < 3; ++c) {
+            const float position = in[2 - c] / 255.f * (size - 1);
+            corner[c] = std::min(int(position), size - 2);
+            fractions[size_t(c)] = {position - corner[c], strides[c]};
+        }
+        std::sort(fractions.rbegin(), fractions.rend());
+        int index = (corner[2] * size + corner[1]) * size + corner[0];
+        cv::Vec3f expected = lattice[size_t(index)] * (1.f - fractions[0].first);
+        for (int k = 0; k < 3; ++k) {
+            index += fractions[size_t(k)].second;
+            const float next = k < 2 ? fractions[size_t(k + 1)].first : 0.f;
+            expected += lattice[size_t(index)] * (fractions[size_t(k)].first - next);
+        }
+        for (int c = 0; c < 3; ++c)
+            ASSERT_NEAR(out.at<cv::Vec3b>(i)[2 - c], expected[c] * 255.f, 1.5) << "pixel " << i;
     }
 
     filter.configure("half", 1.f);

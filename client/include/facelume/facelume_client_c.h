@@ -91,6 +91,22 @@ FACELUME_CLIENT_API facelume_status facelume_set_cheeks(facelume_client* client,
 FACELUME_CLIENT_API facelume_status facelume_set_eyebrow(facelume_client* client, const char* name,
                                                          float strength);
 
+/* Turns every effect off. facelume_connect does this on its own, so that a client that joins a
+ * running service does not inherit an earlier client's effects. */
+FACELUME_CLIENT_API facelume_status facelume_reset(facelume_client* client);
+
+typedef enum facelume_name_kind {
+    FACELUME_NAMES_FILTER = 0,
+    FACELUME_NAMES_STICKER = 1,
+    FACELUME_NAMES_COLOUR = 2
+} facelume_name_kind;
+
+/* The names of one kind that the service's resource folder offers, sorted and separated by ", "
+ * ("" when the folder is not known). The setters refuse other names with FACELUME_INVALID_ARGUMENT
+ * and a text that lists these. */
+FACELUME_CLIENT_API const char* facelume_available_names(facelume_client* client,
+                                                         facelume_name_kind kind);
+
 /* The latest failure's text on this handle ("" after success); for a NULL handle, the text of
  * the latest call made with one in this thread. */
 FACELUME_CLIENT_API const char* facelume_last_error(const facelume_client* client);

@@ -56,12 +56,18 @@ struct Frame {
     std::vector<std::uint8_t> pixels;
 };
 
+/// The kinds of names the effects take; a service's resource folder says which exist.
+enum class NameKind : int { Filter = 0, Sticker = 1, Colour = 2 };
+
 /// The channel names are the service's own: it receives on receiveName and sends on sendName.
 struct ChannelOptions {
     std::string receiveName = "n2";
     std::string sendName = "n1";
     int size = 921700;     ///< bytes per direction; a frame needs 12 + width * height * 3
     int timeoutMs = 5000;  ///< for connecting to the service's pipe
+    /// The service's resource folder (beauty_res), against which filter, sticker and colour
+    /// names are checked. Empty: the one beside the started executable, or the installed one.
+    std::string resourceFolder;
 };
 
 struct ServiceOptions {
@@ -82,7 +88,8 @@ public:
     /// Starts the service and waits until its channel is up. On failure the text carries the
     /// service's own reason when it printed one.
     Result start(const ServiceOptions& options);
-    /// Joins a service that is already running under the given names.
+    /// Joins a service that is already running under the given names, and resets every
+    /// control, so that nothing of an earlier client's effects remains.
     Result connect(const ChannelOptions& options);
     bool isConnected() const;
 
@@ -105,12 +112,22 @@ public:
     Result setSkinSmooth(float value);
     Result setEyeScale(float value);
     Result setFaceThin(float value);
-    /// An empty name turns the effect off.
+    /// An empty name turns the effect off. A name the service's resource folder does not offer
+    /// (or a colour not of the form #rrggbb) gives InvalidArgument with the names it offers, and
+    /// nothing is sent.
     Result setFilter(const std::string& name, float strength);
     Result setSticker(const std::string& name);
     Result setLipstick(const std::string& name, float strength);
     Result setCheeks(const std::string& name, float strength);
     Result setEyebrow(const std::string& name, float strength);
+    /// Turns every effect off.
+    Result reset();
+
+    /// The names of one kind that the service's resource folder offers, sorted (colours in lower
+    /// case); empty when that folder is not known.
+    std::vector<std::string> availableNames(NameKind kind) const;
+    /// The resource folder names are checked against; empty when not known.
+    std::string resourceFolder() const;
 
     /// What the started service wrote to its standard output and error (the latest 64 KiB).
     std::string serviceOutput() const;
@@ -120,5 +137,12 @@ public:
 private:
     std::unique_ptr<ClientPrivate> d;
 };
+
+/// The resource folder that the service at `executable` reads: beauty_res beside it, else the
+/// installed share/facelume/beauty_res; empty when there is neither.
+FACELUME_CLIENT_API std::string resourceFolderOf(const std::string& executable);
+/// The names of one kind that a resource folder offers, sorted.
+FACELUME_CLIENT_API std::vector<std::string> availableNames(const std::string& resourceFolder,
+                                                            NameKind kind);
 
 }  // namespace facelume

@@ -1,0 +1,58 @@
+// The Windows pipe's two waits for a starting service (its connection, then its announcement)
+// against a service that hangs (silent_service), then the real service on the same names with
+// the same client, twice: the second start follows a service killed by the client.
+//
+// Wine completes a cancelled pipe operation inside CancelIoEx, so the late write into a returned
+// wait's OVERLAPPED that the pipe guards against cannot be provoked here; this checks what the
+// time-outs report and that the pipe serves a real service after them.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "client_test_support.h"
+#include "facelume_client.h"
+
+using facelume::Client;
+using facelume::Status;
+
+TEST(ClientPipeWinTest, BothStartWaitsTimeOutAndTheClientThenServesTheRealService) {
+    clienttest::EngineLog log;
+    const clienttest::Names names = clienttest::uniqueNames();
+    facelume::ServiceOptions options;
+    options.channel.receiveName = names.receive;
+    options.channel.sendName = names.send;
+    options.executable = SILENT_SERVICE;
+    options.startTimeoutMs = 300;
+
+    const struct {
+        const char* connect;
+        std::string reported;
+    } hangs[] = {
+        {nullptr, "(the service did not connect to \\\\.\\pipe\\" + names.send + "_pipe)"},
+        {"1", "(the service connected but did not announce itself)"},
+    };
+    Client client;
+    for (const auto& hang : hangs) {
+        SCOPED_TRACE(hang.reported);
+        clienttest::setEnvironment("FACELUME_SILENT_CONNECT", hang.connect);
+        const facelume::Result result = client.start(options);
+        EXPECT_EQ(result.status(), Status::Timeout) << result.message();
+        EXPECT_NE(result.message().find("within 300 ms " + hang.reported), std::string::npos)
+            << result.message();
+        EXPECT_FALSE(client.isConnected());
+    }
+    clienttest::setEnvironment("FACELUME_SILENT_CONNECT", nullptr);
+
+    options.executable = FACELUME_RECORDING_SERVICE;
+    options.startTimeoutMs = 20000;
+    for (int run = 0; run < 2; ++run) {
+        const facelume::Result started = client.start(options);
+        ASSERT_TRUE(started) << started.message();
+        const auto pixels = clienttest::makePixels(16, 9, 50, run * 7);
+        facelume::Frame out;
+        ASSERT_TRUE(client.process(16, 9, pixels.data(), 50, out, 5000));
+        EXPECT_TRUE(clienttest::isInverted(pixels, out.pixels.data(), 16, 9, 50));
+        client.close();
+    }
+}
