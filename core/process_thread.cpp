@@ -4,7 +4,6 @@
 #include <QMutexLocker>
 #include <QString>
 
-#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -61,10 +60,10 @@ bool readHeader(const char* frame, int size, FrameHeader* header) {
     std::memcpy(&header->width, frame, 4);
     std::memcpy(&header->height, frame + 4, 4);
     if (header->width <= 0 || header->height <= 0) return false;
-    const std::int64_t pixelBytes =
-        std::int64_t{header->width} * std::int64_t{header->height} * kBytesPerPixel;
-    if (pixelBytes > INT_MAX || kHeaderLength + pixelBytes > size) return false;
-    header->pixelBytes = static_cast<int>(pixelBytes);
+    // Divide instead of multiplying: width * height * 3 of two hostile values passes 64 bits.
+    const int pixelRoom = size - kHeaderLength;
+    if (header->width > pixelRoom / kBytesPerPixel / header->height) return false;
+    header->pixelBytes = header->width * header->height * kBytesPerPixel;
     return true;
 }
 
