@@ -266,9 +266,9 @@ TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
         header(0, 1),
         header(1, -1),
         header(-2, -2),
-        header(65536, 65536) + QByteArray(12, '\1'),  // width * height * 3 beyond 32 bits
+        header(65536, 65536) + QByteArray(12, '\1'),      // width * height * 3 beyond 32 bits
         header(INT_MAX, INT_MAX) + QByteArray(12, '\1'),  // and beyond 64 bits
-        header(4, 4) + frame(1, 1, 0).mid(8),         // 4 x 4 pixels announced, one pixel sent
+        header(4, 4) + frame(1, 1, 0).mid(8),             // 4 x 4 pixels announced, one pixel sent
     };
     for (const QByteArray& bytes : rejected) {
         push(bytes);
