@@ -286,9 +286,11 @@ Result Client::setEyebrow(const std::string& name, float strength) {
 std::string Client::serviceOutput() const { return d->service.output(); }
 
 void Client::close() {
+    // The service first: it then finds us still holding the channel, and we, closing last,
+    // remove the named objects even when the service had to be killed.
+    if (d->startedService) d->service.stop();
     d->channel.close();
     d->pipe.close();
-    if (d->startedService) d->service.stop();
     d->startedService = false;
     d->frameInService = false;
     d->refreshPending = false;

@@ -48,6 +48,10 @@ void SharedMemoryPrivate::setKey(const std::string& newKey) {
         }
     }
     cleanHandle();
+    // The lock of the old key goes too: left open, it would keep that lock, and whatever state
+    // it is in, alive for the next process that opens the key.
+    if (lockedByMe) (void)unlock();
+    systemSemaphore.setKey(std::string(), 1, SystemSemaphore::Open);
     key = newKey;
     nativeKey = makePlatformSafeKey(key, kSharedMemoryKeyPrefix);
 }

@@ -229,8 +229,10 @@ TEST_F(ClientTest, ASecondClientJoinsARunningService) {
     Client another;
     EXPECT_EQ(another.start(opts).status(), Status::ChannelError);
 
+    // Whichever side stops last removes the channel's objects and sockets.
     owner.close();
     joiner.close();
+    EXPECT_EQ(clienttest::leftovers({channel.receiveName, channel.sendName}), "");
     channel.timeoutMs = 200;
     EXPECT_EQ(joiner.connect(channel).status(), Status::Timeout);
 }

@@ -13,3 +13,5 @@ void wireService(const QString& receiveName, const QString& sendName, int size) 
                         << Qt::endl;
     QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
 }
+
+void unwireService() {}
