@@ -2,6 +2,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "channel_size.h"
 #include "client_pipe.h"
 #include "control_command.h"
 #include "facelume_client.h"
@@ -28,6 +29,11 @@ Result checkNames(const ChannelOptions& options) {
     }
     if (options.receiveName == options.sendName) {
         return {Status::InvalidArgument, "the receive and send names must differ"};
+    }
+    if (options.size > kMaxChannelSize) {
+        return {Status::InvalidArgument, "the channel size " + std::to_string(options.size) +
+                                             " is above the limit of " +
+                                             std::to_string(kMaxChannelSize) + " bytes"};
     }
     if (options.size < static_cast<int>(kMessageOverhead) + 3) {
         return {Status::InvalidArgument, "the channel size " + std::to_string(options.size) +

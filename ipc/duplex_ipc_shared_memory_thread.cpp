@@ -60,6 +60,7 @@ bool DuplexIPCSharedMemoryThread::init() {
         logCritical(QString("name:%1,size:%2 refused: the size must be a positive number of bytes")
                         .arg(m_name)
                         .arg(m_size));
+        return false;
     } else if (m_size > kMaxSize) {
         logCritical(QString("name:%1,size:%2 refused: a channel takes at most %3 bytes")
                         .arg(m_name)

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 
+#include "channel_size.h"
 #include "notification_semaphore.h"
 
 class SharedMemory;
@@ -28,8 +29,7 @@ class DuplexIPCSharedMemoryThread : public QThread {
     Q_OBJECT
 public:
     static constexpr int kLockTimeoutMs = 50;
-    // The largest segment a transport takes: 1 GiB, ten times an 8K frame.
-    static constexpr int kMaxSize = 1 << 30;
+    static constexpr int kMaxSize = kMaxChannelSize;
 
     DuplexIPCSharedMemoryThread(const QString& name, int size, bool isReceiver,
                                 QObject* parent = nullptr);

@@ -192,8 +192,8 @@ TEST_F(ChannelServiceTest, GarbageOnThePipeChangesNothingElse) {
 }
 
 TEST_F(ChannelServiceTest, UnusableSizesAreRefusedWhileThePipeWorks) {
-    for (const QString& size :
-         {QString("0"), QString("abc"), QString("-5"), QString("2147483647")}) {
+    for (const QString& size : {QString("0"), QString("abc"), QString("-5"), QString("134217729"),
+                                QString("2147483647")}) {
         SCOPED_TRACE(size.toStdString());
         const ChannelNames names = namesFor("size");
         ServiceProcess service;
@@ -205,6 +205,8 @@ TEST_F(ChannelServiceTest, UnusableSizesAreRefusedWhileThePipeWorks) {
         const QByteArray log = service.log();
         EXPECT_EQ(log.count("[M_DuplexIPC] DuplexIPCSharedMemoryThread::init \"name:flt_size-"), 2);
         EXPECT_EQ(log.count(" refused: "), 2) << log.toStdString();
+        EXPECT_FALSE(log.contains("memory err")) << "a refused size goes no further";
+        if (size.toInt() > 0) EXPECT_EQ(log.count("at most 134217728 bytes"), 2);
         EXPECT_EQ(service.state(), QProcess::Running);
     }
 }
