@@ -32,8 +32,14 @@ Result openSegment(SharedMemoryPrivate& segment, const std::string& key, int siz
     segment.setKey(key);
     if (!segment.create(size, SharedMemoryPrivate::ReadWrite) &&
         segment.error != SharedMemoryError::AlreadyExists) {
-        return {Status::ChannelError,
-                "cannot create the shared memory segment " + key + ": " + segment.errorString};
+        std::string text =
+            "cannot create the shared memory segment " + key + ": " + segment.errorString;
+        if (segment.error == SharedMemoryError::PermissionDenied) {
+            text +=
+                " (another user owns objects of that name, or they are open to others: "
+                "choose other channel names)";
+        }
+        return {Status::ChannelError, text};
     }
     // After a successful create the segment is attached already and this call changes nothing.
     (void)segment.attach(SharedMemoryPrivate::ReadWrite);

@@ -33,6 +33,7 @@ constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorTooManyPosts = 298;
 constexpr std::uint32_t kErrorNoSystemResources = 1450;
 constexpr std::uint32_t kErrorCommitmentLimit = 1455;
+constexpr std::uint32_t kErrorTimeout = 1460;
 
 // Results of waitForSingleObject.
 constexpr std::uint32_t kWaitObject0 = 0;
