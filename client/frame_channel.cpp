@@ -119,6 +119,11 @@ Result FrameChannel::sendFrame(int width, int height, const std::uint8_t* bgr, s
     if (!m_toService.tryLock(kLockTimeoutMs)) {
         return {Status::ChannelError, "the service holds the frame segment's lock too long"};
     }
+    if (payload + kPrefixBytes > static_cast<std::size_t>(m_toService.currentSize())) {
+        (void)m_toService.unlock();
+        return {Status::ChannelError, "the frame segment " + m_toService.key +
+                                          " was shrunk by another process; reopen the channel"};
+    }
     auto* segment = static_cast<std::uint8_t*>(m_toService.memory);
     putInt32(segment, static_cast<std::int32_t>(payload));
     putInt32(segment + kPrefixBytes, width);
@@ -151,6 +156,12 @@ Result FrameChannel::receiveFrame(Frame& frame, int timeoutMs) {
     if (!m_fromService.tryLock(kLockTimeoutMs)) {
         return {Status::ChannelError, "the service holds the result segment's lock too long"};
     }
+    const auto reachable = static_cast<std::size_t>(m_fromService.currentSize());
+    if (reachable < kPrefixBytes + kHeaderBytes) {
+        (void)m_fromService.unlock();
+        return {Status::ChannelError, "the result segment " + m_fromService.key +
+                                          " was shrunk by another process; reopen the channel"};
+    }
     const auto* segment = static_cast<const std::uint8_t*>(m_fromService.memory);
     const std::int32_t length = getInt32(segment);
     const std::int32_t width = getInt32(segment + kPrefixBytes);
@@ -158,7 +169,8 @@ Result FrameChannel::receiveFrame(Frame& frame, int timeoutMs) {
     const std::size_t pixels =
         width > 0 && height > 0 ? static_cast<std::size_t>(width) * height * 3 : 0;
     const bool valid = length >= static_cast<std::int32_t>(kHeaderBytes) &&
-                       static_cast<std::size_t>(length) <= m_payloadCapacity && pixels > 0 &&
+                       static_cast<std::size_t>(length) <= m_payloadCapacity &&
+                       static_cast<std::size_t>(length) + kPrefixBytes <= reachable && pixels > 0 &&
                        kHeaderBytes + pixels <= static_cast<std::size_t>(length);
     if (valid) {
         frame.width = width;

@@ -153,9 +153,10 @@ void DuplexIPCSharedMemoryThread::receiveLoop() {
         // must not make the loop spin.
         if (!m_systemSemaphore.acquire()) msleep(kLockTimeoutMs);
         if (m_stop) break;
-        const int capacity = m_capacity;
-        if (capacity == 0) continue;
+        if (m_capacity == 0) continue;
         if (!m_memory->tryLock(kLockTimeoutMs)) continue;
+        // A peer may have shrunk the segment: copy only what is still there.
+        const int capacity = std::min<int>(m_capacity, m_memory->currentSize());
         {
             std::lock_guard<std::mutex> locker(m_readMutex);
             std::memcpy(m_readBuffer.data(), m_memory->data(), capacity);
@@ -177,7 +178,9 @@ void DuplexIPCSharedMemoryThread::sendLoop() {
         if (!m_memory->tryLock(kLockTimeoutMs)) continue;
         {
             std::lock_guard<std::mutex> locker(m_sendMutex);
-            std::memcpy(m_memory->data(), m_sendBuffer.get(), m_sendLength);
+            // A message that no longer fits a shrunk segment is dropped, not written past its end.
+            if (m_sendLength <= m_memory->currentSize())
+                std::memcpy(m_memory->data(), m_sendBuffer.get(), m_sendLength);
             m_sendLength = 0;
         }
         (void)m_systemSemaphore.release(1);

@@ -65,6 +65,10 @@ bool closeHandle(Handle handle);
 bool unmapViewOfFile(void* view);
 // Size of the mapped region that starts at `view` (whole pages); 0 if `view` is not a view.
 [[nodiscard]] std::size_t queryRegionSize(const void* view);
+// The object's size now. Whoever may write a Linux object may also shrink it, and touching a
+// mapped page past its end raises SIGBUS: copies check this under the lock first. A Windows
+// section never shrinks, so there it is the largest value. 0 (error set) for a bad handle.
+[[nodiscard]] std::uint64_t queryMappingSize(Handle mapping);
 
 // Counting semaphores with the maximum count kMaximumSemaphoreCount.
 // createSemaphore: creates the object with `initialCount` units, or opens the existing one with

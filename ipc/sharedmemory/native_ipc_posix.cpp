@@ -243,6 +243,21 @@ std::size_t queryRegionSize(const void* view) {
     return found->second.length;
 }
 
+std::uint64_t queryMappingSize(Handle mapping) {
+    Registry& reg = registry();
+    const std::lock_guard<std::mutex> lock(reg.mutex);
+    NamedObject* object = findHandle(reg, mapping, Kind::Mapping);
+    if (object == nullptr) {
+        return 0;
+    }
+    struct stat status {};
+    if (fstat(object->mappingFd, &status) != 0) {
+        setErrorFromErrno();
+        return 0;
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
 Handle createSemaphore(const std::u16string& name, std::int32_t initialCount) {
     if (initialCount < 0) {
         t_lastError = kErrorInvalidParameter;

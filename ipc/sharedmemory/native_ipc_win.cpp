@@ -47,6 +47,8 @@ std::size_t queryRegionSize(const void* view) {
     return info.RegionSize;
 }
 
+std::uint64_t queryMappingSize(Handle) { return UINT64_MAX; }
+
 Handle createSemaphore(const std::u16string& name, std::int32_t initialCount) {
     return CreateSemaphoreW(nullptr, initialCount, kMaximumSemaphoreCount, wide(name));
 }

@@ -1,5 +1,6 @@
 #include "shared_memory_p.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "platform_safe_key.h"
@@ -183,6 +184,12 @@ bool SharedMemoryPrivate::unlock() {
     }
     record(SharedMemoryError::LockError, "SharedMemory::unlock : unable to unlock");
     return false;
+}
+
+std::int32_t SharedMemoryPrivate::currentSize() const {
+    if (memory == nullptr || mappingHandle == nullptr) return 0;
+    const std::uint64_t objectSize = nativeipc::queryMappingSize(mappingHandle);
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(objectSize, size));
 }
 
 void SharedMemoryPrivate::setErrorString(const std::string& function) {
