@@ -65,7 +65,7 @@ bool closeHandle(Handle handle);
 bool unmapViewOfFile(void* view);
 // Size of the mapped region that starts at `view` (whole pages); 0 if `view` is not a view.
 [[nodiscard]] std::size_t queryRegionSize(const void* view);
-// The object's size now. Whoever may write a Linux object may also shrink it, and touching a
+// The object's size now, in whole pages as queryRegionSize counts. Whoever may write a Linux object may also shrink it, and touching a
 // mapped page past its end raises SIGBUS: copies check this under the lock first. A Windows
 // section never shrinks, so there it is the largest value. 0 (error set) for a bad handle.
 [[nodiscard]] std::uint64_t queryMappingSize(Handle mapping);

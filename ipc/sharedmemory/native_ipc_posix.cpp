@@ -255,7 +255,9 @@ std::uint64_t queryMappingSize(Handle mapping) {
         setErrorFromErrno();
         return 0;
     }
-    return static_cast<std::uint64_t>(status.st_size);
+    // Whole pages, like the region size: the rest of the last page is mapped and safe to touch.
+    const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    return (static_cast<std::uint64_t>(status.st_size) + page - 1) / page * page;
 }
 
 Handle createSemaphore(const std::u16string& name, std::int32_t initialCount) {
