@@ -11,8 +11,8 @@ folder this package was copied into by the build, or build/bin of the source tre
 """
 
 import ctypes
-import itertools
 import os
+import secrets
 import sys
 
 import numpy as np
@@ -26,7 +26,6 @@ _STATUS_NAMES = {
     1: "invalid argument", 2: "frame too large", 3: "timeout", 4: "service not found",
     5: "service failed", 6: "channel error", 7: "not connected", 8: "out of memory",
 }
-_counter = itertools.count()
 
 
 class FacelumeError(RuntimeError):
@@ -147,7 +146,8 @@ class Service:
             if connect:
                 receive_name, send_name = "n2", "n1"
             else:
-                base = "py%dx%d" % (os.getpid(), next(_counter))
+                # Random, so that another user cannot create the names before us.
+                base = "py" + secrets.token_hex(8)
                 receive_name, send_name = base + "in", base + "out"
         self._handle = self._lib.facelume_client_new()
         if not self._handle:
