@@ -1,8 +1,9 @@
 // facelume: the face-beautification service. Usage: facelume [RECEIVE_NAME SEND_NAME [SIZE]]
 // (defaults n2, n1, 921700). Loads the effect engine from the beauty_res folder beside the
 // executable (or, when there is none, from the installed share/facelume/beauty_res), opens the
-// channel to the client and processes frames until the process is ended from outside. Exits with -1
-// when the engine cannot be initialised.
+// channel to the client and processes frames until it is asked to stop (SIGTERM, SIGINT, SIGHUP;
+// Ctrl+C on Windows): it then closes the channel, so that the last process holding them removes
+// its named objects, and exits with 0. Exits with -1 when the engine cannot be initialised.
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 #include "command_line.h"
 #include "mox_ai_effect.h"
 #include "service_wiring.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -65,6 +67,9 @@ int main(int argc, char** argv) {
     }
     qDebug() << "initSuccess";
 
+    const StopSignals stopSignals;
     wireService(line.receiveName, line.sendName, line.size);
-    return app.exec();
+    const int result = app.exec();
+    unwireService();
+    return result;
 }

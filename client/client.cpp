@@ -31,6 +31,11 @@ Result checkNames(const ChannelOptions& options) {
     if (options.receiveName == options.sendName) {
         return {Status::InvalidArgument, "the receive and send names must differ"};
     }
+    if (options.size > protocol::kMaxSize) {
+        return {Status::InvalidArgument, "the channel size " + std::to_string(options.size) +
+                                             " is above the limit of " +
+                                             std::to_string(protocol::kMaxSize) + " bytes"};
+    }
     if (options.size < static_cast<int>(kMessageOverhead) + 3) {
         return {Status::InvalidArgument, "the channel size " + std::to_string(options.size) +
                                              " is too small for even one pixel"};
@@ -326,9 +331,11 @@ std::string Client::resourceFolder() const { return d->catalogue.folder(); }
 std::string Client::serviceOutput() const { return d->service.output(); }
 
 void Client::close() {
+    // The service first: it then finds us still holding the channel, and we, closing last,
+    // remove the named objects even when the service had to be killed.
+    if (d->startedService) d->service.stop();
     d->channel.close();
     d->pipe.close();
-    if (d->startedService) d->service.stop();
     d->startedService = false;
     d->frameInService = false;
     d->refreshPending = false;

@@ -23,8 +23,14 @@ Result openSegment(SharedMemoryPrivate& segment, const std::string& key, int siz
     segment.setKey(key);
     if (!segment.create(size, SharedMemoryPrivate::ReadWrite) &&
         segment.error != SharedMemoryError::AlreadyExists) {
-        return {Status::ChannelError,
-                "cannot create the shared memory segment " + key + ": " + segment.errorString};
+        std::string text =
+            "cannot create the shared memory segment " + key + ": " + segment.errorString;
+        if (segment.error == SharedMemoryError::PermissionDenied) {
+            text +=
+                " (another user owns objects of that name, or they are open to others: "
+                "choose other channel names)";
+        }
+        return {Status::ChannelError, text};
     }
     // After a successful create the segment is attached already and this call changes nothing.
     (void)segment.attach(SharedMemoryPrivate::ReadWrite);
@@ -94,6 +100,11 @@ Result FrameChannel::sendFrame(int width, int height, const std::uint8_t* bgr, s
     if (!m_toService.tryLock(kLockTimeoutMs)) {
         return {Status::ChannelError, "the service holds the frame segment's lock too long"};
     }
+    if (payload + kPrefixBytes > static_cast<std::size_t>(m_toService.currentSize())) {
+        (void)m_toService.unlock();
+        return {Status::ChannelError, "the frame segment " + m_toService.key +
+                                          " was shrunk by another process; reopen the channel"};
+    }
     auto* segment = static_cast<std::uint8_t*>(m_toService.memory);
     writeInt32(segment, static_cast<std::int32_t>(payload));
     writeInt32(segment + kPrefixBytes, width);
@@ -126,10 +137,16 @@ Result FrameChannel::receiveFrame(Frame& frame, int timeoutMs) {
     if (!m_fromService.tryLock(kLockTimeoutMs)) {
         return {Status::ChannelError, "the service holds the result segment's lock too long"};
     }
+    const auto reachable = static_cast<std::size_t>(m_fromService.currentSize());
+    if (reachable < kPrefixBytes + kHeaderBytes) {
+        (void)m_fromService.unlock();
+        return {Status::ChannelError, "the result segment " + m_fromService.key +
+                                          " was shrunk by another process; reopen the channel"};
+    }
     const auto* segment = static_cast<const char*>(m_fromService.memory);
     int length = 0;
     const char* payload = protocol::messagePayload(
-        segment, static_cast<int>(m_payloadCapacity + kPrefixBytes), &length);
+        segment, static_cast<int>(std::min(m_payloadCapacity + kPrefixBytes, reachable)), &length);
     protocol::FrameHeader header;
     const bool valid = payload && protocol::readFrameHeader(payload, length, &header);
     if (valid) {

@@ -99,7 +99,7 @@ bool DuplexIPC::send(const char* head, int headSize, const char* body, int bodyS
 void DuplexIPC::onMemoryData() {
     if (!m_callback) return;
     const QByteArray& snapshot = m_receiveSharedMemory->receivedData();
-    const int usable = std::min<int>(snapshot.size(), m_receiveSharedMemory->capacity());
+    const int usable = std::min<int>(snapshot.size(), m_receiveSharedMemory->readableSize());
     int length = 0;
     const char* payload = protocol::messagePayload(snapshot.constData(), usable, &length);
     if (!payload) {

@@ -52,6 +52,7 @@ bool DuplexIPCSharedMemoryThread::init() {
         logCritical(QString("name:%1,size:%2 refused: the size must be a positive number of bytes")
                         .arg(m_name)
                         .arg(m_size));
+        return false;
     } else if (m_size > kMaxSize) {
         logCritical(QString("name:%1,size:%2 refused: a channel takes at most %3 bytes")
                         .arg(m_name)
@@ -114,6 +115,12 @@ bool DuplexIPCSharedMemoryThread::sendData(const Piece* pieces, int count, int s
     }
     std::unique_lock<std::mutex> segment(m_segmentMutex, std::try_to_lock);
     const bool direct = segment.owns_lock() && m_memory->tryLock(0);
+    if (direct && size > m_memory->currentSize()) {
+        // A segment shrunk by a peer cannot take the message; it is dropped, not written past
+        // the segment's end.
+        (void)m_memory->unlock();
+        return false;
+    }
     char* target = direct ? static_cast<char*>(m_memory->data()) : m_sendBuffer.get();
     std::lock_guard<std::mutex> locker(m_sendMutex);
     for (int i = 0; i < count; ++i) {
@@ -167,6 +174,8 @@ void DuplexIPCSharedMemoryThread::receiveLoop() {
         if (m_stop) break;
         if (m_capacity == 0) continue;
         if (!m_memory->tryLock(kLockTimeoutMs)) continue;
+        // A peer may have shrunk the segment: only what is still there is read.
+        m_readable = std::min<int>(m_capacity, m_memory->currentSize());
         emit getDataFormMemory();
         (void)m_memory->unlock();
     }
@@ -190,7 +199,9 @@ void DuplexIPCSharedMemoryThread::sendPending() {
     if (!m_memory->tryLock(kLockTimeoutMs)) return;
     {
         std::lock_guard<std::mutex> locker(m_sendMutex);
-        std::memcpy(m_memory->data(), m_sendBuffer.get(), m_sendLength);
+        // A message that no longer fits a shrunk segment is dropped, not written past its end.
+        if (m_sendLength <= m_memory->currentSize())
+            std::memcpy(m_memory->data(), m_sendBuffer.get(), m_sendLength);
         m_sendLength = 0;
     }
     (void)m_systemSemaphore.release(1);

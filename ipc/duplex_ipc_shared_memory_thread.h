@@ -58,6 +58,9 @@ public:
     bool sendData(const Piece* pieces, int count, int size);
     // The segment while getDataFormMemory is being emitted; empty before init.
     const QByteArray& receivedData() const { return m_readView; }
+    // How much of receivedData can be read now: less than the capacity when a peer shrank the
+    // segment. Valid while getDataFormMemory runs.
+    int readableSize() const { return m_readable; }
     // Bytes of the segment that messages may use: 0 until init has attached one.
     [[nodiscard]] int capacity() const { return m_capacity; }
     // Ends the thread: sets the stop request, wakes the waiting loop and waits for it to finish.
@@ -93,6 +96,7 @@ private:
     NotificationSemaphore m_systemSemaphore;
     bool m_isReceiver;
     QByteArray m_readView;
+    int m_readable = 0;
     // Held by run as its last step and by stop after QThread::wait, which makes the end of the
     // thread visible to ThreadSanitizer (Qt's own wait is not).
     std::mutex m_runEndMutex;

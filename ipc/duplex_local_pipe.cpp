@@ -1,11 +1,14 @@
 #include "duplex_local_pipe.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 #include <cstdio>
 
 #include "protocol.h"
+#include "peer_credentials.h"
 
 namespace {
 
@@ -50,6 +53,9 @@ bool DuplexLocalPipe::createListener() {
         emit outputMsg(QString("connected listen error: %1").arg(m_listenName));
         return false;
     }
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, &DuplexLocalPipe::restoreListener);
+    watch->start(kListenerCheckMs);
     emit outputMsg(m_listenName);
     emit outputMsg(QString("connected listen success: %1").arg(m_listenName));
     emit event(kListenerEvent, QByteArray("createListener success"));
@@ -60,11 +66,16 @@ bool DuplexLocalPipe::createListener() {
 // a second server listen under a live pipe name. A process that was killed leaves its socket file
 // behind (Linux), and listening on that name then fails for ever: such a file is removed.
 bool DuplexLocalPipe::listenRemovingStaleSocket() {
-    if (somebodyListensOn(m_listenName)) return false;
-    if (m_server->listen(m_listenName)) return true;
-    if (m_server->serverError() != QAbstractSocket::AddressInUseError) return false;
-    QLocalServer::removeServer(m_listenName);
-    return m_server->listen(m_listenName);
+    if (!m_server->listen(m_listenName)) {
+        if (m_server->serverError() != QAbstractSocket::AddressInUseError) return false;
+        if (somebodyListensOn(m_listenName)) return false;
+        QLocalServer::removeServer(m_listenName);
+        if (!m_server->listen(m_listenName)) return false;
+    }
+    // Not Qt's UserAccessOption: it renames its socket over whatever has the name, a live
+    // socket included. Until this takes effect the peer check keeps strangers out.
+    QFile::setPermissions(m_server->fullServerName(), QFile::ReadOwner | QFile::WriteOwner);
+    return true;
 }
 
 bool DuplexLocalPipe::createSender() {
@@ -97,12 +108,51 @@ void DuplexLocalPipe::onNewConnect() {
     QLocalSocket* connection = server->nextPendingConnection();
     if (!connection) return;
     emit outputMsg(connection->serverName());
+    if (!admit(connection)) {
+        connection->abort();
+        connection->deleteLater();
+        return;
+    }
+    ++m_connections;
     connect(connection, &QLocalSocket::readyRead, this, &DuplexLocalPipe::onReceive);
+    connect(connection, &QLocalSocket::disconnected, this, [this, connection] {
+        if (connection->bytesAvailable() > 0) deliver(connection);
+        --m_connections;
+        connection->deleteLater();
+    });
+}
+
+// Only processes of our own user may steer the service, and only so many at once: each
+// connection costs a descriptor and memory for as long as it stays open.
+bool DuplexLocalPipe::admit(QLocalSocket* connection) {
+    QString refusal;
+    if (!peerIsSameUser(connection->socketDescriptor())) {
+        refusal = QString("connection refused: the peer runs as another user");
+    } else if (m_connections >= kMaxConnections) {
+        refusal =
+            QString("connection refused: %1 connections are open already").arg(kMaxConnections);
+    } else {
+        m_refusalReported = false;
+        return true;
+    }
+    if (!m_refusalReported) emit outputMsg(refusal);
+    m_refusalReported = true;
+    return false;
+}
+
+void DuplexLocalPipe::restoreListener() {
+    if (m_server->isListening()) return;
+    emit outputMsg(QString("listener lost (%1), listening again: %2")
+                       .arg(m_server->errorString(), m_listenName));
+    (void)listenRemovingStaleSocket();
 }
 
 void DuplexLocalPipe::onReceive() {
     auto* connection = qobject_cast<QLocalSocket*>(sender());
-    if (!connection) return;
+    if (connection) deliver(connection);
+}
+
+void DuplexLocalPipe::deliver(QLocalSocket* connection) {
     const QList<QByteArray> pieces = splitLines(connection->readAll());
     for (const QByteArray& piece : pieces) {
         emit getData(piece);

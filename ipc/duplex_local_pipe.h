@@ -5,6 +5,11 @@
 // with a line feed; each read is split on its own and every piece is emitted through getData.
 // Diagnostics go out through outputMsg, the two milestones through event (1001 listening,
 // 1002 connected). Lives on the thread that creates it (the main thread) and emits there.
+//
+// The listener's socket file is the user's alone (mode 0600), and a connection from a process of
+// another user is closed at once. Finished connections are deleted; at most kMaxConnections are
+// kept, further ones are closed. A listener that stops listening (Qt closes it after an accept
+// error, for example at the descriptor limit) is set up again within kListenerCheckMs.
 
 #include <QByteArray>
 #include <QList>
@@ -20,6 +25,8 @@ public:
     static constexpr int kListenerEvent = 1001;
     static constexpr int kSenderEvent = 1002;
     static constexpr int kConnectTimeoutMs = 1000;
+    static constexpr int kMaxConnections = 64;
+    static constexpr int kListenerCheckMs = 1000;
 
     DuplexLocalPipe(const QString& listenName, const QString& connectName,
                     QObject* parent = nullptr);
@@ -44,9 +51,14 @@ private slots:
 
 private:
     bool listenRemovingStaleSocket();
+    bool admit(QLocalSocket* connection);
+    void deliver(QLocalSocket* connection);
+    void restoreListener();
 
     QLocalServer* m_server = nullptr;
     QLocalSocket* m_sender = nullptr;
     QString m_listenName;
     QString m_connectName;
+    int m_connections = 0;
+    bool m_refusalReported = false;
 };

@@ -16,8 +16,10 @@ namespace protocol {
 inline constexpr char kDefaultReceiveName[] = "n2";
 inline constexpr char kDefaultSendName[] = "n1";
 inline constexpr int kDefaultSize = 921700;
-// The largest segment the service takes: 1 GiB, ten times an 8K frame.
-inline constexpr int kMaxSize = 1 << 30;
+// The largest segment the service and the client SDK take, 128 MiB: an 8K frame (7680 x 4320
+// pixels, 99,532,812 bytes with header and prefix) fits with room to spare, and the service's worst
+// case stays at five times this (three buffers, two segments) instead of gigabytes.
+inline constexpr int kMaxSize = 1 << 27;
 
 // How long the service waits for a segment lock before it lets that message go.
 inline constexpr int kLockTimeoutMs = 50;

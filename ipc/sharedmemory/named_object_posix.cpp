@@ -4,6 +4,12 @@
 // left treats what exists under the name as stale and removes it; a closer that finds no holder
 // left removes the object and both companion files. flocks die with their process, so a killed
 // holder stops counting at once.
+//
+// Another local user can create files in /dev/shm under our names before we do. Every file of a
+// name (object, holders, gate) is therefore used only when it belongs to our user and nobody else
+// may open it (mode 0600 or stricter); anything else is refused with "access denied" instead of
+// being shared with a stranger. The gate is waited for at most kGateTimeoutMs, so a gate that a
+// stranger keeps locked is an error, not a hang.
 
 #include "named_object_posix.h"
 
@@ -14,6 +20,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "native_ipc.h"
 
@@ -21,6 +29,8 @@ namespace nativeipc {
 namespace {
 
 constexpr std::uint32_t kErrnoBase = 0x20000000;  // other errno values, as application codes
+constexpr auto kGateTimeout = std::chrono::seconds(5);
+constexpr auto kGatePollInterval = std::chrono::milliseconds(1);
 
 void setErrorFromErrno() { setLastError(errorFromErrno(errno)); }
 
@@ -30,6 +40,42 @@ int retryOnSignal(int (*call)(int, int), int fd, int operation) {
         result = call(fd, operation);
     } while (result != 0 && errno == EINTR);
     return result;
+}
+
+// True when the open file belongs to this process's user and no other user may open it; sets
+// errno (EACCES) otherwise.
+bool ownedPrivately(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0) return false;
+    if (status.st_uid != geteuid() || (status.st_mode & 0077) != 0) {
+        errno = EACCES;
+        return false;
+    }
+    return true;
+}
+
+// shm_open of a file that must be ours alone: -1 with errno set otherwise.
+int openPrivate(const std::string& name, int flags) {
+    const int fd = shm_open(name.c_str(), flags, 0600);
+    if (fd < 0 || ownedPrivately(fd)) return fd;
+    const int reason = errno;
+    close(fd);
+    errno = reason;
+    return -1;
+}
+
+// flock(LOCK_EX) that gives up after kGateTimeout with ETIMEDOUT.
+int lockWithTimeout(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + kGateTimeout;
+    while (retryOnSignal(flock, fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) return -1;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        std::this_thread::sleep_for(kGatePollInterval);
+    }
+    return 0;
 }
 
 std::string companionName(Kind kind, const std::string& name, const char* suffix) {
@@ -57,12 +103,12 @@ class Gate {
 public:
     Gate(Kind kind, const std::string& name) : m_name(companionName(kind, name, ".gate")) {
         for (;;) {
-            m_fd = shm_open(m_name.c_str(), O_RDWR | O_CREAT, 0600);
+            m_fd = openPrivate(m_name, O_RDWR | O_CREAT);
             if (m_fd < 0) {
                 setErrorFromErrno();
                 return;
             }
-            if (retryOnSignal(flock, m_fd, LOCK_EX) != 0) {
+            if (lockWithTimeout(m_fd) != 0) {
                 setErrorFromErrno();
                 close(m_fd);
                 m_fd = -1;
@@ -125,7 +171,7 @@ void leaveHolders(const Gate& gate, NamedObject& object) {
 // it was left by processes that died and is removed.
 bool joinHolders(NamedObject& object) {
     const std::string holders = companionName(object.kind, object.name, ".holders");
-    object.holdersFd = shm_open(holders.c_str(), O_RDWR | O_CREAT, 0600);
+    object.holdersFd = openPrivate(holders, O_RDWR | O_CREAT);
     if (object.holdersFd < 0) {
         setErrorFromErrno();
         return false;
@@ -157,6 +203,20 @@ bool commitSize(int fd, std::uint64_t size) {
     return ftruncate(fd, static_cast<off_t>(size)) == 0;
 }
 
+// The semaphore's file (glibc keeps it as /dev/shm/sem.N), checked after sem_open: a stranger
+// cannot make a file of ours, so a file that is ours now was ours when it was opened.
+bool semaphoreOwnedPrivately(NamedObject& object) {
+    const int fd = shm_open(companionName(object.kind, object.name, "").c_str(), O_RDONLY, 0);
+    const bool owned = fd >= 0 && ownedPrivately(fd);
+    const int reason = errno;
+    if (fd >= 0) close(fd);
+    if (owned) return true;
+    sem_close(object.semaphore);
+    object.semaphore = SEM_FAILED;
+    errno = reason;
+    return false;
+}
+
 // Under the gate and as a holder: opens or creates the system object. Sets `existed`.
 bool openSystemObject(NamedObject& object, const OpenRequest& request, bool& existed) {
     const char* name = object.name.c_str();
@@ -168,7 +228,7 @@ bool openSystemObject(NamedObject& object, const OpenRequest& request, bool& exi
             existed = true;
             object.semaphore = sem_open(name, 0);
         }
-        return object.semaphore != SEM_FAILED;
+        return object.semaphore != SEM_FAILED && semaphoreOwnedPrivately(object);
     }
     if (request.action == Action::CreateMapping) {
         object.mappingFd = shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600);
@@ -186,7 +246,7 @@ bool openSystemObject(NamedObject& object, const OpenRequest& request, bool& exi
         }
         existed = true;
     }
-    object.mappingFd = shm_open(name, O_RDWR, 0);
+    object.mappingFd = openPrivate(name, O_RDWR);
     return object.mappingFd >= 0;
 }
 
@@ -219,6 +279,8 @@ std::uint32_t errorFromErrno(int code) {
         case ENOSPC:
         case EFBIG:
             return kErrorCommitmentLimit;
+        case ETIMEDOUT:
+            return kErrorTimeout;
         default:
             return kErrnoBase | static_cast<std::uint32_t>(code);
     }

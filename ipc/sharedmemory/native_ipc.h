@@ -33,6 +33,7 @@ constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorTooManyPosts = 298;
 constexpr std::uint32_t kErrorNoSystemResources = 1450;
 constexpr std::uint32_t kErrorCommitmentLimit = 1455;
+constexpr std::uint32_t kErrorTimeout = 1460;
 
 // Results of waitForSingleObject.
 constexpr std::uint32_t kWaitObject0 = 0;
@@ -64,6 +65,21 @@ bool closeHandle(Handle handle);
 bool unmapViewOfFile(void* view);
 // Size of the mapped region that starts at `view` (whole pages); 0 if `view` is not a view.
 [[nodiscard]] std::size_t queryRegionSize(const void* view);
+// The object's size now, in whole pages as queryRegionSize counts. Whoever may write a Linux object
+// may also shrink it, and touching a mapped page past its end raises SIGBUS: copies check this
+// under the lock first. A Windows section never shrinks, so there it is the largest value. 0 (error
+// set) for a bad handle.
+[[nodiscard]] std::uint64_t queryMappingSize(Handle mapping);
+
+// Segment locks that the system gives up when their holder dies: on Linux an OFD write lock on
+// the first byte of the mapping's file, one per handle (so two handles exclude each other even
+// within one process); an unlock of a lock not held changes nothing. Windows has no such lock
+// (hasMappingLocks() is false there, and callers lock with a named semaphore instead).
+// lockMapping returns as waitForSingleObject does. A handle must not be closed while another
+// thread waits on its lock.
+[[nodiscard]] bool hasMappingLocks();
+[[nodiscard]] std::uint32_t lockMapping(Handle mapping, std::uint32_t timeoutMs);
+bool unlockMapping(Handle mapping);
 
 // Counting semaphores with the maximum count kMaximumSemaphoreCount.
 // createSemaphore: creates the object with `initialCount` units, or opens the existing one with

@@ -3,15 +3,20 @@
 // and views are this process's references to named objects (named_object_posix.h keeps their
 // Windows-like lifetime across processes); one mutex guards them, and waits run outside it.
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <utility>
 
 #include "named_object_posix.h"
@@ -35,6 +40,7 @@ struct Registry {
     std::mutex mutex;
     std::map<std::pair<Kind, std::string>, std::unique_ptr<NamedObject>> objects;
     std::map<std::uintptr_t, NamedObject*> handles;
+    std::map<std::uintptr_t, int> lockFds;  // a file description of its own per locking handle
     std::map<const void*, View> views;
     std::uintptr_t nextHandle = 4;
 };
@@ -164,6 +170,11 @@ bool closeHandle(Handle handle) {
     }
     NamedObject* object = found->second;
     reg.handles.erase(found);
+    const auto lockFd = reg.lockFds.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (lockFd != reg.lockFds.end()) {
+        close(lockFd->second);  // also gives up a lock still held
+        reg.lockFds.erase(lockFd);
+    }
     dropReference(reg, object);
     return true;
 }
@@ -241,6 +252,100 @@ std::size_t queryRegionSize(const void* view) {
         return 0;
     }
     return found->second.length;
+}
+
+std::uint64_t queryMappingSize(Handle mapping) {
+    Registry& reg = registry();
+    const std::lock_guard<std::mutex> lock(reg.mutex);
+    NamedObject* object = findHandle(reg, mapping, Kind::Mapping);
+    if (object == nullptr) {
+        return 0;
+    }
+    struct stat status {};
+    if (fstat(object->mappingFd, &status) != 0) {
+        setErrorFromErrno();
+        return 0;
+    }
+    // Whole pages, like the region size: the rest of the last page is mapped and safe to touch.
+    const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    return (static_cast<std::uint64_t>(status.st_size) + page - 1) / page * page;
+}
+
+bool hasMappingLocks() { return true; }
+
+namespace {
+
+// The handle's own open file description of the mapping's file: OFD locks of different
+// descriptions exclude each other, and the kernel drops a lock when its description closes, as
+// it does when the process dies. -1 with the error set.
+int lockDescriptor(Handle mapping) {
+    Registry& reg = registry();
+    const std::lock_guard<std::mutex> lock(reg.mutex);
+    NamedObject* object = findHandle(reg, mapping, Kind::Mapping);
+    if (object == nullptr) {
+        return -1;
+    }
+    const auto key = reinterpret_cast<std::uintptr_t>(mapping);
+    const auto found = reg.lockFds.find(key);
+    if (found != reg.lockFds.end()) {
+        return found->second;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(object->mappingFd);
+    const int fd = open(self.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        setErrorFromErrno();
+        return -1;
+    }
+    reg.lockFds.emplace(key, fd);
+    return fd;
+}
+
+int setFirstByteLock(int fd, short type) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &range);
+}
+
+}  // namespace
+
+std::uint32_t lockMapping(Handle mapping, std::uint32_t timeoutMs) {
+    const int fd = lockDescriptor(mapping);
+    if (fd < 0) {
+        return kWaitFailed;
+    }
+    // OFD locks have no timed wait: poll, starting fine (the lock is held for one copy) and
+    // backing off to a few milliseconds.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto pause = std::chrono::microseconds(20);
+    for (;;) {
+        if (setFirstByteLock(fd, F_WRLCK) == 0) {
+            return kWaitObject0;
+        }
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+            setErrorFromErrno();
+            return kWaitFailed;
+        }
+        const auto now = Clock::now();
+        if (timeoutMs != kInfinite && now >= deadline) {
+            return kWaitTimeout;
+        }
+        std::this_thread::sleep_for(
+            timeoutMs == kInfinite ? pause : std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::microseconds(2000));
+    }
+}
+
+bool unlockMapping(Handle mapping) {
+    const int fd = lockDescriptor(mapping);
+    if (fd < 0 || setFirstByteLock(fd, F_UNLCK) != 0) {
+        if (fd >= 0) setErrorFromErrno();
+        return false;
+    }
+    return true;
 }
 
 Handle createSemaphore(const std::u16string& name, std::int32_t initialCount) {

@@ -47,6 +47,20 @@ std::size_t queryRegionSize(const void* view) {
     return info.RegionSize;
 }
 
+std::uint64_t queryMappingSize(Handle) { return UINT64_MAX; }
+
+bool hasMappingLocks() { return false; }
+
+std::uint32_t lockMapping(Handle, std::uint32_t) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return kWaitFailed;
+}
+
+bool unlockMapping(Handle) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
 Handle createSemaphore(const std::u16string& name, std::int32_t initialCount) {
     return CreateSemaphoreW(nullptr, initialCount, kMaximumSemaphoreCount, wide(name));
 }

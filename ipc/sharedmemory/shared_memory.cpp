@@ -44,3 +44,5 @@ SharedMemoryError SharedMemory::error() const {
 QString SharedMemory::errorString() const { return QString::fromStdString(d->errorString); }
 
 int SharedMemory::size() const { return d->size; }
+
+int SharedMemory::currentSize() const { return d->currentSize(); }

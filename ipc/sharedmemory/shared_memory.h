@@ -35,6 +35,8 @@ public:
     // Bytes mapped, as the system reports them (whole pages; the creator's size when this process
     // attached to an existing segment); 0 when not attached.
     int size() const;
+    // What can be touched now, at most size(): less when the segment was shrunk. Lock held.
+    int currentSize() const;
 
 private:
     std::unique_ptr<SharedMemoryPrivate> d;

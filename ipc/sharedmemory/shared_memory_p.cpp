@@ -1,5 +1,6 @@
 #include "shared_memory_p.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "platform_safe_key.h"
@@ -38,6 +39,7 @@ void SharedMemoryPrivate::setKey(const std::string& newKey) {
     if (newKey == key && makePlatformSafeKey(newKey, kSharedMemoryKeyPrefix) == nativeKey) {
         return;
     }
+    if (lockedByMe) (void)unlock();
     if (memory != nullptr) {
         if (nativeipc::unmapViewOfFile(memory)) {
             memory = nullptr;
@@ -48,6 +50,9 @@ void SharedMemoryPrivate::setKey(const std::string& newKey) {
         }
     }
     cleanHandle();
+    // The lock of the old key goes too: left open, it would keep that lock, and whatever state
+    // it is in, alive for the next process that opens the key.
+    systemSemaphore.setKey(std::string(), 1, SystemSemaphore::Open);
     key = newKey;
     nativeKey = makePlatformSafeKey(key, kSharedMemoryKeyPrefix);
 }
@@ -141,6 +146,8 @@ bool SharedMemoryPrivate::cleanHandle() {
         return false;
     }
     mappingHandle = nullptr;
+    // A mapping lock belongs to the handle and went with it.
+    if (nativeipc::hasMappingLocks()) lockedByMe = false;
     return true;
 }
 
@@ -161,7 +168,14 @@ bool SharedMemoryPrivate::tryLock(std::uint32_t timeoutMs) {
     if (lockedByMe) {
         return true;
     }
-    if (!systemSemaphore.modifySemaphore(-1, timeoutMs)) {
+    // Where the system offers a lock that dies with its holder, the segment lock is that one: a
+    // peer killed while holding it must not block the channel for good.
+    const bool taken =
+        nativeipc::hasMappingLocks()
+            ? mappingHandle != nullptr &&
+                  nativeipc::lockMapping(mappingHandle, timeoutMs) == nativeipc::kWaitObject0
+            : systemSemaphore.modifySemaphore(-1, timeoutMs);
+    if (!taken) {
         record(SharedMemoryError::LockError, "SharedMemory::tryLock : unable to tryLock");
         return false;
     }
@@ -174,11 +188,20 @@ bool SharedMemoryPrivate::unlock() {
         return false;
     }
     lockedByMe = false;
-    if (systemSemaphore.modifySemaphore(1, nativeipc::kInfinite)) {
+    const bool released = nativeipc::hasMappingLocks()
+                              ? nativeipc::unlockMapping(mappingHandle)
+                              : systemSemaphore.modifySemaphore(1, nativeipc::kInfinite);
+    if (released) {
         return true;
     }
     record(SharedMemoryError::LockError, "SharedMemory::unlock : unable to unlock");
     return false;
+}
+
+std::int32_t SharedMemoryPrivate::currentSize() const {
+    if (memory == nullptr || mappingHandle == nullptr) return 0;
+    const std::uint64_t objectSize = nativeipc::queryMappingSize(mappingHandle);
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(objectSize, size));
 }
 
 void SharedMemoryPrivate::setErrorString(const std::string& function) {

@@ -45,6 +45,9 @@ public:
     // Re-entrant: the holder's second tryLock succeeds without taking a second unit.
     bool tryLock(std::uint32_t timeoutMs);
     bool unlock();
+    // Bytes that can be touched now: the mapped size, or less when the object has been shrunk
+    // since (see nativeipc::queryMappingSize). Call with the lock held.
+    [[nodiscard]] std::int32_t currentSize() const;
     void setErrorString(const std::string& function);
 
     void* memory = nullptr;

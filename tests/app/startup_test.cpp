@@ -3,16 +3,19 @@
 // lies beside them.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "channel_client.h"
 
@@ -145,12 +148,54 @@ TEST_F(StartupTest, FailingEngineFailsWithInitErrorAndBuildsNothing) {
     EXPECT_EQ(engineLog(), QStringList{"initialize " + folder + "/beauty_res"});
 }
 
-// The service and its engine as shipped, with the pass-through engine beside it.
-TEST_F(StartupTest, ShippedServiceNeedsItsResourcesAndThenIdles) {
+// Channel names whose native names (which keep only letters) no other process uses: the process
+// id spelled in letters.
+QString lettersOnlyName(const char* prefix) {
+    QString name = QString::fromLatin1(prefix);
+    for (const QChar digit : QString::number(QCoreApplication::applicationPid()))
+        name += QChar('a' + digit.digitValue());
+    return name;
+}
+
+// What a run under the letters-only name left in /dev/shm and in the socket folder.
+QStringList leftovers(const QString& name) {
+    QStringList found =
+        QDir(QStringLiteral("/dev/shm")).entryList({'*' + name + '*'}, QDir::Files | QDir::System);
+    const QString socket = QDir::tempPath() + '/' + name + "R_pipe";
+    if (QFileInfo::exists(socket)) found << socket;
+    return found;
+}
+
+// The service and its engine as shipped, with the pass-through engine beside it. It idles until
+// asked to stop, and then takes its channel down and exits with 0.
+TEST_F(StartupTest, ShippedServiceNeedsItsResourcesIdlesAndStopsCleanly) {
     const QString folder = m_temp.filePath(QStringLiteral("shipped"));
     const QString service = install(folder, FACELUME_SERVICE, FACELUME_PASSTHROUGH_ENGINE);
     expectInitError(service, {}, folder);
 
     ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("beauty_res")));
     expectReadyAndIdle(service, folder);
+    const QString name = lettersOnlyName("stop");
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(service, {name + 'R', name + 'S', "4096"});
+        // It listens once its segments are up.
+        QElapsedTimer waited;
+        waited.start();
+        while (!leftovers(name).join(' ').contains("_pipe") && waited.elapsed() < kTimeoutMs)
+            QThread::msleep(10);
+        EXPECT_GT(leftovers(name).size(), 1) << "segments, semaphores and socket";
+        EXPECT_FALSE(process.waitForFinished(300));
+
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(kTimeoutMs));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_EQ(leftovers(name).join(' ').toStdString(), "");
+        const QByteArray output = process.readAll();
+        EXPECT_TRUE(output.startsWith(folderLine(folder).toUtf8() + "\ninitSuccess\n"))
+            << output.toStdString();
+    }
 }

@@ -94,6 +94,7 @@ TEST_F(ClientCTest, FailuresComeBackAsStatusAndText) {
               std::string::npos);
 
     facelume_close(m_client);
+    EXPECT_EQ(clienttest::leftovers(m_names), "");
     EXPECT_EQ(facelume_capacity(m_client), 0u);
     EXPECT_EQ(facelume_connect(m_client, m_names.receive.c_str(), m_names.send.c_str(), 0, 100),
               FACELUME_TIMEOUT);

@@ -198,6 +198,10 @@ TEST_F(ClientTest, BadArgumentsAreRefusedWithReasons) {
     EXPECT_EQ(client.start(bad).status(), Status::InvalidArgument);
     bad = options(10);
     EXPECT_EQ(client.start(bad).status(), Status::InvalidArgument);
+    bad = options((1 << 27) + 1);
+    const facelume::Result tooLarge = client.start(bad);
+    EXPECT_EQ(tooLarge.status(), Status::InvalidArgument);
+    EXPECT_NE(tooLarge.message().find("limit of 134217728 bytes"), std::string::npos);
 
     ASSERT_TRUE(client.start(options()));
     EXPECT_EQ(client.sendFrame(4, 4, pixels.data(), 11).status(), Status::InvalidArgument);
@@ -290,8 +294,10 @@ TEST_F(ClientTest, ASecondClientJoinsARunningService) {
     Client another;
     EXPECT_EQ(another.start(opts).status(), Status::ChannelError);
 
+    // Whichever side stops last removes the channel's objects and sockets.
     owner.close();
     joiner.close();
+    EXPECT_EQ(clienttest::leftovers({channel.receiveName, channel.sendName}), "");
     channel.timeoutMs = 200;
     EXPECT_EQ(joiner.connect(channel).status(), Status::Timeout);
 }

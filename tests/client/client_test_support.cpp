@@ -27,12 +27,31 @@ int processId() {
 #endif
 }
 
+// Native names keep only the letters of a channel name, so numbers are spelled in letters.
+std::string inLetters(long number) {
+    std::string letters;
+    for (const char digit : std::to_string(number)) letters += static_cast<char>('a' + digit - '0');
+    return letters;
+}
+
 }  // namespace
 
 Names uniqueNames() {
     static std::atomic<int> counter{0};
-    const std::string base = "sdk" + std::to_string(processId()) + "t" + std::to_string(counter++);
+    const std::string base = "sdk" + inLetters(processId()) + "t" + inLetters(counter++);
     return {base + "in", base + "out"};
+}
+
+std::string leftovers(const Names& names) {
+    const std::string run = names.receive.substr(0, names.receive.size() - 2);
+    std::string found;
+    for (const fs::path folder : {fs::path("/dev/shm"), fs::temp_directory_path()}) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find(run) != std::string::npos) found += name + " ";
+        }
+    }
+    return found;
 }
 
 void setEnvironment(const char* name, const char* value) {

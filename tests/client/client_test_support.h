@@ -10,12 +10,14 @@
 
 namespace clienttest {
 
-// Names no other test (or earlier run) uses: the process id and a counter.
+// Names no other test (or earlier run) uses: the process id and a counter, spelled in letters.
 struct Names {
     std::string receive;
     std::string send;
 };
 Names uniqueNames();
+// Named objects and sockets of those names that are still there, separated by blanks.
+std::string leftovers(const Names& names);
 
 // Points the recording engine of services started from now on at a fresh log file, and sets or
 // clears its switches.

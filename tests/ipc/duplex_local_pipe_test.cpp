@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRegularExpression>
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 #include "channel_client.h"
 #include "test_application.h"
@@ -125,6 +130,55 @@ TEST_F(DuplexLocalPipeTest, NeverListensOverALiveSocket) {
     client.connectToServer(live);
     ASSERT_TRUE(client.waitForConnected(kWaitMs));
     EXPECT_TRUE(owner.waitForNewConnection(kWaitMs));
+}
+
+// Finished connections are deleted, at most kMaxConnections are kept, and a listener that stops
+// listening (as Qt's does after an accept error) listens again.
+TEST_F(DuplexLocalPipeTest, ConnectionsAreBoundedAndTheListenerComesBack) {
+    const QString name = nameFor("bounded") + QString::number(QCoreApplication::applicationPid());
+    DuplexLocalPipe pipe(name, nameFor("unused_f"));
+    PipeRecord record(pipe);
+    ASSERT_TRUE(pipe.createListener());
+    const auto connections = [&pipe] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return pipe.findChildren<QLocalSocket*>().size();
+    };
+
+    for (int i = 0; i < 50; ++i) {
+        QLocalSocket peer;
+        peer.connectToServer(name);
+        ASSERT_TRUE(peer.waitForConnected(kWaitMs));
+        peer.write("x\n");
+        ASSERT_TRUE(peer.waitForBytesWritten(kWaitMs));
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return record.pieces.size() == 100; }, kWaitMs));
+    EXPECT_TRUE(processEventsUntil([&] { return connections() == 0; }, kWaitMs));
+
+    std::vector<std::unique_ptr<QLocalSocket>> peers;
+    for (int i = 0; i < DuplexLocalPipe::kMaxConnections + 3; ++i) {
+        peers.push_back(std::make_unique<QLocalSocket>());
+        peers.back()->connectToServer(name);
+        ASSERT_TRUE(peers.back()->waitForConnected(kWaitMs));
+        QCoreApplication::processEvents();
+    }
+    const auto refused = [&peers] {
+        return std::count_if(peers.begin(), peers.end(), [](const auto& peer) {
+            return peer->state() == QLocalSocket::UnconnectedState;
+        });
+    };
+    EXPECT_TRUE(processEventsUntil([&] { return refused() == 3; }, kWaitMs));
+    EXPECT_EQ(connections(), DuplexLocalPipe::kMaxConnections);
+    peers.clear();
+    EXPECT_TRUE(processEventsUntil([&] { return connections() == 0; }, kWaitMs));
+
+    pipe.findChild<QLocalServer*>()->close();
+    QLocalSocket late;
+    EXPECT_TRUE(processEventsUntil(
+        [&] {
+            late.connectToServer(name);
+            return late.waitForConnected(10);
+        },
+        kWaitMs));
 }
 
 }  // namespace

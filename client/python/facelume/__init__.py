@@ -13,8 +13,8 @@ the system installed them (the loader's library paths and $PATH).
 
 import builtins
 import ctypes
-import itertools
 import os
+import secrets
 import shutil
 import sys
 
@@ -34,7 +34,6 @@ _STATUS_NAMES = {
     5: "service failed", 6: "channel error", 7: "not connected", 8: "out of memory",
 }
 _NAME_KINDS = {"filter": 0, "sticker": 1, "colour": 2, "color": 2}
-_counter = itertools.count()
 
 
 class FacelumeError(RuntimeError):
@@ -191,7 +190,8 @@ class Service:
             if connect:
                 receive_name, send_name = "n2", "n1"
             else:
-                base = "py%dx%d" % (os.getpid(), next(_counter))
+                # Random, so that another user cannot create the names before us.
+                base = "py" + secrets.token_hex(8)
                 receive_name, send_name = base + "in", base + "out"
         self._handle = self._lib.facelume_client_new()
         if not self._handle:

@@ -118,11 +118,17 @@ class ServiceTest(EngineLogTestCase):
         self.assertEqual(missing.exception.status_name, "service not found")
         self.assertIn("/nonexistent/facelume", str(missing.exception))
 
-    def test_closed_service_refuses_work(self):
-        fx = facelume.Service(executable=SERVICE)
+    def test_closed_service_refuses_work_and_leaves_nothing(self):
+        # Native names keep only letters: the process id spelled in letters keeps them apart.
+        run = "pyclose" + "".join(chr(ord("a") + int(d)) for d in str(os.getpid()))
+        fx = facelume.Service(receive_name=run + "in", send_name=run + "out", executable=SERVICE)
+        fx.process(np.zeros((2, 2, 3), np.uint8))
         fx.close()
         with self.assertRaises(facelume.FacelumeError):
             fx.process(np.zeros((2, 2, 3), np.uint8))
+        left = [name for folder in ("/dev/shm", tempfile.gettempdir())
+                for name in os.listdir(folder) if run in name]
+        self.assertEqual(left, [])
 
 
 class LookupTest(unittest.TestCase):

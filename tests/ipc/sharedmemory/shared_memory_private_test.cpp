@@ -136,6 +136,24 @@ TEST_F(SharedMemoryPrivateTest, LockIsReentrantAndExclusiveBetweenProcesses) {
     EXPECT_EQ(helper.process.waitForExit(10000), 0);
 }
 
+// A holder killed with the lock gives it up with its life, while others stay attached (Linux; a
+// Windows semaphore has no owner to die).
+TEST_F(SharedMemoryPrivateTest, LockOfAKilledHolderIsFreeAtOnce) {
+    if (!nativeipc::hasMappingLocks()) GTEST_SKIP() << "no lock that dies with its holder";
+    const std::string key = uniqueName("deadholder");
+    SharedMemoryPrivate segment;
+    segment.setKey(key);
+    ASSERT_TRUE(segment.create(4096, kReadWrite));
+    {
+        SegmentHelper helper(key, 4096, "crash-locked");
+        ASSERT_TRUE(helper.started);
+        EXPECT_FALSE(segment.tryLock(0));
+        helper.process.kill();
+    }
+    EXPECT_TRUE(segment.tryLock(1000));
+    EXPECT_TRUE(segment.unlock());
+}
+
 TEST_F(SharedMemoryPrivateTest, KilledProcessLeavesNothingBehind) {
     for (const std::string mode : {"crash", "crash-locked"}) {
         SCOPED_TRACE(mode);

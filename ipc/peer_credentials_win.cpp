@@ -1,0 +1,3 @@
+#include "peer_credentials.h"
+
+bool peerIsSameUser(qintptr) { return true; }
