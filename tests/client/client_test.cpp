@@ -277,11 +277,14 @@ TEST_F(ClientTest, ASecondClientJoinsARunningService) {
     channel.resourceFolder = facelume::resourceFolderOf(FACELUME_RECORDING_SERVICE);
     const facelume::Result joined = joiner.connect(channel);
     ASSERT_TRUE(joined) << joined.message();
-    EXPECT_TRUE(m_log.waitFor("modify_sticker null"));
+    // The service applies pending commands in its own order: wait for each.
+    for (const char* line : {"modify_skin_smooth 0", "modify_makeup_lipstick null 0"}) {
+        ASSERT_TRUE(m_log.waitFor(line)) << line;
+    }
     const std::vector<std::string> calls = m_log.lines();
-    const auto reset = std::find(calls.begin(), calls.end(), "modify_skin_smooth 0");
-    ASSERT_NE(reset, calls.end());
-    EXPECT_NE(std::find(reset, calls.end(), "modify_makeup_lipstick null 0"), calls.end());
+    const auto owners = std::find(calls.begin(), calls.end(), "modify_skin_smooth 0.5");
+    EXPECT_NE(std::find(owners, calls.end(), "modify_skin_smooth 0"), calls.end());
+    EXPECT_NE(std::find(owners, calls.end(), "modify_makeup_lipstick null 0"), calls.end());
     EXPECT_EQ(joiner.setFilter("sparkle", 1.f).status(), Status::InvalidArgument);
     const auto pixels = clienttest::makePixels(6, 6, 18, 50);
     Frame out;

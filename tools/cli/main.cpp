@@ -220,7 +220,11 @@ public:
     static constexpr int kMinPasses = 20;
     static constexpr auto kFaceWait = std::chrono::seconds(5);
 
-    // Ok: keep going; false with an empty error: done.
+    // Without face effects the result is there once it repeats: the first one may have been
+    // made before the controls, which travel on the pipe, reached the service.
+    explicit StillPicture(bool faceEffects) : m_faceEffects(faceEffects) {}
+
+    // True: send the picture again; false: the latest result is the one to write.
     bool next(const cv::Mat& result) {
         ++m_passes;
         if (m_first.empty()) {
@@ -232,12 +236,14 @@ public:
         m_settled = same ? m_settled + 1 : 0;
         if (!same) result.copyTo(m_last);
         if (!m_changed && !same) m_changed = true;
+        if (!m_faceEffects) return !same && m_passes < kMaxPasses;
         if (m_changed) return m_settled < kSettledPasses && m_passes < kMaxPasses;
         return m_passes < kMinPasses || std::chrono::steady_clock::now() - m_begin < kFaceWait;
     }
     bool effectsArrived() const { return m_changed; }
 
 private:
+    const bool m_faceEffects;
     cv::Mat m_first;
     cv::Mat m_last;
     int m_passes = 0;
@@ -267,14 +273,13 @@ int runImage(const CliOptions& options, const char* argv0) {
     const int opened = openService(client, options, argv0, input.cols, input.rows);
     if (opened != kDone) return opened;
     RunStatistics statistics;
-    StillPicture still;
     facelume::Frame frame;
     cv::Mat output;
     std::string error;
     cv::Mat attempt;
-    const bool untilSettled = options.passes == 0 && options.hasFaceEffects();
-    const int passes = options.passes > 0 ? options.passes : (untilSettled ? 0 : 1);
-    for (int pass = 0; untilSettled || pass < passes; ++pass) {
+    const bool untilSettled = options.passes == 0;
+    StillPicture still(options.hasFaceEffects());
+    for (int pass = 0; untilSettled || pass < options.passes; ++pass) {
         if (g_interrupted) return fail(kInterrupted, "interrupted");
         const int dropped = statistics.dropped();
         if (!processFrame(client, input, attempt, frame, statistics, options.timeoutMs, error)) {
@@ -289,7 +294,7 @@ int runImage(const CliOptions& options, const char* argv0) {
         return fail(kProcessingFailed, "the service sent no result within " +
                                            std::to_string(options.timeoutMs) + " ms");
     }
-    if (untilSettled && !still.effectsArrived()) {
+    if (untilSettled && options.hasFaceEffects() && !still.effectsArrived()) {
         std::fprintf(g_user,
                      "facelume-cli: no face found in %s: the face effects were not applied\n",
                      options.input.c_str());
