@@ -278,7 +278,7 @@ int* numberOf(GstFacelume* self, guint id) {
     }
 }
 
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* paramSpec) {
     GstFacelume* self = GST_FACELUME(object);
     const std::lock_guard<std::mutex> lock(*self->lock);
     if (std::string* text = textOf(self, id)) {
@@ -287,7 +287,7 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
     } else if (int* number = numberOf(self, id)) {
         *number = g_value_get_int(value);
     } else {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
         return;
     }
     if (id > kEyebrow || !self->client->isConnected()) return;
@@ -299,7 +299,7 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
     }
 }
 
-void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void getProperty(GObject* object, guint id, GValue* value, GParamSpec* paramSpec) {
     GstFacelume* self = GST_FACELUME(object);
     const std::lock_guard<std::mutex> lock(*self->lock);
     if (const std::string* text = textOf(self, id)) {
@@ -307,7 +307,7 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
     } else if (const int* number = numberOf(self, id)) {
         g_value_set_int(value, *number);
     } else {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, paramSpec);
     }
 }
 
