@@ -169,13 +169,16 @@ void ProcessThread::processFrame() {
     int size = 0;
     {
         ScopedLock locker(&m_frameMutex);
-        if (m_frameLength == 0) return;
         // Without a new frame the working buffer still holds the newest one.
         if (m_frameFresh) {
             std::swap(m_frame, m_work);
             m_frameFresh = false;
+            // A staged frame may have grown the slot length past what this buffer holds.
+            m_workLength = std::min(m_frameLength, m_work.capacity);
         }
-        size = m_frameLength;
+        // A command can wake the thread while the first frame is still staged.
+        if (m_workLength == 0) return;
+        size = m_workLength;
     }
 
     // From here on newer frames may be stored in the slot while this one is processed.

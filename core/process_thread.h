@@ -99,6 +99,8 @@ private:
     bool m_handOverPending = false;
     // Read by the processing thread without the lock; swapped with m_frame under it.
     FrameBuffer m_work;
+    // Processing thread only: the bytes of m_work that hold the frame being processed.
+    int m_workLength = 0;
     // Processing thread only: true while frames that do not fit their header keep arriving.
     bool m_droppingFrames = false;
 };
