@@ -1,10 +1,7 @@
 // The running service end to end: the facelume executable with the recording engine as a child
 // process, and a client in this process that follows docs/protocol.md.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <QRegularExpression>
 #include <QtEndian>
@@ -188,26 +185,6 @@ TEST_F(ChannelServiceTest, GarbageOnThePipeChangesNothingElse) {
     }
 
     EXPECT_TRUE(roundTrip(client, makeFrame(5, 5, 9)));
-}
-
-// Whoever may write a segment may shrink it; the service then copies only what is left instead
-// of dying of SIGBUS on the pages past the new end.
-TEST_F(ChannelServiceTest, ShrunkSegmentsAreCopiedOnlyAsFarAsTheyReach) {
-    const ChannelNames names = namesFor("shrunk");
-    ServiceProcess service;
-    ASSERT_TRUE(service.launch(arguments(names, QString::number(kDefaultSize))));
-    ChannelClient client(names.receive, names.send, kDefaultSize);
-    ASSERT_TRUE(client.join(kWaitMs));
-    for (const QString& name : {names.receive, names.send}) {
-        const std::string file = "/" + makePlatformSafeKey((name + "_sharedMemory").toStdString(),
-                                                           kSharedMemoryKeyPrefix);
-        const int fd = shm_open(file.c_str(), O_RDWR, 0);
-        ASSERT_GE(fd, 0) << file;
-        EXPECT_EQ(ftruncate(fd, 4096), 0);
-        close(fd);
-    }
-    EXPECT_TRUE(roundTrip(client, makeFrame(20, 20, 3)));
-    EXPECT_EQ(service.state(), QProcess::Running);
 }
 
 TEST_F(ChannelServiceTest, UnusableSizesAreRefusedWhileThePipeWorks) {
