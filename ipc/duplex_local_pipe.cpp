@@ -66,9 +66,9 @@ bool DuplexLocalPipe::createListener() {
 // a second server listen under a live pipe name. A process that was killed leaves its socket file
 // behind (Linux), and listening on that name then fails for ever: such a file is removed.
 bool DuplexLocalPipe::listenRemovingStaleSocket() {
+    if (somebodyListensOn(m_listenName)) return false;
     if (!m_server->listen(m_listenName)) {
         if (m_server->serverError() != QAbstractSocket::AddressInUseError) return false;
-        if (somebodyListensOn(m_listenName)) return false;
         QLocalServer::removeServer(m_listenName);
         if (!m_server->listen(m_listenName)) return false;
     }

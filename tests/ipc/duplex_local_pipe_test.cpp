@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QSysInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <memory>
@@ -135,6 +136,10 @@ TEST_F(DuplexLocalPipeTest, NeverListensOverALiveSocket) {
 // Finished connections are deleted, at most kMaxConnections are kept, and a listener that stops
 // listening (as Qt's does after an accept error) listens again.
 TEST_F(DuplexLocalPipeTest, ConnectionsAreBoundedAndTheListenerComesBack) {
+    if (QSysInfo::productType() == QLatin1String("windows")) {
+        GTEST_SKIP() << "a named pipe write completes only once the listener, on this same "
+                        "thread, turns its event loop; the peers here write blocking";
+    }
     const QString name = nameFor("bounded") + QString::number(QCoreApplication::applicationPid());
     DuplexLocalPipe pipe(name, nameFor("unused_f"));
     PipeRecord record(pipe);
