@@ -21,6 +21,7 @@ struct NamedObject {
     int holdersFd = -1;
     int mappingFd = -1;
     sem_t* semaphore = SEM_FAILED;
+    std::int32_t maximumCount = 0;  // of a semaphore, as this process first opened it
     int references = 0;
 };
 
@@ -30,6 +31,7 @@ struct OpenRequest {
     Action action;
     std::uint64_t size = 0;
     std::int32_t initialCount = 0;
+    std::int32_t maximumCount = 0;
 };
 
 // The one place that turns errno into a system error code.

@@ -81,15 +81,21 @@ bool unmapViewOfFile(void* view);
 [[nodiscard]] std::uint32_t lockMapping(Handle mapping, std::uint32_t timeoutMs);
 bool unlockMapping(Handle mapping);
 
-// Counting semaphores with the maximum count kMaximumSemaphoreCount.
-// createSemaphore: creates the object with `initialCount` units, or opens the existing one with
-// its current count (error 183; the count given is ignored). On a fresh creation the error is 0.
-[[nodiscard]] Handle createSemaphore(const std::u16string& name, std::int32_t initialCount);
+// Counting semaphores.
+// createSemaphore: creates the object with `initialCount` units and `maximumCount` as the most
+// it can hold (0 < maximumCount, initialCount <= maximumCount, else error 87), or opens the
+// existing one with its current count (error 183; the counts given are ignored). On a fresh
+// creation the error is 0. A semaphore used as a lock takes a maximum of 1, so that a release
+// too many fails instead of letting two holders in. On Linux the maximum is the one of this
+// process's first open of the name.
+[[nodiscard]] Handle createSemaphore(const std::u16string& name, std::int32_t initialCount,
+                                     std::int32_t maximumCount = kMaximumSemaphoreCount);
 // Takes one unit, waiting at most `timeoutMs` milliseconds (kInfinite: without limit).
 // kWaitObject0 when taken, kWaitTimeout after the time-out (the last error is not changed),
 // kWaitFailed with the last error set otherwise.
 [[nodiscard]] std::uint32_t waitForSingleObject(Handle handle, std::uint32_t timeoutMs);
-// Gives back `count` (> 0) units at once; fails with error 298 if the count would pass the maximum.
+// Gives back `count` (> 0) units at once; fails with error 298 if the count would pass the
+// semaphore's maximum.
 bool releaseSemaphore(Handle semaphore, std::int32_t count);
 
 // Conversions between the ANSI code page and UTF-16 (UTF-8 on Linux), with the contract of

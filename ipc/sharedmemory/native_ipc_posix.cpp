@@ -98,6 +98,7 @@ Handle openNamed(Kind kind, const std::u16string& wideName, const OpenRequest& r
     auto object = std::make_unique<NamedObject>();
     object->kind = kind;
     object->name = name;
+    object->maximumCount = request.maximumCount;
     bool existed = false;
     if (!openNamedObject(*object, request, existed)) {
         return nullptr;
@@ -348,12 +349,14 @@ bool unlockMapping(Handle mapping) {
     return true;
 }
 
-Handle createSemaphore(const std::u16string& name, std::int32_t initialCount) {
-    if (initialCount < 0) {
+Handle createSemaphore(const std::u16string& name, std::int32_t initialCount,
+                       std::int32_t maximumCount) {
+    if (initialCount < 0 || maximumCount <= 0 || initialCount > maximumCount) {
         t_lastError = kErrorInvalidParameter;
         return nullptr;
     }
-    return openNamed(Kind::Semaphore, name, {Action::CreateSemaphore, 0, initialCount});
+    return openNamed(Kind::Semaphore, name,
+                     {Action::CreateSemaphore, 0, initialCount, maximumCount});
 }
 
 std::uint32_t waitForSingleObject(Handle handle, std::uint32_t timeoutMs) {
@@ -396,7 +399,7 @@ bool releaseSemaphore(Handle semaphore, std::int32_t count) {
         setErrorFromErrno();
         return false;
     }
-    if (static_cast<std::int64_t>(value) + count > kMaximumSemaphoreCount) {
+    if (static_cast<std::int64_t>(value) + count > object->maximumCount) {
         t_lastError = kErrorTooManyPosts;
         return false;
     }

@@ -61,8 +61,9 @@ bool unlockMapping(Handle) {
     return false;
 }
 
-Handle createSemaphore(const std::u16string& name, std::int32_t initialCount) {
-    return CreateSemaphoreW(nullptr, initialCount, kMaximumSemaphoreCount, wide(name));
+Handle createSemaphore(const std::u16string& name, std::int32_t initialCount,
+                       std::int32_t maximumCount) {
+    return CreateSemaphoreW(nullptr, initialCount, maximumCount, wide(name));
 }
 
 std::uint32_t waitForSingleObject(Handle handle, std::uint32_t timeoutMs) {

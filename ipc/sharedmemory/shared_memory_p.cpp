@@ -7,6 +7,10 @@
 
 namespace {
 
+// The segment lock holds one unit and no more: on Windows a release too many then fails instead of
+// letting two writers into the segment.
+constexpr std::int32_t kLockUnits = 1;
+
 SharedMemoryError fromSemaphoreError(SystemSemaphoreError error) {
     switch (error) {
         case SystemSemaphoreError::PermissionDenied:
@@ -60,7 +64,7 @@ void SharedMemoryPrivate::setKey(const std::string& newKey) {
 bool SharedMemoryPrivate::initKey() {
     // Closes whatever semaphore was open, then opens (or creates) the one of the current key.
     systemSemaphore.setKey(std::string(), 1, SystemSemaphore::Open);
-    systemSemaphore.setKey(key, 1, SystemSemaphore::Open);
+    systemSemaphore.setKey(key, 1, SystemSemaphore::Open, kLockUnits);
     if (systemSemaphore.error() != SystemSemaphoreError::NoError) {
         errorString = "SharedMemoryPrivate::initKey " + systemSemaphore.errorString();
         error = fromSemaphoreError(systemSemaphore.error());
@@ -76,7 +80,7 @@ bool SharedMemoryPrivate::create(std::int32_t requestedSize, AccessMode mode) {
     if (!initKey()) {
         return false;
     }
-    systemSemaphore.setKey(key, 1, SystemSemaphore::Create);
+    systemSemaphore.setKey(key, 1, SystemSemaphore::Create, kLockUnits);
     if (requestedSize <= 0) {
         record(SharedMemoryError::InvalidSize, "SharedMemory::create : create size is less then 0");
         return false;

@@ -8,7 +8,8 @@ SystemSemaphore::SystemSemaphore() { setKey(std::string(), 0, Open); }
 
 SystemSemaphore::~SystemSemaphore() { cleanHandle(); }
 
-void SystemSemaphore::setKey(const std::string& key, std::int32_t initialValue, AccessMode mode) {
+void SystemSemaphore::setKey(const std::string& key, std::int32_t initialValue, AccessMode mode,
+                             std::int32_t maximumCount) {
     if (key == m_key && mode == Open) {
         return;
     }
@@ -16,6 +17,7 @@ void SystemSemaphore::setKey(const std::string& key, std::int32_t initialValue, 
     cleanHandle();
     m_key = key;
     m_initialValue = initialValue;
+    m_maximumCount = maximumCount;
     m_nativeKey = makePlatformSafeKey(key, kSystemSemaphoreKeyPrefix);
     handle(mode);
 }
@@ -28,7 +30,8 @@ nativeipc::Handle SystemSemaphore::handle(AccessMode) {
         return m_semaphore;
     }
     // Creates the semaphore or opens the existing one with its current count; both are fine.
-    m_semaphore = nativeipc::createSemaphore(ansiToWide(m_nativeKey), m_initialValue);
+    m_semaphore =
+        nativeipc::createSemaphore(ansiToWide(m_nativeKey), m_initialValue, m_maximumCount);
     if (m_semaphore == nullptr) {
         setErrorString("SystemSemaphore::handle");
     }

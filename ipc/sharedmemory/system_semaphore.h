@@ -31,7 +31,9 @@ public:
     SystemSemaphore(const SystemSemaphore&) = delete;
     SystemSemaphore& operator=(const SystemSemaphore&) = delete;
 
-    void setKey(const std::string& key, std::int32_t initialValue, AccessMode mode);
+    // A semaphore used as a lock passes maximumCount 1 (see nativeipc::createSemaphore).
+    void setKey(const std::string& key, std::int32_t initialValue, AccessMode mode,
+                std::int32_t maximumCount = nativeipc::kMaximumSemaphoreCount);
     // The open semaphore, created or opened on first use; null for an empty key or on failure.
     nativeipc::Handle handle(AccessMode mode);
     // count > 0 gives back count units; count <= 0 takes one unit, waiting at most timeoutMs
@@ -50,6 +52,7 @@ private:
     std::string m_key;
     std::string m_nativeKey;
     std::int32_t m_initialValue = 0;
+    std::int32_t m_maximumCount = nativeipc::kMaximumSemaphoreCount;
     nativeipc::Handle m_semaphore = nullptr;
     SystemSemaphoreError m_error = SystemSemaphoreError::NoError;
     std::string m_errorString;

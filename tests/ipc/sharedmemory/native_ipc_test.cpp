@@ -93,9 +93,17 @@ TEST_F(NativeIpcTest, SemaphoreCountsWaitsAndLimits) {
     EXPECT_TRUE(closeHandle(second));
     EXPECT_EQ(waitForSingleObject(first, 0), kWaitFailed);
     EXPECT_EQ(lastError(), kErrorInvalidHandle);
-    Handle fresh = createSemaphore(name, 0);
+    // A lock holds one unit at most: a release too many fails and adds nothing.
+    Handle lock = createSemaphore(name, 1, 1);
     EXPECT_EQ(lastError(), kErrorSuccess) << "the last close removed the semaphore";
-    EXPECT_TRUE(closeHandle(fresh));
+    EXPECT_FALSE(releaseSemaphore(lock, 1));
+    EXPECT_EQ(lastError(), kErrorTooManyPosts);
+    EXPECT_EQ(waitForSingleObject(lock, 0), kWaitObject0);
+    EXPECT_EQ(waitForSingleObject(lock, 0), kWaitTimeout);
+    EXPECT_TRUE(releaseSemaphore(lock, 1));
+    EXPECT_EQ(createSemaphore(wideName("over"), 2, 1), nullptr);
+    EXPECT_EQ(lastError(), kErrorInvalidParameter);
+    EXPECT_TRUE(closeHandle(lock));
 }
 
 TEST_F(NativeIpcTest, WaitOnOneThreadWhileAnotherUsesTheLayer) {
