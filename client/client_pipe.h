@@ -3,8 +3,8 @@
 // The text side of a channel as the client sees it. The client listens under the service's send
 // name + "_pipe", where a starting service connects and announces itself with "ServerCreated";
 // it connects to the service's receive name + "_pipe" to write its control lines. Native names:
-// on Linux AF_UNIX stream sockets at $TMPDIR (or /tmp) + "/" + NAME, on Windows the named pipes
-// \\.\pipe\NAME. Used by one thread at a time.
+// on Linux AF_UNIX stream sockets named NAME in the user's private socket folder
+// (protocol::socketPath), on Windows the named pipes \\.\pipe\NAME. Used by one thread at a time.
 
 #include <functional>
 #include <memory>

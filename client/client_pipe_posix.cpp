@@ -6,12 +6,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "client_pipe.h"
 #include "protocol.h"
+#include "socket_path.h"
 
 namespace facelume {
 namespace {
@@ -23,15 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 // The one place that turns errno into words.
 std::string systemText(int code) { return std::string(std::strerror(code)); }
-
-// Where Qt puts a local socket of that name: the temporary folder without trailing slashes.
-std::string socketPath(const std::string& name) {
-    if (!name.empty() && name[0] == '/') return name;
-    const char* tmp = std::getenv("TMPDIR");
-    std::string folder = tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    return folder + "/" + name;
-}
 
 bool fillAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
@@ -86,7 +77,7 @@ ClientPipe::ClientPipe() : d(std::make_unique<ClientPipePrivate>()) {}
 ClientPipe::~ClientPipe() { close(); }
 
 bool ClientPipe::removeStale(const std::string& name) {
-    const std::string path = socketPath(name);
+    const std::string path = protocol::socketPath(name).path;
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) return true;
     const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -101,7 +92,9 @@ bool ClientPipe::removeStale(const std::string& name) {
 
 Result ClientPipe::listen(const std::string& name) {
     close();
-    const std::string path = socketPath(name);
+    const protocol::SocketPath socket = protocol::socketPath(name);
+    if (socket.path.empty()) return {Status::ChannelError, socket.error};
+    const std::string& path = socket.path;
     if (!removeStale(name)) {
         return {Status::ChannelError,
                 "another client is already listening at " + path + "; choose other channel names"};
@@ -154,7 +147,9 @@ Result ClientPipe::waitForAnnouncement(int timeoutMs, const std::function<bool()
 }
 
 Result ClientPipe::connect(const std::string& name, int timeoutMs) {
-    const std::string path = socketPath(name);
+    const protocol::SocketPath socket = protocol::socketPath(name);
+    if (socket.path.empty()) return {Status::ChannelError, socket.error};
+    const std::string& path = socket.path;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     int code = 0;
     do {

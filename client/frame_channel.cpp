@@ -58,6 +58,9 @@ Result FrameChannel::open(const std::string& receiveName, const std::string& sen
     const std::string toService = protocol::segmentKey(receiveName);
     const std::string fromService = protocol::segmentKey(sendName);
     Result result = openSegment(m_toService, toService, size);
+    // Before anything that a client already on the channel would feel, such as taking its
+    // pending results below.
+    if (result) result = m_owner.acquire(m_toService.nativeKey, receiveName + "/" + sendName);
     if (result) result = openSegment(m_fromService, fromService, size);
     if (result) result = openSignal(m_fromServiceSignal, protocol::notificationKey(fromService));
     if (result) result = openSignal(m_toServiceSignal, protocol::notificationKey(toService));
@@ -78,6 +81,7 @@ void FrameChannel::close() {
     if (m_fromServiceSignal != nullptr) nativeipc::closeHandle(m_fromServiceSignal);
     m_toServiceSignal = nullptr;
     m_fromServiceSignal = nullptr;
+    m_owner.release();
     if (m_toService.lockedByMe) (void)m_toService.unlock();
     if (m_fromService.lockedByMe) (void)m_fromService.unlock();
     (void)m_toService.detach();

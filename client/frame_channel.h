@@ -3,7 +3,8 @@
 // The frame side of a channel as the client sees it: the client writes length-prefixed messages
 // into the service's receive segment and releases that direction's notification semaphore, and
 // waits on the send direction's notification semaphore before it reads the service's send
-// segment. Each segment is guarded by its cross-process lock. Names come from the service's two
+// segment. Each segment is guarded by its cross-process lock, and the channel by its owner lock:
+// a second client of the same names is refused. Names come from the service's two
 // channel names; whichever process comes first creates a segment, the other attaches.
 //
 // Threading: one thread may send while another receives; each direction is used by one thread.
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "channel_owner.h"
 #include "facelume_client.h"
 #include "native_ipc.h"
 #include "shared_memory_p.h"
@@ -40,6 +42,7 @@ public:
 private:
     SharedMemoryPrivate m_toService;
     SharedMemoryPrivate m_fromService;
+    ChannelOwner m_owner;
     nativeipc::Handle m_toServiceSignal = nullptr;
     nativeipc::Handle m_fromServiceSignal = nullptr;
     std::size_t m_payloadCapacity = 0;

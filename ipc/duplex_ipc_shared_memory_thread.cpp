@@ -15,6 +15,8 @@ constexpr char kInitFunction[] = "DuplexIPCSharedMemoryThread::init";
 // Log lines carry no file, line or function context.
 void logInfo(const QString& text) { QMessageLogger().info() << kModule << kInitFunction << text; }
 
+void logWarning(const QString& text) { QMessageLogger().warning().noquote() << kModule << text; }
+
 void logCritical(const QString& text) {
     QMessageLogger().critical() << kModule << kInitFunction << text;
 }
@@ -173,7 +175,7 @@ void DuplexIPCSharedMemoryThread::receiveLoop() {
         (void)m_systemSemaphore.takeAll();
         if (m_stop) break;
         if (m_capacity == 0) continue;
-        if (!m_memory->tryLock(kLockTimeoutMs)) continue;
+        if (!lockSegment()) continue;
         // A peer may have shrunk the segment: only what is still there is read.
         m_readable = std::min<int>(m_capacity, m_memory->currentSize());
         emit getDataFormMemory();
@@ -196,7 +198,7 @@ void DuplexIPCSharedMemoryThread::sendPending() {
         std::lock_guard<std::mutex> locker(m_sendMutex);
         if (m_sendLength <= 0) return;
     }
-    if (!m_memory->tryLock(kLockTimeoutMs)) return;
+    if (!lockSegment()) return;
     {
         std::lock_guard<std::mutex> locker(m_sendMutex);
         // A message that no longer fits a shrunk segment is dropped, not written past its end.
@@ -206,4 +208,20 @@ void DuplexIPCSharedMemoryThread::sendPending() {
     }
     (void)m_systemSemaphore.release(1);
     (void)m_memory->unlock();
+}
+
+// A holder that keeps the lock usually keeps it for every message: said once per run, not once
+// per message.
+bool DuplexIPCSharedMemoryThread::lockSegment() {
+    if (m_memory->tryLock(kLockTimeoutMs)) return true;
+    if (!m_lockTimeoutReported) {
+        logWarning(QString("name:%1 another process held the segment lock for more than %2 ms, so "
+                           "a message was let go; a client that stalls while holding it, or a "
+                           "second client on these names, is the usual cause: restart the client "
+                           "or give each client its own channel names (said once per run)")
+                       .arg(m_name)
+                       .arg(kLockTimeoutMs));
+        m_lockTimeoutReported = true;
+    }
+    return false;
 }

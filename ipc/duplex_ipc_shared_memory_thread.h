@@ -78,6 +78,7 @@ private:
     void receiveLoop();
     void sendLoop();
     void sendPending();
+    bool lockSegment();
     bool allocateBuffers();
     void discardMemory();
 
@@ -102,4 +103,6 @@ private:
     std::mutex m_runEndMutex;
     bool m_buffersAllocated = false;
     std::atomic<int> m_capacity{0};
+    // Touched by the transport's own thread only.
+    bool m_lockTimeoutReported = false;
 };

@@ -1,19 +1,29 @@
 #include "duplex_local_pipe.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
 #include <cstdio>
 
-#include "protocol.h"
 #include "peer_credentials.h"
+#include "protocol.h"
+#include "socket_path.h"
 
 namespace {
 
 using protocol::kAnnouncement;
 constexpr int kProbeTimeoutMs = 500;
+
+// Where the socket of a pipe name lives; empty, with the reason logged, when there is no private
+// folder for it.
+QString socketPathOf(const QString& name) {
+    const protocol::SocketPath socket = protocol::socketPath(name.toStdString());
+    if (socket.path.empty()) qCritical().noquote() << "[M_DuplexIPC]" << socket.error.c_str();
+    return QString::fromStdString(socket.path);
+}
 
 // True when some process accepts connections on the name right now.
 bool somebodyListensOn(const QString& name) {
@@ -49,7 +59,8 @@ bool DuplexLocalPipe::createListener() {
     if (m_server) return true;
     m_server = new QLocalServer(this);
     connect(m_server, &QLocalServer::newConnection, this, &DuplexLocalPipe::onNewConnect);
-    if (!listenRemovingStaleSocket()) {
+    m_listenPath = socketPathOf(m_listenName);
+    if (m_listenPath.isEmpty() || !listenRemovingStaleSocket()) {
         emit outputMsg(QString("connected listen error: %1").arg(m_listenName));
         return false;
     }
@@ -66,11 +77,11 @@ bool DuplexLocalPipe::createListener() {
 // a second server listen under a live pipe name. A process that was killed leaves its socket file
 // behind (Linux), and listening on that name then fails for ever: such a file is removed.
 bool DuplexLocalPipe::listenRemovingStaleSocket() {
-    if (somebodyListensOn(m_listenName)) return false;
-    if (!m_server->listen(m_listenName)) {
+    if (somebodyListensOn(m_listenPath)) return false;
+    if (!m_server->listen(m_listenPath)) {
         if (m_server->serverError() != QAbstractSocket::AddressInUseError) return false;
-        QLocalServer::removeServer(m_listenName);
-        if (!m_server->listen(m_listenName)) return false;
+        QLocalServer::removeServer(m_listenPath);
+        if (!m_server->listen(m_listenPath)) return false;
     }
     // Not Qt's UserAccessOption: it renames its socket over whatever has the name, a live
     // socket included. Until this takes effect the peer check keeps strangers out.
@@ -81,7 +92,7 @@ bool DuplexLocalPipe::listenRemovingStaleSocket() {
 bool DuplexLocalPipe::createSender() {
     if (m_sender) return true;
     m_sender = new QLocalSocket(this);
-    m_sender->setServerName(m_connectName);
+    m_sender->setServerName(socketPathOf(m_connectName));
     emit outputMsg(m_sender->errorString());
 
     m_sender->connectToServer(QIODevice::WriteOnly);
@@ -114,6 +125,7 @@ void DuplexLocalPipe::onNewConnect() {
         return;
     }
     ++m_connections;
+    if (m_connections == 2) reportSecondClient(connection);
     connect(connection, &QLocalSocket::readyRead, this, &DuplexLocalPipe::onReceive);
     connect(connection, &QLocalSocket::disconnected, this, [this, connection] {
         if (connection->bytesAvailable() > 0) deliver(connection);
@@ -138,6 +150,18 @@ bool DuplexLocalPipe::admit(QLocalSocket* connection) {
     if (!m_refusalReported) emit outputMsg(refusal);
     m_refusalReported = true;
     return false;
+}
+
+// Clients are not told apart on the channel: a second one steers the same controls, and whoever
+// reads the results takes them from the other. Said once each time a second connection joins one.
+void DuplexLocalPipe::reportSecondClient(QLocalSocket* connection) {
+    qWarning().noquote() << QString(
+                                "[M_DuplexIPC] a second client connected to %1 (process %2) "
+                                "while another one is connected: both steer one channel and "
+                                "their frames and results mix; give each client its own "
+                                "channel names")
+                                .arg(m_listenName)
+                                .arg(peerProcessId(connection->socketDescriptor()));
 }
 
 void DuplexLocalPipe::restoreListener() {

@@ -6,10 +6,12 @@
 // Diagnostics go out through outputMsg, the two milestones through event (1001 listening,
 // 1002 connected). Lives on the thread that creates it (the main thread) and emits there.
 //
-// The listener's socket file is the user's alone (mode 0600), and a connection from a process of
-// another user is closed at once. Finished connections are deleted; at most kMaxConnections are
-// kept, further ones are closed. A listener that stops listening (Qt closes it after an accept
-// error, for example at the descriptor limit) is set up again within kListenerCheckMs.
+// On Linux the sockets live in the user's private folder (protocol::socketPath). The listener's
+// socket file is the user's alone (mode 0600), and a connection from a process of another user is
+// closed at once. Finished connections are deleted; at most kMaxConnections are kept, further ones
+// are closed; a second one open at the same time is logged as a second client. A listener that
+// stops listening (Qt closes it after an accept error, for example at the descriptor limit) is set
+// up again within kListenerCheckMs.
 
 #include <QByteArray>
 #include <QList>
@@ -54,10 +56,12 @@ private:
     bool admit(QLocalSocket* connection);
     void deliver(QLocalSocket* connection);
     void restoreListener();
+    void reportSecondClient(QLocalSocket* connection);
 
     QLocalServer* m_server = nullptr;
     QLocalSocket* m_sender = nullptr;
     QString m_listenName;
+    QString m_listenPath;
     QString m_connectName;
     int m_connections = 0;
     bool m_refusalReported = false;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "facelume_client.h"
+#include "socket_path.h"
 
 namespace fs = std::filesystem;
 
@@ -61,7 +62,8 @@ void print(const char* when, const Usage& usage) {
 
 long leftovers(const std::string& run) {
     long count = 0;
-    for (const fs::path folder : {fs::path("/dev/shm"), fs::temp_directory_path()}) {
+    const fs::path sockets = fs::path(protocol::socketPath("any").path).parent_path();
+    for (const fs::path& folder : {fs::path("/dev/shm"), sockets}) {
         for (const auto& entry : fs::directory_iterator(folder)) {
             if (entry.path().filename().string().find(run) != std::string::npos) ++count;
         }

@@ -162,7 +162,7 @@ QString lettersOnlyName(const char* prefix) {
 QStringList leftovers(const QString& name) {
     QStringList found =
         QDir(QStringLiteral("/dev/shm")).entryList({'*' + name + '*'}, QDir::Files | QDir::System);
-    const QString socket = QDir::tempPath() + '/' + name + "R_pipe";
+    const QString socket = socketName(name + "R_pipe");
     if (QFileInfo::exists(socket)) found << socket;
     return found;
 }

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -20,6 +23,7 @@
 #include <vector>
 
 #include "client_test_support.h"
+#include "socket_path.h"
 
 using facelume::Client;
 using facelume::Frame;
@@ -262,36 +266,34 @@ TEST_F(ClientTest, StartFailuresSayWhatIsMissing) {
     std::filesystem::remove_all(noResources);
 }
 
-TEST_F(ClientTest, ASecondClientJoinsARunningService) {
+// Two clients on one channel would take each other's results without a word: while one holds
+// the channel, another is refused and the service logs the attempt; the first goes on undisturbed.
+TEST_F(ClientTest, ASecondClientIsRefusedWhileTheFirstHoldsTheChannel) {
     Client owner;
     const facelume::ServiceOptions opts = options();
     ASSERT_TRUE(owner.start(opts));
-
-    ASSERT_TRUE(owner.setLipstick("red", 0.6f));
     ASSERT_TRUE(owner.setSkinSmooth(0.5f));
     ASSERT_TRUE(m_log.waitFor("modify_skin_smooth 0.5"));
 
-    // A client that joins starts with every effect off, not with the owner's.
-    Client joiner;
+    Client second;
     facelume::ChannelOptions channel = opts.channel;
-    channel.resourceFolder = facelume::resourceFolderOf(FACELUME_RECORDING_SERVICE);
-    const facelume::Result joined = joiner.connect(channel);
-    ASSERT_TRUE(joined) << joined.message();
-    // The service applies pending commands in its own order: wait for each.
-    for (const char* line : {"modify_skin_smooth 0", "modify_makeup_lipstick null 0"}) {
-        ASSERT_TRUE(m_log.waitFor(line)) << line;
-    }
-    const std::vector<std::string> calls = m_log.lines();
-    const auto owners = std::find(calls.begin(), calls.end(), "modify_skin_smooth 0.5");
-    EXPECT_NE(std::find(owners, calls.end(), "modify_skin_smooth 0"), calls.end());
-    EXPECT_NE(std::find(owners, calls.end(), "modify_makeup_lipstick null 0"), calls.end());
-    EXPECT_EQ(joiner.setFilter("sparkle", 1.f).status(), Status::InvalidArgument);
+    const facelume::Result joined = second.connect(channel);
+    EXPECT_EQ(joined.status(), Status::ChannelError);
+    EXPECT_NE(joined.message().find("already has a client"), std::string::npos) << joined.message();
+    EXPECT_FALSE(second.isConnected());
     const auto pixels = clienttest::makePixels(6, 6, 18, 50);
     Frame out;
-    ASSERT_TRUE(joiner.process(6, 6, pixels.data(), 18, out, kTimeoutMs));
+    ASSERT_TRUE(owner.process(6, 6, pixels.data(), 18, out, kTimeoutMs));
     EXPECT_TRUE(clienttest::isInverted(pixels, out.pixels.data(), 6, 6, 18));
-    ASSERT_TRUE(joiner.setFaceThin(0.1f));
-    EXPECT_TRUE(m_log.waitFor("modify_shape_face_thin 0.1"));
+    const std::vector<std::string> calls = m_log.lines();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "modify_skin_smooth 0"), 0)
+        << "the refused client reset the owner's controls";
+    const auto logged = [&owner] {
+        return owner.serviceOutput().find("a second client connected") != std::string::npos;
+    };
+    for (int i = 0; i < 100 && !logged(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(logged()) << owner.serviceOutput();
 
     // A second service under the same names is refused while the first one runs.
     Client another;
@@ -299,11 +301,58 @@ TEST_F(ClientTest, ASecondClientJoinsARunningService) {
 
     // Whichever side stops last removes the channel's objects and sockets.
     owner.close();
-    joiner.close();
     EXPECT_EQ(clienttest::leftovers({channel.receiveName, channel.sendName}), "");
     channel.timeoutMs = 200;
-    EXPECT_EQ(joiner.connect(channel).status(), Status::Timeout);
+    EXPECT_EQ(second.connect(channel).status(), Status::Timeout);
 }
+
+#ifndef _WIN32
+// A service that no client of ours started (facelume-cli --recv/--send joins such a one) ends
+// with SIGTERM when the guard goes.
+struct RunningService {
+    pid_t pid = 0;
+    ~RunningService() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+};
+
+// Such a service serves one client after another, and each one starts with every effect off,
+// not with the controls of the one before.
+TEST_F(ClientTest, ClientsJoinARunningServiceOneAfterAnotherAndStartClean) {
+    const facelume::ServiceOptions opts = options(4096);
+    facelume::ChannelOptions channel = opts.channel;
+    channel.resourceFolder = facelume::resourceFolderOf(FACELUME_RECORDING_SERVICE);
+    const std::string size = std::to_string(channel.size);
+    const char* argv[] = {FACELUME_RECORDING_SERVICE, channel.receiveName.c_str(),
+                          channel.sendName.c_str(), size.c_str(), nullptr};
+    RunningService service;
+    ASSERT_EQ(
+        ::posix_spawn(&service.pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ),
+        0);
+    {
+        Client first;
+        const facelume::Result joined = first.connect(channel);
+        ASSERT_TRUE(joined) << joined.message();
+        ASSERT_TRUE(first.setSkinSmooth(0.5f));
+        ASSERT_TRUE(m_log.waitFor("modify_skin_smooth 0.5"));
+    }
+    Client next;
+    const facelume::Result joined = next.connect(channel);
+    ASSERT_TRUE(joined) << joined.message();
+    ASSERT_TRUE(m_log.waitFor("modify_skin_smooth 0"));
+    const std::vector<std::string> calls = m_log.lines();
+    const auto firsts = std::find(calls.begin(), calls.end(), "modify_skin_smooth 0.5");
+    EXPECT_NE(std::find(firsts, calls.end(), "modify_skin_smooth 0"), calls.end());
+    EXPECT_EQ(next.setFilter("sparkle", 1.f).status(), Status::InvalidArgument);
+    const auto pixels = clienttest::makePixels(6, 6, 18, 50);
+    Frame out;
+    ASSERT_TRUE(next.process(6, 6, pixels.data(), 18, out, kTimeoutMs));
+    EXPECT_TRUE(clienttest::isInverted(pixels, out.pixels.data(), 6, 6, 18));
+}
+#endif
 
 // Frames overtaken by newer ones are dropped, but whatever arrives is whole, in order, and the
 // last frame sent always comes back.
@@ -346,9 +395,7 @@ TEST_F(ClientTest, OneThreadSendsWhileAnotherReceives) {
 // A socket file as a process leaves it when it dies while listening. (Windows' named pipes go
 // with their last handle.)
 void leaveStaleSocket(const std::string& name) {
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string full =
-        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/" + name;
+    const std::string full = protocol::socketPath(name).path;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;

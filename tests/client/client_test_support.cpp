@@ -14,6 +14,8 @@
 #include <fstream>
 #include <thread>
 
+#include "socket_path.h"
+
 namespace fs = std::filesystem;
 
 namespace clienttest {
@@ -45,7 +47,10 @@ Names uniqueNames() {
 std::string leftovers(const Names& names) {
     const std::string run = names.receive.substr(0, names.receive.size() - 2);
     std::string found;
-    for (const fs::path folder : {fs::path("/dev/shm"), fs::temp_directory_path()}) {
+    // Windows names its pipes apart from any folder.
+    fs::path sockets = fs::path(protocol::socketPath("any").path).parent_path();
+    if (sockets.empty()) sockets = fs::temp_directory_path();
+    for (const fs::path& folder : {fs::path("/dev/shm"), sockets}) {
         for (const auto& entry : fs::directory_iterator(folder)) {
             const std::string name = entry.path().filename().string();
             if (name.find(run) != std::string::npos) found += name + " ";

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "protocol.h"
+#include "socket_path.h"
 #include "test_application.h"
 
 namespace {
@@ -67,13 +68,17 @@ QString pipeName(const QString& name) {
     return QString::fromStdString(protocol::pipeName(name.toStdString()));
 }
 
+QString socketName(const QString& pipeName) {
+    return QString::fromStdString(protocol::socketPath(pipeName.toStdString()).path);
+}
+
 QString testName(const QString& prefix) { return prefix + "_" + buildTag(); }
 
 void removeStaleSocket(const QString& name) {
     QLocalSocket probe;
-    probe.connectToServer(name, QIODevice::WriteOnly);
+    probe.connectToServer(socketName(name), QIODevice::WriteOnly);
     if (probe.waitForConnected(100)) return;
-    QLocalServer::removeServer(name);
+    QLocalServer::removeServer(socketName(name));
 }
 
 ChannelNames channelNames(const QString& prefix) {
@@ -115,6 +120,12 @@ bool ChannelClient::writeRaw(qint32 length, const QByteArray& bytes) {
     return m_notifyService->release(1);
 }
 
+bool ChannelClient::notifyHoldingLock() {
+    return m_toService.tryLock(kLockTimeoutMs) && m_notifyService->release(1);
+}
+
+void ChannelClient::releaseLock() { (void)m_toService.unlock(); }
+
 std::optional<QByteArray> ChannelClient::readMessage(int timeoutMs) {
     if (nativeipc::waitForSingleObject(m_serviceNotifies, timeoutMs) != nativeipc::kWaitObject0)
         return std::nullopt;
@@ -132,7 +143,7 @@ bool ChannelClient::staysQuiet(int ms) {
     return nativeipc::waitForSingleObject(m_serviceNotifies, ms) == nativeipc::kWaitTimeout;
 }
 
-bool ChannelClient::listen() { return m_listener.listen(pipeName(m_sendName)); }
+bool ChannelClient::listen() { return m_listener.listen(socketName(pipeName(m_sendName))); }
 
 QByteArray ChannelClient::announcement(int timeoutMs) {
     if (!m_listener.waitForNewConnection(timeoutMs)) return QByteArray();
@@ -148,7 +159,7 @@ bool ChannelClient::connectCommands(int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     do {
-        m_commands.connectToServer(pipeName(m_receiveName), QIODevice::WriteOnly);
+        m_commands.connectToServer(socketName(pipeName(m_receiveName)), QIODevice::WriteOnly);
         if (m_commands.waitForConnected(timeoutMs)) return true;
         m_commands.abort();
         QThread::msleep(20);

@@ -26,6 +26,8 @@ QByteArray commandLine(const QByteArray& command);
 QString segmentKey(const QString& channelName);
 QString notificationKey(const QString& segmentKey);
 QString pipeName(const QString& channelName);
+// The local-socket name under which a pipe name is found: its path in the private socket folder.
+QString socketName(const QString& pipeName);
 
 // prefix + "_" + digits of the build folder: test programs of several build folders that run at
 // the same time on this machine never meet on a name. The name is the same in every run from one
@@ -69,6 +71,10 @@ public:
     // Connects to receiveName + "_pipe", retrying until the service listens or time runs out.
     bool connectCommands(int timeoutMs);
     bool sendLine(const QByteArray& bytes);
+    // Notifies the service while holding its receive segment's lock, as a client that stalls in
+    // the middle of a write would; releaseLock ends the stall.
+    bool notifyHoldingLock();
+    void releaseLock();
     // Joins a running service: connects for commands, then opens the segments it has set up.
     bool join(int timeoutMs) { return connectCommands(timeoutMs) && openSegments(); }
 

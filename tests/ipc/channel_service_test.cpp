@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
+#include <QThread>
 #include <QtEndian>
 
 #include "channel_client.h"
@@ -125,6 +126,28 @@ TEST_F(ChannelServiceTest, FramesFasterThanTheServiceReadsEndWithTheNewest) {
         results.append(*result);
     EXPECT_LE(results.size(), 3);
     EXPECT_EQ(results.value(results.size() - 1), newest);
+}
+
+// A client that stalls while it holds the segment lock costs the service one message per wake-up;
+// the service says so once per run, with the way out, and serves again once the lock is free.
+TEST_F(ChannelServiceTest, ALockHeldTooLongIsLoggedOncePerRun) {
+    const ChannelNames names = namesFor("stall");
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch(arguments(names, "4096")));
+    ChannelClient client(names.receive, names.send, 4096);
+    ASSERT_TRUE(client.join(kWaitMs));
+    const QByteArray said = "held the segment lock for more than 50 ms";
+    ASSERT_TRUE(client.notifyHoldingLock());
+    ASSERT_TRUE(processEventsUntil([&] { return service.log().contains(said); }, kWaitMs));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(client.notifyHoldingLock());
+        // Time for another wake-up to time out; a pass does not depend on it.
+        QThread::msleep(150);
+    }
+    client.releaseLock();
+    EXPECT_TRUE(roundTrip(client, makeFrame(4, 4, 5)));
+    EXPECT_EQ(service.log().count(said), 1) << service.log().toStdString();
+    EXPECT_TRUE(service.log().contains("give each client its own channel names"));
 }
 
 TEST_F(ChannelServiceTest, LengthsAndHeadersThatDoNotFitAreDropped) {

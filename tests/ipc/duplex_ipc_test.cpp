@@ -123,7 +123,7 @@ TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreRepor
     EXPECT_TRUE(callback.waitFor("data:" + QByteArray(60, 'L')));
 
     QLocalSocket peer;
-    peer.connectToServer(pipeName(channel.names.receive));
+    peer.connectToServer(socketName(pipeName(channel.names.receive)));
     ASSERT_TRUE(peer.waitForConnected(kWaitMs));
     const char lines[] = "[CMD]0 50\n[CMD]\nab\0cd\n";
     peer.write(lines, sizeof lines - 1);

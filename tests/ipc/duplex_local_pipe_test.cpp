@@ -86,7 +86,7 @@ TEST_F(DuplexLocalPipeTest, AnnouncesItselfOnceToAListeningPeerAndGivesUpOnAnAbs
 TEST_F(DuplexLocalPipeTest, WaitingForThePeerConnectsOnItsAnnouncement) {
     const QString listenName = nameFor("listen_c");
     QLocalServer peerListener;
-    ASSERT_TRUE(peerListener.listen(nameFor("peer_c")));
+    ASSERT_TRUE(peerListener.listen(socketName(nameFor("peer_c"))));
     DuplexLocalPipe pipe(listenName, peerListener.serverName());
     PipeRecord record(pipe);
 
@@ -97,8 +97,8 @@ TEST_F(DuplexLocalPipeTest, WaitingForThePeerConnectsOnItsAnnouncement) {
     // Two peers write; both are read, each through its own connection.
     QLocalSocket first;
     QLocalSocket second;
-    first.connectToServer(listenName);
-    second.connectToServer(listenName);
+    first.connectToServer(socketName(listenName));
+    second.connectToServer(socketName(listenName));
     ASSERT_TRUE(first.waitForConnected(kWaitMs));
     ASSERT_TRUE(second.waitForConnected(kWaitMs));
     second.write("plain\n");
@@ -122,13 +122,13 @@ TEST_F(DuplexLocalPipeTest, WaitingForThePeerConnectsOnItsAnnouncement) {
 TEST_F(DuplexLocalPipeTest, NeverListensOverALiveSocket) {
     const QString live = nameFor("live");
     QLocalServer owner;
-    ASSERT_TRUE(owner.listen(live));
+    ASSERT_TRUE(owner.listen(socketName(live)));
     DuplexLocalPipe overLive(live, nameFor("unused_e"));
     PipeRecord record(overLive);
     EXPECT_FALSE(overLive.createListener());
     EXPECT_EQ(record.messages, QStringList{"connected listen error: " + live});
     QLocalSocket client;
-    client.connectToServer(live);
+    client.connectToServer(socketName(live));
     ASSERT_TRUE(client.waitForConnected(kWaitMs));
     EXPECT_TRUE(owner.waitForNewConnection(kWaitMs));
 }
@@ -151,7 +151,7 @@ TEST_F(DuplexLocalPipeTest, ConnectionsAreBoundedAndTheListenerComesBack) {
 
     for (int i = 0; i < 50; ++i) {
         QLocalSocket peer;
-        peer.connectToServer(name);
+        peer.connectToServer(socketName(name));
         ASSERT_TRUE(peer.waitForConnected(kWaitMs));
         peer.write("x\n");
         ASSERT_TRUE(peer.waitForBytesWritten(kWaitMs));
@@ -162,7 +162,7 @@ TEST_F(DuplexLocalPipeTest, ConnectionsAreBoundedAndTheListenerComesBack) {
     std::vector<std::unique_ptr<QLocalSocket>> peers;
     for (int i = 0; i < DuplexLocalPipe::kMaxConnections + 3; ++i) {
         peers.push_back(std::make_unique<QLocalSocket>());
-        peers.back()->connectToServer(name);
+        peers.back()->connectToServer(socketName(name));
         ASSERT_TRUE(peers.back()->waitForConnected(kWaitMs));
         QCoreApplication::processEvents();
     }
@@ -180,7 +180,7 @@ TEST_F(DuplexLocalPipeTest, ConnectionsAreBoundedAndTheListenerComesBack) {
     QLocalSocket late;
     EXPECT_TRUE(processEventsUntil(
         [&] {
-            late.connectToServer(name);
+            late.connectToServer(socketName(name));
             return late.waitForConnected(10);
         },
         kWaitMs));

@@ -126,7 +126,10 @@ class ServiceTest(EngineLogTestCase):
         fx.close()
         with self.assertRaises(facelume.FacelumeError):
             fx.process(np.zeros((2, 2, 3), np.uint8))
-        left = [name for folder in ("/dev/shm", tempfile.gettempdir())
+        # Sockets live in the private socket folder: $XDG_RUNTIME_DIR, else TMPDIR/facelume-<uid>.
+        folders = ["/dev/shm", os.path.join(tempfile.gettempdir(), "facelume-%d" % os.geteuid()),
+                   os.environ.get("XDG_RUNTIME_DIR", "")]
+        left = [name for folder in folders if os.path.isdir(folder)
                 for name in os.listdir(folder) if run in name]
         self.assertEqual(left, [])
 

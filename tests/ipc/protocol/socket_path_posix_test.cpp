@@ -1,0 +1,105 @@
+// The private socket folder: which folder is taken, and which ones are refused.
+
+#include "socket_path.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets or clears an environment variable for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string* value) : m_name(name) {
+        const char* old = std::getenv(name);
+        if (old != nullptr) m_old = old;
+        m_hadOld = old != nullptr;
+        if (value != nullptr) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedVariable() {
+        if (m_hadOld) {
+            ::setenv(m_name, m_old.c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+
+private:
+    const char* m_name;
+    std::string m_old;
+    bool m_hadOld = false;
+};
+
+class SocketPathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::current_path() / "socket_path_XXXXXX").string();
+        ASSERT_NE(::mkdtemp(&pattern[0]), nullptr);
+        m_root = pattern;
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    fs::path folder(const std::string& name, mode_t mode) {
+        const fs::path path = m_root / name;
+        fs::create_directory(path);
+        ::chmod(path.c_str(), mode);
+        return path;
+    }
+
+    fs::path m_root;
+};
+
+TEST_F(SocketPathTest, TakesOnlyAFolderOfThisUserThatNobodyElseMayEnter) {
+    const std::string uid = std::to_string(::geteuid());
+    const std::string privateRuntime = folder("runtime", 0700).string() + "/";
+    const std::string openRuntime = folder("open_runtime", 0755).string();
+    const std::string tmp = m_root.string();
+    const std::string fallback = tmp + "/facelume-" + uid;
+
+    {
+        const ScopedVariable runtime("XDG_RUNTIME_DIR", &privateRuntime);
+        const ScopedVariable temporary("TMPDIR", &tmp);
+        EXPECT_EQ(protocol::socketPath("n2_pipe").path, privateRuntime + "n2_pipe");
+        EXPECT_EQ(protocol::socketPath("/run/x_pipe").path, "/run/x_pipe");
+    }
+    {
+        // An open runtime folder is passed over; the fallback is made private.
+        const ScopedVariable runtime("XDG_RUNTIME_DIR", &openRuntime);
+        const ScopedVariable temporary("TMPDIR", &tmp);
+        EXPECT_EQ(protocol::socketPath("n2_pipe").path, fallback + "/n2_pipe");
+        struct stat status {};
+        ASSERT_EQ(::lstat(fallback.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0700u);
+    }
+    const ScopedVariable runtime("XDG_RUNTIME_DIR", nullptr);
+    const ScopedVariable temporary("TMPDIR", &tmp);
+    const auto refused = [](const std::string& why) {
+        const protocol::SocketPath socket = protocol::socketPath("n2_pipe");
+        EXPECT_EQ(socket.path, "") << why;
+        EXPECT_NE(socket.error.find("XDG_RUNTIME_DIR"), std::string::npos) << socket.error;
+    };
+    ::chmod(fallback.c_str(), 0750);
+    refused("open to the group");
+    fs::remove(fallback);
+    fs::create_directory_symlink(privateRuntime, fallback);
+    refused("a link, which may lead anywhere");
+    fs::remove(fallback);
+    if (::geteuid() == 0) {
+        folder("facelume-" + uid, 0700);
+        ASSERT_EQ(::chown(fallback.c_str(), 65534, 65534), 0);
+        refused("another user's");
+    }
+}
+
+}  // namespace

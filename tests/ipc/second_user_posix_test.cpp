@@ -1,0 +1,162 @@
+// Another local user against a running channel: every named object and the command socket must
+// refuse them while the service goes on serving its own client. Needs root to make the user.
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <semaphore.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "channel_client.h"
+#include "platform_safe_key.h"
+#include "protocol.h"
+#include "service_process.h"
+#include "socket_path.h"
+#include "test_application.h"
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+// A system user of this build folder's own, made for the test and removed after it, also when
+// the test fails; one that a crashed run left is removed first.
+class TemporaryUser {
+public:
+    explicit TemporaryUser(std::string name) : m_name(std::move(name)) {
+        remove();
+        m_made = run("useradd --system --no-create-home --shell /usr/sbin/nologin " + m_name);
+    }
+    ~TemporaryUser() { remove(); }
+    const passwd* entry() const { return m_made ? ::getpwnam(m_name.c_str()) : nullptr; }
+
+private:
+    static bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+    void remove() { (void)run("userdel " + m_name + " 2>/dev/null"); }
+
+    std::string m_name;
+    bool m_made = false;
+};
+
+// One attempt of the stranger; `refused` tells whether the system turned it down.
+struct Attempt {
+    std::string what;
+    bool (*refused)(const std::string& target);
+};
+
+bool segmentRefused(const std::string& name) {
+    const int fd = ::shm_open(("/" + name).c_str(), O_RDONLY, 0);
+    if (fd >= 0) ::close(fd);
+    return fd < 0;
+}
+
+bool semaphoreRefused(const std::string& name) {
+    sem_t* semaphore = ::sem_open(("/" + name).c_str(), 0);
+    if (semaphore != SEM_FAILED) ::sem_close(semaphore);
+    return semaphore == SEM_FAILED;
+}
+
+// Refused at connect, or closed by the service before it reads anything.
+bool socketRefused(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return true;
+    }
+    char byte = 0;
+    const bool closed = ::read(fd, &byte, 1) <= 0;
+    ::close(fd);
+    return closed;
+}
+
+// Runs the attempts as `user` in a child process: one character per attempt, '1' when it got
+// through; empty when the child could not become the user.
+std::string attemptsAs(const passwd& user, const std::vector<Attempt>& attempts,
+                       const std::vector<std::string>& targets) {
+    int results[2];
+    if (::pipe(results) != 0) return std::string();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(results[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user.pw_gid) != 0 ||
+            ::setuid(user.pw_uid) != 0)
+            ::_exit(1);
+        for (std::size_t i = 0; i < attempts.size(); ++i) {
+            const char through = attempts[i].refused(targets[i]) ? '0' : '1';
+            if (::write(results[1], &through, 1) != 1) ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    ::close(results[1]);
+    std::string outcome;
+    char buffer[64];
+    ssize_t count;
+    while ((count = ::read(results[0], buffer, sizeof buffer)) > 0) outcome.append(buffer, count);
+    ::close(results[0]);
+    ::waitpid(child, nullptr, 0);
+    return outcome;
+}
+
+class SecondUserTest : public ::testing::Test {
+protected:
+    void SetUp() override { ensureApplication(); }
+};
+
+TEST_F(SecondUserTest, AnotherUserReachesNothingWhileTheServiceServesItsClient) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "making a second user takes root; run this test as root to check that "
+                        "another user can reach no segment, semaphore or socket of a channel";
+    }
+    const TemporaryUser stranger(testName("fltu").toStdString());
+    const passwd* user = stranger.entry();
+    ASSERT_NE(user, nullptr) << "useradd failed";
+    const ChannelNames names = channelNames("flt_user");
+    ServiceProcess service;
+    ASSERT_TRUE(service.launch({names.receive, names.send, "4096"}));
+    ChannelClient client(names.receive, names.send, 4096);
+    ASSERT_TRUE(client.join(kWaitMs));
+    const QByteArray frame = makeFrame(4, 4, 1);
+    ASSERT_TRUE(client.writeMessage(frame) && client.readMessage(kWaitMs) == invertedFrame(frame));
+
+    std::vector<Attempt> attempts;
+    std::vector<std::string> targets;
+    for (const QString& name : {names.receive, names.send}) {
+        const std::string key = protocol::segmentKey(name.toStdString());
+        const std::string segment = makePlatformSafeKey(key, kSharedMemoryKeyPrefix);
+        for (const std::string& file : {segment, segment + ".holders", segment + ".gate"}) {
+            attempts.push_back({"segment file " + file, segmentRefused});
+            targets.push_back(file);
+        }
+        attempts.push_back({"segment lock", semaphoreRefused});
+        targets.push_back(makePlatformSafeKey(key, kSystemSemaphoreKeyPrefix));
+        attempts.push_back({"notification", semaphoreRefused});
+        targets.push_back(protocol::notificationNativeName(protocol::notificationKey(key)));
+    }
+    attempts.push_back({"command socket", socketRefused});
+    targets.push_back(protocol::socketPath(protocol::pipeName(names.receive.toStdString())).path);
+
+    // The owner reaches every object, so a refusal below is not a missing name.
+    for (std::size_t i = 0; i + 1 < attempts.size(); ++i)
+        ASSERT_FALSE(attempts[i].refused(targets[i])) << attempts[i].what << " " << targets[i];
+    const std::string outcome = attemptsAs(*user, attempts, targets);
+    ASSERT_EQ(outcome.size(), attempts.size()) << "could not become the second user";
+    for (std::size_t i = 0; i < attempts.size(); ++i)
+        EXPECT_EQ(outcome[i], '0') << attempts[i].what << " got through: " << targets[i];
+
+    const QByteArray after = makeFrame(4, 4, 9);
+    EXPECT_TRUE(client.writeMessage(after) && client.readMessage(kWaitMs) == invertedFrame(after));
+}
+
+}  // namespace
