@@ -26,6 +26,12 @@ ServiceProcess::~ServiceProcess() {
                      log().constData());
         return;
     }
+#ifdef Q_OS_LINUX
+    // As a client stops it: the service then removes its socket and, closing last, the named
+    // objects. (Windows' pipes and objects go with the process.)
+    terminate();
+    if (waitForFinished(5000)) return;
+#endif
     kill();
     waitForFinished(5000);
 }

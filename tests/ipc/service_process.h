@@ -2,7 +2,8 @@
 
 // The facelume service built with the recording engine, run as a child process for the channel
 // tests. On Linux the child dies with the test process, so a crashed test leaves no service
-// behind; the destructor kills it. The engine's calls go to a log file that the test reads.
+// behind; the destructor stops it with SIGTERM (Linux) or kills it. The engine's calls go to a
+// log file that the test reads.
 
 #include <QByteArray>
 #include <QProcess>
