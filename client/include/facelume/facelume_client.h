@@ -89,7 +89,8 @@ public:
     /// service's own reason when it printed one.
     Result start(const ServiceOptions& options);
     /// Joins a service that is already running under the given names, and resets every
-    /// control, so that nothing of an earlier client's effects remains.
+    /// control, so that nothing of an earlier client's effects remains. A channel has one
+    /// client at a time: while another is connected, this fails with ChannelError.
     Result connect(const ChannelOptions& options);
     bool isConnected() const;
 

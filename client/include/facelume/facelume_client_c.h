@@ -51,7 +51,8 @@ FACELUME_CLIENT_API void facelume_client_free(facelume_client* client);
 FACELUME_CLIENT_API facelume_status facelume_start(facelume_client* client, const char* executable,
                                                    const char* receive_name, const char* send_name,
                                                    int size, int timeout_ms);
-/* Joins a running service, waiting up to timeout_ms (0: 5000) for its pipe. */
+/* Joins a running service, waiting up to timeout_ms (0: 5000) for its pipe. A channel has one
+ * client at a time: while another is connected, this fails with FACELUME_CHANNEL_ERROR. */
 FACELUME_CLIENT_API facelume_status facelume_connect(facelume_client* client,
                                                      const char* receive_name,
                                                      const char* send_name, int size,

@@ -172,7 +172,8 @@ class Service:
 
     receive_name/send_name are the service's channel names (unique ones are made when omitted);
     size is the channel size in bytes, or give frame_size=(width, height) of the largest frame.
-    Joining a running service resets every control first. Controls read back as set here
+    Joining a running service resets every control first; while another client is connected to
+    the channel, joining raises FacelumeError. Controls read back as set here
     (`fx.smooth`, `fx.controls`); names the service does not offer raise FacelumeError listing
     the ones it does (`available("filter")`).
     """
