@@ -14,32 +14,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets or clears an environment variable for the life of the object.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const std::string* value) : m_name(name) {
-        const char* old = std::getenv(name);
-        if (old != nullptr) m_old = old;
-        m_hadOld = old != nullptr;
-        if (value != nullptr) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
+// The test program runs alone in its process: the environment it leaves goes with it.
+void setVariable(const char* name, const std::string* value) {
+    if (value != nullptr) {
+        ::setenv(name, value->c_str(), 1);
+    } else {
+        ::unsetenv(name);
     }
-    ~ScopedVariable() {
-        if (m_hadOld) {
-            ::setenv(m_name, m_old.c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_hadOld = false;
-};
+}
 
 class SocketPathTest : public ::testing::Test {
 protected:
@@ -67,23 +49,18 @@ TEST_F(SocketPathTest, TakesOnlyAFolderOfThisUserThatNobodyElseMayEnter) {
     const std::string tmp = m_root.string();
     const std::string fallback = tmp + "/facelume-" + uid;
 
-    {
-        const ScopedVariable runtime("XDG_RUNTIME_DIR", &privateRuntime);
-        const ScopedVariable temporary("TMPDIR", &tmp);
-        EXPECT_EQ(protocol::socketPath("n2_pipe").path, privateRuntime + "n2_pipe");
-        EXPECT_EQ(protocol::socketPath("/run/x_pipe").path, "/run/x_pipe");
-    }
-    {
-        // An open runtime folder is passed over; the fallback is made private.
-        const ScopedVariable runtime("XDG_RUNTIME_DIR", &openRuntime);
-        const ScopedVariable temporary("TMPDIR", &tmp);
-        EXPECT_EQ(protocol::socketPath("n2_pipe").path, fallback + "/n2_pipe");
-        struct stat status {};
-        ASSERT_EQ(::lstat(fallback.c_str(), &status), 0);
-        EXPECT_EQ(status.st_mode & 0777, 0700u);
-    }
-    const ScopedVariable runtime("XDG_RUNTIME_DIR", nullptr);
-    const ScopedVariable temporary("TMPDIR", &tmp);
+    setVariable("TMPDIR", &tmp);
+    setVariable("XDG_RUNTIME_DIR", &privateRuntime);
+    EXPECT_EQ(protocol::socketPath("n2_pipe").path, privateRuntime + "n2_pipe");
+    EXPECT_EQ(protocol::socketPath("/run/x_pipe").path, "/run/x_pipe");
+    // An open runtime folder is passed over; the fallback is made private.
+    setVariable("XDG_RUNTIME_DIR", &openRuntime);
+    EXPECT_EQ(protocol::socketPath("n2_pipe").path, fallback + "/n2_pipe");
+    struct stat status {};
+    ASSERT_EQ(::lstat(fallback.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+
+    setVariable("XDG_RUNTIME_DIR", nullptr);
     const auto refused = [](const std::string& why) {
         const protocol::SocketPath socket = protocol::socketPath("n2_pipe");
         EXPECT_EQ(socket.path, "") << why;
