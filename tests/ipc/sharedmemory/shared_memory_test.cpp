@@ -27,6 +27,7 @@ TEST_F(SharedMemoryTest, KeysAreUtf8AndTheDestructorLogsItsLine) {
     const std::string key = "caf\xc3\xa9 " + uniqueName("q");
     auto* segment = new SharedMemory;
     segment->setKey(QString::fromStdString(key));
+    EXPECT_FALSE(segment->isAttached());
     ASSERT_TRUE(segment->create(921700, SharedMemory::ReadWrite));
     EXPECT_EQ(segment->size(), 925696);
     SharedMemoryPrivate other;
