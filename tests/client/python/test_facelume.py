@@ -105,8 +105,10 @@ class ServiceTest(EngineLogTestCase):
         self.assertIn("/nonexistent/facelume", str(missing.exception))
 
     def test_closed_service_refuses_work_and_leaves_nothing(self):
-        # Native names keep only letters: the process id spelled in letters keeps them apart.
-        run = "pyclose" + "".join(chr(ord("a") + int(d)) for d in str(os.getpid()))
+        # Native names keep only letters: the build folder's digits, spelled in letters as in
+        # tests/support/test_names.h, keep builds apart.
+        digits = os.environ["FACELUME_TEST_BUILD_DIGITS"]
+        run = "pyclose" + "".join(chr(ord("a") + int(d)) for d in digits)
         fx = facelume.Service(receive_name=run + "in", send_name=run + "out", executable=SERVICE)
         fx.process(np.zeros((2, 2, 3), np.uint8))
         fx.close()
