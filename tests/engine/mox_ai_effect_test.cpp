@@ -16,6 +16,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "mox_ai_effect.h"
+#include "test_names.h"
 #include "test_pictures.h"
 
 namespace {
@@ -46,7 +47,7 @@ void setEverything(float value) {
 
 TEST(MoxAiEffectTest, InitializeFailsWithAReasonWhenTheFolderOrTheModelIsMissing) {
     const std::filesystem::path scratch =
-        std::filesystem::temp_directory_path() / "facelume_mox_ai_effect_test";
+        std::filesystem::temp_directory_path() / testnames::testName("facelume_mox_ai_effect_test");
     std::filesystem::remove_all(scratch);
 
     testing::internal::CaptureStderr();
