@@ -133,8 +133,7 @@ int main(int argc, char** argv) {
     std::printf("%ld commands, %ld refused\n", commands, refused);
 
     client.close();
-    std::printf("left in /dev/shm and %s after the stop: %ld\n", fs::temp_directory_path().c_str(),
-                leftovers(run));
+    std::printf("left in /dev/shm and the socket folder after the stop: %ld\n", leftovers(run));
     fs::remove_all(folder);
     return wrong == 0 && refused == 0 ? 0 : 1;
 }

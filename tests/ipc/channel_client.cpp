@@ -1,6 +1,5 @@
 #include "channel_client.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QtEndian>
@@ -8,6 +7,7 @@
 
 #include "protocol.h"
 #include "socket_path.h"
+#include "test_names.h"
 #include "test_application.h"
 
 namespace {
@@ -26,14 +26,6 @@ bool openSegment(SharedMemory& memory, const QString& key, int size) {
         return false;
     (void)memory.attach(SharedMemory::ReadWrite);
     return memory.isAttached();
-}
-
-// Digits that tell this build folder's test programs from those of other build folders run at the
-// same time on this machine; without them two runs would meet on the same named objects.
-QString buildTag() {
-    const QByteArray digest =
-        QCryptographicHash::hash(QByteArray(CHANNEL_TEST_BUILD_DIR), QCryptographicHash::Sha1);
-    return QString::number(qFromBigEndian<quint32>(digest.constData()));
 }
 
 }  // namespace
@@ -72,7 +64,9 @@ QString socketName(const QString& pipeName) {
     return QString::fromStdString(protocol::socketPath(pipeName.toStdString()).path);
 }
 
-QString testName(const QString& prefix) { return prefix + "_" + buildTag(); }
+QString testName(const QString& prefix) {
+    return QString::fromStdString(testnames::testName(prefix.toStdString()));
+}
 
 void removeStaleSocket(const QString& name) {
     QLocalSocket probe;

@@ -29,9 +29,7 @@ QString pipeName(const QString& channelName);
 // The local-socket name under which a pipe name is found: its path in the private socket folder.
 QString socketName(const QString& pipeName);
 
-// prefix + "_" + digits of the build folder: test programs of several build folders that run at
-// the same time on this machine never meet on a name. The name is the same in every run from one
-// build folder, so what a crashed run left is found stale and replaced.
+// testnames::testName for QString names.
 QString testName(const QString& prefix);
 // Removes the socket file of a local-socket name, unless a live process answers on it.
 void removeStaleSocket(const QString& name);
