@@ -117,15 +117,28 @@ float FaceWarp::insideOutline(const Outline& outline, cv::Point2f p) {
     return u * u * (3.f - 2.f * u);
 }
 
-cv::Rect FaceWarp::affectedRegion(const cv::Mat& frame) const {
-    cv::Rect region;
+void FaceWarp::findRegions(const cv::Mat& frame) {
+    m_regions.clear();
     for (const Handle& h : m_handles) {
         const float reach = h.radius + 2.f;
         const cv::Rect disc(cv::Point(cvFloor(h.centre.x - reach), cvFloor(h.centre.y - reach)),
                             cv::Point(cvCeil(h.centre.x + reach), cvCeil(h.centre.y + reach)));
-        region = region.empty() ? disc : (region | disc);
+        const cv::Rect inside = disc & cv::Rect(0, 0, frame.cols, frame.rows);
+        if (!inside.empty()) m_regions.push_back(inside);
     }
-    return region & cv::Rect(0, 0, frame.cols, frame.rows);
+    // Merged until no two overlap (a merged bound may reach one it missed before): then a
+    // pixel of one region lies in no disc of another, and each region is warped on its own.
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (size_t i = 0; i < m_regions.size(); ++i) {
+            for (size_t j = i + 1; j < m_regions.size(); ++j) {
+                if ((m_regions[i] & m_regions[j]).empty()) continue;
+                m_regions[i] |= m_regions[j];
+                m_regions.erase(m_regions.begin() + std::ptrdiff_t(j--));
+                merged = true;
+            }
+        }
+    }
 }
 
 void FaceWarp::buildMaps(const cv::Rect& region) {
@@ -172,8 +185,12 @@ void FaceWarp::buildMaps(const cv::Rect& region) {
 
 void FaceWarp::apply(cv::Mat& frame, const std::vector<Face>& faces) {
     collectHandles(faces);
-    if (m_handles.empty()) return;
-    const cv::Rect region = affectedRegion(frame);
+    findRegions(frame);
+    // The bounds of faces far apart would take in most of the frame between them.
+    for (const cv::Rect& region : m_regions) warpRegion(frame, region);
+}
+
+void FaceWarp::warpRegion(cv::Mat& frame, const cv::Rect& region) {
     if (region.width < 2 || region.height < 2) return;
     buildMaps(region);
     // Displacements vanish at the edge of every disc and the discs lie inside the region, so
