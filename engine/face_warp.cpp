@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "face_shape.h"
@@ -146,22 +147,30 @@ void FaceWarp::buildMaps(const cv::Rect& region) {
                         (region.height + kGridStep - 1) / kGridStep + 1);
     m_smallX = workArea(m_buffers[0], grid, CV_32FC1);
     m_smallY = workArea(m_buffers[1], grid, CV_32FC1);
-    for (int gy = 0; gy < grid.height; ++gy) {
-        float* dx = m_smallX.ptr<float>(gy);
-        float* dy = m_smallY.ptr<float>(gy);
-        for (int gx = 0; gx < grid.width; ++gx) {
-            const cv::Point2f d = displacement(
-                cv::Point2f(float(region.x + gx * kGridStep), float(region.y + gy * kGridStep)));
-            dx[gx] = d.x;
-            dy[gx] = d.y;
+    // Rows are independent: both passes are shared out over OpenCV's worker threads.
+    cv::parallel_for_(cv::Range(0, grid.height), [&](const cv::Range& rows) {
+        for (int gy = rows.start; gy < rows.end; ++gy) {
+            float* dx = m_smallX.ptr<float>(gy);
+            float* dy = m_smallY.ptr<float>(gy);
+            for (int gx = 0; gx < grid.width; ++gx) {
+                const cv::Point2f d = displacement(cv::Point2f(float(region.x + gx * kGridStep),
+                                                               float(region.y + gy * kGridStep)));
+                dx[gx] = d.x;
+                dy[gx] = d.y;
+            }
         }
-    }
+    });
     // Every pixel: the grid's bilinear interpolation (grid point g sits at pixel g * step) plus
     // its own position, in the region's coordinates.
     m_mapX = workArea(m_buffers[2], region.size(), CV_32FC1);
     m_mapY = workArea(m_buffers[3], region.size(), CV_32FC1);
+    cv::parallel_for_(cv::Range(0, region.height),
+                      [&](const cv::Range& rows) { interpolateMaps(rows.start, rows.end); });
+}
+
+void FaceWarp::interpolateMaps(int first, int end) {
     constexpr float inverseStep = 1.f / float(kGridStep);
-    for (int y = 0; y < region.height; ++y) {
+    for (int y = first; y < end; ++y) {
         const int gy = y / kGridStep;
         const float fy = float(y - gy * kGridStep) * inverseStep;
         const float* x0 = m_smallX.ptr<float>(gy);
@@ -170,7 +179,7 @@ void FaceWarp::buildMaps(const cv::Rect& region) {
         const float* y1 = m_smallY.ptr<float>(gy + 1);
         float* mx = m_mapX.ptr<float>(y);
         float* my = m_mapY.ptr<float>(y);
-        for (int x = 0; x < region.width; ++x) {
+        for (int x = 0; x < m_mapX.cols; ++x) {
             const int gx = x / kGridStep;
             const float fx = float(x - gx * kGridStep) * inverseStep;
             const float topX = x0[gx] + fx * (x0[gx + 1] - x0[gx]);

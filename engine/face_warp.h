@@ -10,7 +10,8 @@
 // face's outline it fades out within a quarter of the eye distance, so collars, lapels and
 // straight edges beyond do not bend. Both scale with each face's presence.
 // The field is computed at a quarter of the resolution and interpolated.
-// One thread; no allocation once the frame and face sizes are stable.
+// One caller at a time (the maps are built over OpenCV's worker threads); no allocation once the
+// frame and face sizes are stable.
 
 #include <array>
 #include <vector>
@@ -56,6 +57,8 @@ private:
     // Fills m_regions: the bounds of the handle discs, overlapping ones merged, within frame.
     void findRegions(const cv::Mat& frame);
     void buildMaps(const cv::Rect& region);
+    // Rows first..end of the per-pixel maps from the grid.
+    void interpolateMaps(int first, int end);
     void warpRegion(cv::Mat& frame, const cv::Rect& region);
 
     float m_eyeScale = 0.f;
