@@ -10,9 +10,11 @@
 // that leaves the picture unchanged (its filter, sticker or colour missing from the resource
 // folder) ends the run with an error instead of a row that measures nothing.
 //
-//   engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES [CONFIGURATION]]
+// With "moving" the portrait sways by a pixel a frame, so that every frame's landmarks are
+// fitted; a still face keeps its landmarks without a fit. Any other word limits the run to the
+// rows whose name starts with it (for profiling one row).
 //
-// CONFIGURATION limits the run to the rows whose name starts with it (for profiling one row).
+//   engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES [moving] [CONFIGURATION]]
 
 #include <time.h>
 
@@ -77,9 +79,9 @@ const std::vector<Configuration>& configurations() {
     return list;
 }
 
-// A still portrait (one, or four in a two by two grid) with fresh camera-like noise in each
-// frame, so that the landmarks are fitted to slightly different pixels every time.
-std::vector<cv::Mat> frames(const cv::Mat& portrait, cv::Size size, int faces) {
+// A portrait (one, or four in a two by two grid) with fresh camera-like noise in each frame,
+// still or swaying sideways by a pixel a frame (four pixels either way).
+std::vector<cv::Mat> frames(const cv::Mat& portrait, cv::Size size, int faces, bool moving) {
     cv::Mat frame(size, CV_8UC3, cv::Scalar(60, 60, 60));
     const int across = faces == 4 ? 2 : 1;
     const cv::Size tile(size.width / across, size.height / across);
@@ -87,14 +89,19 @@ std::vector<cv::Mat> frames(const cv::Mat& portrait, cv::Size size, int faces) {
         std::min(tile.width / double(portrait.cols), tile.height / double(portrait.rows));
     cv::Mat scaled;
     cv::resize(portrait, scaled, cv::Size(), scale, scale, cv::INTER_AREA);
-    for (int i = 0; i < across * across; ++i) {
-        const cv::Point corner((i % across) * tile.width + (tile.width - scaled.cols) / 2,
-                               (i / across) * tile.height + (tile.height - scaled.rows) / 2);
-        scaled.copyTo(frame(cv::Rect(corner, scaled.size())));
-    }
     std::vector<cv::Mat> noisy;
     cv::RNG rng(7);
+    const int sway[] = {0, 1, 2, 3, 4, 3, 2, 1};
     for (int i = 0; i < 8; ++i) {
+        // Four pixels of margin on either side, so that every shift stays inside the frame.
+        frame.setTo(cv::Scalar(60, 60, 60));
+        for (int t = 0; t < across * across; ++t) {
+            const cv::Point corner(
+                (t % across) * tile.width + (tile.width - scaled.cols) / 2 + (moving ? sway[i] : 4),
+                (t / across) * tile.height + (tile.height - scaled.rows) / 2);
+            scaled(cv::Rect(4, 0, scaled.cols - 8, scaled.rows))
+                .copyTo(frame(cv::Rect(corner, cv::Size(scaled.cols - 8, scaled.rows))));
+        }
         cv::Mat noise(size, CV_16SC3);
         rng.fill(noise, cv::RNG::NORMAL, 0, 3);
         cv::Mat out;
@@ -194,7 +201,7 @@ Figures measure(const Configuration& c, const std::vector<cv::Mat>& input,
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
-                     "usage: engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES "
+                     "usage: engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES [moving] "
                      "[CONFIGURATION]]\n");
         return 2;
     }
@@ -204,7 +211,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int count = argc > 3 ? std::max(20, std::atoi(argv[3])) : 200;
-    const std::string only = argc > 4 ? argv[4] : "";
     std::printf(
         "%d frames each, milliseconds per frame: wall-clock median and 95th percentile, the\n"
         "median of the frame thread's own CPU time, and the whole process's CPU time per frame\n"
@@ -217,11 +223,21 @@ int main(int argc, char** argv) {
     std::printf("\n|%s|", std::string(30, '-').c_str());
     for (size_t i = 0; i < sizes.size(); ++i) std::printf("%s|", std::string(41, '-').c_str());
     std::printf("\n");
+    bool moving = false;
+    std::string only;
+    for (int i = 4; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "moving") {
+            moving = true;
+        } else {
+            only = word;
+        }
+    }
     for (const Configuration& c : configurations()) {
         if (std::string(c.name).rfind(only, 0) != 0) continue;
         std::printf("| %-28s |", c.name);
         for (const cv::Size size : sizes) {
-            const Figures f = measure(c, frames(portrait, size, c.faces), argv[2], count);
+            const Figures f = measure(c, frames(portrait, size, c.faces, moving), argv[2], count);
             std::printf(" %7.2f / %6.2f / %6.2f / %6.2f%s |", f.median, f.p95, f.cpuMedian,
                         f.processCpu, f.faces == size_t(c.faces) ? "  " : " !");
             std::fflush(stdout);
