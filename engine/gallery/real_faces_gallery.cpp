@@ -67,6 +67,24 @@ cv::Mat darkSkinned(const cv::Mat& bgr) {
     return dark;
 }
 
+// Three people side by side in one frame, head and shoulders each: the astronaut, the
+// dark-skinned stand-in turned the other way, and the footballer enlarged.
+cv::Mat group(const cv::Mat& astronaut, const cv::Mat& dark, const cv::Mat& footballer) {
+    cv::Mat frame(kFrame, CV_8UC3, cv::Scalar(60, 60, 60));
+    cv::Mat mirrored;
+    cv::flip(dark(cv::Rect(112, 0, 280, 360)), mirrored, 1);
+    const cv::Mat people[3] = {astronaut(cv::Rect(120, 0, 280, 360)), mirrored,
+                               footballer(cv::Rect(170, 20, 140, 180))};
+    const cv::Size cell(kFrame.width / 3, kFrame.width / 3 * 360 / 280);
+    for (int i = 0; i < 3; ++i) {
+        cv::Mat scaled;
+        cv::resize(people[i], scaled, cell, 0, 0, cv::INTER_AREA);
+        scaled.copyTo(frame(
+            cv::Rect(i * cell.width, (kFrame.height - cell.height) / 2, cell.width, cell.height)));
+    }
+    return frame;
+}
+
 void useGallerySettings(Engine& engine) {
     engine.setSkinSmooth(0.8f);
     engine.setSkinWhite(0.4f);
@@ -190,6 +208,8 @@ int main(int argc, char** argv) {
         beforeAfter(resources, grey, out + "/real_grey_astronaut.jpg") &&
         beforeAfter(resources, letterboxed(cameraman, kFrame), out + "/real_grey_cameraman.jpg") &&
         beforeAfter(resources, letterboxed(footballer, kFrame), out + "/real_footballer.jpg") &&
+        beforeAfter(resources, group(astronaut, darkSkinned(astronaut), footballer),
+                    out + "/real_group.jpg") &&
         cutStrip(resources, light, letterboxed(footballer, kFrame), out + "/real_cut_strip.jpg");
     return ok ? 0 : 1;
 }
