@@ -8,7 +8,10 @@
 // unchanged (its filter, sticker or colour missing from the resource folder) ends the run with an
 // error instead of a row that measures nothing.
 //
-//   engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES]
+// With "moving" the portrait sways by a pixel a frame, so that every frame's landmarks are
+// fitted; a still face keeps its landmarks without a fit.
+//
+//   engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES [moving]]
 
 #include <time.h>
 
@@ -71,19 +74,23 @@ const std::vector<Configuration>& configurations() {
     return list;
 }
 
-// A still portrait with fresh camera-like noise in each frame, so that the landmarks are fitted
-// to slightly different pixels every time.
-std::vector<cv::Mat> frames(const cv::Mat& portrait, cv::Size size) {
+// A portrait with fresh camera-like noise in each frame, still or swaying sideways by a pixel a
+// frame (four pixels either way).
+std::vector<cv::Mat> frames(const cv::Mat& portrait, cv::Size size, bool moving) {
     cv::Mat frame(size, CV_8UC3, cv::Scalar(60, 60, 60));
     const double scale =
         std::min(size.width / double(portrait.cols), size.height / double(portrait.rows));
     cv::Mat scaled;
     cv::resize(portrait, scaled, cv::Size(), scale, scale, cv::INTER_AREA);
-    scaled.copyTo(frame(cv::Rect((size.width - scaled.cols) / 2, (size.height - scaled.rows) / 2,
-                                 scaled.cols, scaled.rows)));
     std::vector<cv::Mat> noisy;
     cv::RNG rng(7);
+    const int sway[] = {0, 1, 2, 3, 4, 3, 2, 1};
     for (int i = 0; i < 8; ++i) {
+        // Four pixels of margin on either side, so that every shift stays inside the frame.
+        frame.setTo(cv::Scalar(60, 60, 60));
+        scaled(cv::Rect(4, 0, scaled.cols - 8, scaled.rows))
+            .copyTo(frame(cv::Rect((size.width - scaled.cols) / 2 + (moving ? sway[i] : 4),
+                                   (size.height - scaled.rows) / 2, scaled.cols - 8, scaled.rows)));
         cv::Mat noise(size, CV_16SC3);
         rng.fill(noise, cv::RNG::NORMAL, 0, 3);
         cv::Mat out;
@@ -176,7 +183,8 @@ Figures measure(const Configuration& c, const std::vector<cv::Mat>& input,
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES]\n");
+        std::fprintf(stderr,
+                     "usage: engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES [moving]]\n");
         return 2;
     }
     const cv::Mat portrait = cv::imread(argv[1], cv::IMREAD_COLOR);
@@ -200,7 +208,8 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < sizes.size(); ++i) std::printf("%s|", std::string(41, '-').c_str());
     std::printf("\n");
     std::vector<std::vector<cv::Mat>> inputs;
-    for (const cv::Size size : sizes) inputs.push_back(frames(portrait, size));
+    const bool moving = argc > 4 && std::string(argv[4]) == "moving";
+    for (const cv::Size size : sizes) inputs.push_back(frames(portrait, size, moving));
     for (const Configuration& c : configurations()) {
         std::printf("| %-28s |", c.name);
         for (const std::vector<cv::Mat>& input : inputs) {
