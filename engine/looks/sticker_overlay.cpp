@@ -95,9 +95,10 @@ cv::Point2f StickerOverlay::Placement::toPicture(cv::Point2f frame) const {
 }
 
 void StickerOverlay::drawOn(cv::Mat& frame, const FaceGeometry& face) {
-    const float scale =
-        m_sticker.width() * face.scale() / static_cast<float>(m_sticker.size().width);
-    const cv::Mat& level = m_sticker.levelFor(scale);
+    // The level is chosen by the largest scale the full-size picture would be drawn at.
+    const Placement full = place(face, m_sticker.levelFor(1.f));
+    const cv::Mat& level =
+        m_sticker.levelFor(std::max({full.leftScale, full.rightScale, full.downScale}));
     const Placement where = place(face, level);
     if (!(where.leftScale > 0.f && where.rightScale > 0.f)) return;
 
