@@ -49,9 +49,8 @@ bool fillAddress(const std::string& path, sockaddr_un& address) {
 int tryConnect(int fd, const std::string& path) {
     sockaddr_un address{};
     if (!fillAddress(path, address)) return ENAMETOOLONG;
-    const int result = retryOnInterrupt([&] {
-        return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    });
+    const int result = retryOnInterrupt(
+        [&] { return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address); });
     return result == 0 ? 0 : errno;
 }
 
@@ -93,12 +92,9 @@ bool ClientPipe::removeStale(const std::string& name) {
     const std::string path = socketPath(name);
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) return true;
-    int outcome = 0;
-    {
-        const UniqueHandle probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        if (!probe.isValid()) return true;
-        outcome = tryConnect(probe.get(), path);
-    }
+    const UniqueHandle probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!probe.isValid()) return true;
+    const int outcome = tryConnect(probe.get(), path);
     if (outcome == 0) return false;
     // Nobody answers: a process that listened there died without removing its socket file.
     if (outcome == ECONNREFUSED && S_ISSOCK(status.st_mode)) ::unlink(path.c_str());

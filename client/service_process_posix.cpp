@@ -129,8 +129,8 @@ Result ServiceProcess::start(const std::string& executable,
 
     // The error pipe closes on a successful exec; otherwise it carries exec's errno.
     int execError = 0;
-    const ssize_t count = retryOnInterrupt(
-        [&] { return ::read(errorRead.get(), &execError, sizeof execError); });
+    const ssize_t count =
+        retryOnInterrupt([&] { return ::read(errorRead.get(), &execError, sizeof execError); });
     errorRead.reset();
     if (count == sizeof execError) {
         stop();
