@@ -10,11 +10,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "facelume_client.h"
-#include "native_ipc.h"
-#include "shared_memory_p.h"
+#include "frame_segment.h"
+#include "notification_semaphore.h"
 
 namespace facelume {
 
@@ -32,16 +33,17 @@ public:
     // Largest payload (frame header and pixels) one message can carry.
     std::size_t payloadCapacity() const { return m_payloadCapacity; }
 
+    // REQUIRES: isOpen(), for both.
     Result sendFrame(int width, int height, const std::uint8_t* bgr, std::size_t stride);
     Result receiveFrame(Frame& frame, int timeoutMs);
     // Drops the notifications of frames that the service sent and nobody read.
     void dropPendingFrames();
 
 private:
-    SharedMemoryPrivate m_toService;
-    SharedMemoryPrivate m_fromService;
-    nativeipc::Handle m_toServiceSignal = nullptr;
-    nativeipc::Handle m_fromServiceSignal = nullptr;
+    FrameSegment m_toService;
+    FrameSegment m_fromService;
+    std::unique_ptr<NotificationSemaphore> m_toServiceSignal;
+    std::unique_ptr<NotificationSemaphore> m_fromServiceSignal;
     std::size_t m_payloadCapacity = 0;
 };
 
