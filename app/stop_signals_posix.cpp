@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "stop_signals.h"
+#include "unique_handle.h"
 
 namespace {
 
@@ -27,17 +28,21 @@ void onStopSignal(int) {
 
 class StopSignalsPrivate {
 public:
-    int fds[2] = {-1, -1};
+    platform::UniqueHandle readEnd;
+    platform::UniqueHandle writeEnd;
     QSocketNotifier* notifier = nullptr;
 };
 
 StopSignals::StopSignals(QObject* parent) : QObject(parent), d(new StopSignalsPrivate) {
-    if (::pipe2(d->fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    g_writeEnd = d->fds[1];
-    d->notifier = new QSocketNotifier(d->fds[0], QSocketNotifier::Read, this);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    d->readEnd.reset(ends[0]);
+    d->writeEnd.reset(ends[1]);
+    g_writeEnd = ends[1];
+    d->notifier = new QSocketNotifier(d->readEnd.get(), QSocketNotifier::Read, this);
     connect(d->notifier, &QSocketNotifier::activated, this, [this] {
         char bytes[16];
-        while (::read(d->fds[0], bytes, sizeof bytes) > 0) {
+        while (::read(d->readEnd.get(), bytes, sizeof bytes) > 0) {
         }
         QCoreApplication::quit();
     });
@@ -53,9 +58,6 @@ StopSignals::~StopSignals() {
         // Back to the default: a request after this point ends the process at once.
         for (const int signal : kStopSignals) ::signal(signal, SIG_DFL);
         g_writeEnd = -1;
-    }
-    for (const int fd : d->fds) {
-        if (fd >= 0) ::close(fd);
     }
     delete d;
 }

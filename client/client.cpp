@@ -36,7 +36,7 @@ Result checkNames(const ChannelOptions& options) {
                                              " is above the limit of " +
                                              std::to_string(protocol::kMaxSize) + " bytes"};
     }
-    if (options.size < static_cast<int>(kMessageOverhead) + 3) {
+    if (options.size < static_cast<int>(kMessageOverhead) + protocol::kBytesPerPixel) {
         return {Status::InvalidArgument, "the channel size " + std::to_string(options.size) +
                                              " is too small for even one pixel"};
     }
@@ -219,19 +219,20 @@ Result Client::connect(const ChannelOptions& options) {
 bool Client::isConnected() const { return d->channel.isOpen(); }
 
 std::size_t Client::capacity() const {
-    return d->channel.isOpen() ? d->channel.payloadCapacity() + 4 : 0;
+    return d->channel.isOpen() ? d->channel.payloadCapacity() + protocol::kLengthPrefixBytes : 0;
 }
 
 bool Client::fits(int width, int height) const {
     if (width <= 0 || height <= 0) return false;
-    const std::size_t needed = static_cast<std::size_t>(width) * height * 3 + kMessageOverhead;
+    const std::size_t needed =
+        static_cast<std::size_t>(width) * height * protocol::kBytesPerPixel + kMessageOverhead;
     return needed <= capacity();
 }
 
 Result Client::sendFrame(int width, int height, const std::uint8_t* bgr, std::size_t stride) {
     if (!d->channel.isOpen()) return {Status::NotConnected, "start or connect to a service first"};
     if (width <= 0 || height <= 0 || bgr == nullptr ||
-        stride < static_cast<std::size_t>(width) * 3) {
+        stride < static_cast<std::size_t>(width) * protocol::kBytesPerPixel) {
         return {Status::InvalidArgument,
                 "a frame needs a positive width and height, pixels, and a row stride of at "
                 "least width * 3 bytes"};

@@ -11,11 +11,15 @@
 
 #include "client_pipe.h"
 #include "protocol.h"
+#include "retry_on_interrupt.h"
 #include "socket_path.h"
+#include "unique_handle.h"
 
 namespace facelume {
 namespace {
 
+using platform::retryOnInterrupt;
+using platform::UniqueHandle;
 using protocol::kAnnouncement;
 constexpr int kSliceMs = 20;
 
@@ -36,10 +40,8 @@ bool fillAddress(const std::string& path, sockaddr_un& address) {
 int tryConnect(int fd, const std::string& path) {
     sockaddr_un address{};
     if (!fillAddress(path, address)) return ENAMETOOLONG;
-    int result;
-    do {
-        result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
+    const int result = retryOnInterrupt(
+        [&] { return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address); });
     return result == 0 ? 0 : errno;
 }
 
@@ -56,9 +58,10 @@ int waitFor(int fd, short events, Clock::time_point deadline,
         const int left = remainingMs(deadline);
         if (left == 0 || !keepWaiting()) return 0;
         pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, left < kSliceMs ? left : kSliceMs);
+        const int ready =
+            retryOnInterrupt([&] { return ::poll(&entry, 1, left < kSliceMs ? left : kSliceMs); });
         if (ready > 0) return 1;
-        if (ready < 0 && errno != EINTR) return -1;
+        if (ready < 0) return -1;
     }
 }
 
@@ -66,9 +69,9 @@ int waitFor(int fd, short events, Clock::time_point deadline,
 
 class ClientPipePrivate {
 public:
-    int listener = -1;
-    int announcer = -1;
-    int commands = -1;
+    UniqueHandle listener;
+    UniqueHandle announcer;
+    UniqueHandle commands;
     std::string listenPath;
 };
 
@@ -80,10 +83,9 @@ bool ClientPipe::removeStale(const std::string& name) {
     const std::string path = protocol::socketPath(name).path;
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) return true;
-    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0) return true;
-    const int outcome = tryConnect(probe, path);
-    ::close(probe);
+    const UniqueHandle probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!probe.isValid()) return true;
+    const int outcome = tryConnect(probe.get(), path);
     if (outcome == 0) return false;
     // Nobody answers: a process that listened there died without removing its socket file.
     if (outcome == ECONNREFUSED && S_ISSOCK(status.st_mode)) ::unlink(path.c_str());
@@ -103,10 +105,11 @@ Result ClientPipe::listen(const std::string& name) {
     if (!fillAddress(path, address)) {
         return {Status::InvalidArgument, "the socket path " + path + " is too long"};
     }
-    d->listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (d->listener < 0 ||
-        ::bind(d->listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(d->listener, 4) != 0) {
+    d->listener.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!d->listener.isValid() ||
+        ::bind(d->listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+            0 ||
+        ::listen(d->listener.get(), 4) != 0) {
         const int code = errno;
         close();
         return {Status::ChannelError, "cannot listen at " + path + ": " + systemText(code)};
@@ -117,14 +120,14 @@ Result ClientPipe::listen(const std::string& name) {
 
 Result ClientPipe::waitForAnnouncement(int timeoutMs, const std::function<bool()>& keepWaiting) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (d->announcer < 0) {
-        const int ready = waitFor(d->listener, POLLIN, deadline, keepWaiting);
+    if (!d->announcer.isValid()) {
+        const int ready = waitFor(d->listener.get(), POLLIN, deadline, keepWaiting);
         if (ready <= 0) {
             return {ready < 0 ? Status::ChannelError : Status::Timeout,
                     "the service did not connect to " + d->listenPath};
         }
-        d->announcer = ::accept4(d->listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (d->announcer < 0) {
+        d->announcer.reset(::accept4(d->listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!d->announcer.isValid()) {
             return {Status::ChannelError,
                     "cannot accept the service's connection: " + systemText(errno)};
         }
@@ -132,13 +135,13 @@ Result ClientPipe::waitForAnnouncement(int timeoutMs, const std::function<bool()
     std::string received;
     for (;;) {
         if (received.find(kAnnouncement) != std::string::npos) return Result::ok();
-        const int ready = waitFor(d->announcer, POLLIN, deadline, keepWaiting);
+        const int ready = waitFor(d->announcer.get(), POLLIN, deadline, keepWaiting);
         if (ready <= 0) {
             return {ready < 0 ? Status::ChannelError : Status::Timeout,
                     "the service connected but did not announce itself"};
         }
         char buffer[256];
-        const ssize_t count = ::read(d->announcer, buffer, sizeof buffer);
+        const ssize_t count = ::read(d->announcer.get(), buffer, sizeof buffer);
         if (count == 0) {
             return {Status::ServiceFailed, "the service closed its pipe before announcing itself"};
         }
@@ -153,29 +156,30 @@ Result ClientPipe::connect(const std::string& name, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     int code = 0;
     do {
-        if (d->commands >= 0) ::close(d->commands);
-        d->commands = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (d->commands < 0) {
+        d->commands.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!d->commands.isValid()) {
             return {Status::ChannelError, "cannot make a socket: " + systemText(errno)};
         }
-        code = tryConnect(d->commands, path);
+        code = tryConnect(d->commands.get(), path);
         if (code == 0) return Result::ok();
         std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
     } while (remainingMs(deadline) > 0);
-    ::close(d->commands);
-    d->commands = -1;
+    d->commands.reset();
     return {code == ENOENT || code == ECONNREFUSED ? Status::Timeout : Status::ChannelError,
             "no service listens at " + path + " (" + systemText(code) + ")"};
 }
 
 Result ClientPipe::writeLine(const std::string& line) {
-    if (d->commands < 0) return {Status::NotConnected, "the control pipe is not connected"};
+    if (!d->commands.isValid()) {
+        return {Status::NotConnected, "the control pipe is not connected"};
+    }
     std::size_t written = 0;
     while (written < line.size()) {
         // No SIGPIPE: a service that went away is reported, not fatal.
-        const ssize_t count =
-            ::send(d->commands, line.data() + written, line.size() - written, MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR) continue;
+        const ssize_t count = retryOnInterrupt([&] {
+            return ::send(d->commands.get(), line.data() + written, line.size() - written,
+                          MSG_NOSIGNAL);
+        });
         if (count < 0) {
             return {Status::ServiceFailed,
                     "the service's control pipe is closed: " + systemText(errno)};
@@ -186,10 +190,9 @@ Result ClientPipe::writeLine(const std::string& line) {
 }
 
 void ClientPipe::close() {
-    for (int* fd : {&d->commands, &d->announcer, &d->listener}) {
-        if (*fd >= 0) ::close(*fd);
-        *fd = -1;
-    }
+    d->commands.reset();
+    d->announcer.reset();
+    d->listener.reset();
     if (!d->listenPath.empty()) ::unlink(d->listenPath.c_str());
     d->listenPath.clear();
 }

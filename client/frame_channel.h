@@ -11,12 +11,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "channel_owner.h"
 #include "facelume_client.h"
-#include "native_ipc.h"
-#include "shared_memory_p.h"
+#include "frame_segment.h"
+#include "notification_semaphore.h"
 
 namespace facelume {
 
@@ -34,17 +35,18 @@ public:
     // Largest payload (frame header and pixels) one message can carry.
     std::size_t payloadCapacity() const { return m_payloadCapacity; }
 
+    // REQUIRES: isOpen(), for both.
     Result sendFrame(int width, int height, const std::uint8_t* bgr, std::size_t stride);
     Result receiveFrame(Frame& frame, int timeoutMs);
     // Drops the notifications of frames that the service sent and nobody read.
     void dropPendingFrames();
 
 private:
-    SharedMemoryPrivate m_toService;
-    SharedMemoryPrivate m_fromService;
+    FrameSegment m_toService;
+    FrameSegment m_fromService;
     ChannelOwner m_owner;
-    nativeipc::Handle m_toServiceSignal = nullptr;
-    nativeipc::Handle m_fromServiceSignal = nullptr;
+    std::unique_ptr<NotificationSemaphore> m_toServiceSignal;
+    std::unique_ptr<NotificationSemaphore> m_fromServiceSignal;
     std::size_t m_payloadCapacity = 0;
 };
 

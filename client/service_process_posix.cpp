@@ -9,40 +9,40 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
+#include "retry_on_interrupt.h"
 #include "service_output.h"
 #include "service_process.h"
+#include "unique_handle.h"
 
 namespace facelume {
+
+using platform::retryOnInterrupt;
+using platform::UniqueHandle;
 
 class ServiceProcessPrivate {
 public:
     pid_t pid = -1;
     int status = 0;
     bool reaped = false;
-    int outputFd = -1;
+    UniqueHandle outputFd;
     std::thread reader;
     ServiceOutput output;
 
     void readOutput() {
         char buffer[4096];
         for (;;) {
-            const ssize_t count = ::read(outputFd, buffer, sizeof buffer);
-            if (count > 0) {
-                output.append(buffer, static_cast<std::size_t>(count));
-            } else if (count == 0 || errno != EINTR) {
-                return;
-            }
+            const ssize_t count =
+                retryOnInterrupt([&] { return ::read(outputFd.get(), buffer, sizeof buffer); });
+            if (count <= 0) return;
+            output.append(buffer, static_cast<std::size_t>(count));
         }
     }
 
     bool reap(int options) {
         if (pid < 0 || reaped) return reaped;
-        int result;
-        do {
-            result = ::waitpid(pid, &status, options);
-        } while (result < 0 && errno == EINTR);
-        reaped = result == pid;
+        reaped = retryOnInterrupt([&] { return ::waitpid(pid, &status, options); }) == pid;
         return reaped;
     }
 };
@@ -104,35 +104,34 @@ Result ServiceProcess::start(const std::string& executable,
     if (::pipe2(outputPipe, O_CLOEXEC) != 0) {
         return {Status::ServiceFailed, std::string("cannot make a pipe: ") + std::strerror(errno)};
     }
+    UniqueHandle outputRead(outputPipe[0]);
+    UniqueHandle outputWrite(outputPipe[1]);
     if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
-        ::close(outputPipe[0]);
-        ::close(outputPipe[1]);
         return {Status::ServiceFailed, std::string("cannot make a pipe: ") + std::strerror(errno)};
     }
+    UniqueHandle errorRead(errorPipe[0]);
+    UniqueHandle errorWrite(errorPipe[1]);
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) execChild(argv, outputPipe[1], errorPipe[1], parent);
     const int forkError = errno;
-    ::close(outputPipe[1]);
-    ::close(errorPipe[1]);
+    // Only the child writes: the reads below end when it has exec'd or exited.
+    outputWrite.reset();
+    errorWrite.reset();
     if (child < 0) {
-        ::close(outputPipe[0]);
-        ::close(errorPipe[0]);
         return {Status::ServiceFailed,
                 std::string("cannot start ") + executable + ": " + std::strerror(forkError)};
     }
     d->pid = child;
     d->reaped = false;
-    d->outputFd = outputPipe[0];
+    d->outputFd = std::move(outputRead);
     d->reader = std::thread([this] { d->readOutput(); });
 
     // The error pipe closes on a successful exec; otherwise it carries exec's errno.
     int execError = 0;
-    ssize_t count;
-    do {
-        count = ::read(errorPipe[0], &execError, sizeof execError);
-    } while (count < 0 && errno == EINTR);
-    ::close(errorPipe[0]);
+    const ssize_t count =
+        retryOnInterrupt([&] { return ::read(errorRead.get(), &execError, sizeof execError); });
+    errorRead.reset();
     if (count == sizeof execError) {
         stop();
         return {Status::ServiceNotFound,
@@ -165,8 +164,7 @@ void ServiceProcess::stop() {
         }
     }
     if (d->reader.joinable()) d->reader.join();
-    if (d->outputFd >= 0) ::close(d->outputFd);
-    d->outputFd = -1;
+    d->outputFd.reset();
     d->pid = -1;
 }
 

@@ -16,8 +16,13 @@ namespace {
 
 // Scale of the eye's centre at value 1 (pixels come from this much closer to the centre).
 constexpr float kEyeScale = 0.25f;
-// Disc radius of the eye scaling, in eye widths.
-constexpr float kEyeRadius = 1.5f;
+// The eye scaling acts inside an ellipse around the eye, its half-axes in eye widths: along the
+// eye line and across it. It stays clear of the brows and of where glasses' rims sit, so neither
+// bends.
+constexpr float kEyeReachAlong = 0.9f;
+constexpr float kEyeReachAcross = 0.6f;
+// Share of the ellipse (in its own radius) scaled evenly; beyond it the scaling fades out.
+constexpr float kEyeEvenScale = 0.5f;
 // Share of the distance to the centre line that a jaw point moves at value 1.
 constexpr float kThin = 0.15f;
 // Radius of a jaw handle, in eye distances.
@@ -40,6 +45,14 @@ float falloff(float distanceSquared, float radius) {
     return u > 0.f ? u * u : 0.f;
 }
 
+// 1 inside the evenly scaled core of an eye's ellipse, easing to 0 at its edge; the source
+// radius keeps growing with the radius on the way, so the picture does not fold.
+float eyeFalloff(float ellipseRadius) {
+    if (ellipseRadius >= 1.f) return 0.f;
+    const float u = std::max(0.f, (1.f - ellipseRadius) / (1.f - kEyeEvenScale));
+    return u >= 1.f ? 1.f : u * u * (3.f - 2.f * u);
+}
+
 }  // namespace
 
 void FaceWarp::setEyeScale(float value) { m_eyeScale = clampControl(value, -1.f, 1.f); }
@@ -58,7 +71,10 @@ void FaceWarp::collectHandles(const std::vector<Face>& faces) {
                 eye.centre = FaceShape::mean(face, first, first + 5);
                 const cv::Point2f width =
                     face.landmarks[size_t(first + 3)] - face.landmarks[size_t(first)];
-                eye.radius = kEyeRadius * float(std::hypot(width.x, width.y));
+                const float eyeWidth = float(std::hypot(width.x, width.y));
+                eye.radius = kEyeReachAlong * eyeWidth;
+                eye.squash = kEyeReachAlong / kEyeReachAcross;
+                eye.along = width * (1.f / std::max(eyeWidth, 1e-3f));
                 eye.scale = kEyeScale * m_eyeScale * face.presence;
                 if (eye.radius > 2.f) m_handles.push_back(eye);
             }
@@ -94,12 +110,14 @@ cv::Point2f FaceWarp::displacement(cv::Point2f p) const {
     float fade = 0.f;
     for (const Handle& h : m_handles) {
         const cv::Point2f d = p - h.centre;
-        const float w = falloff(d.dot(d), h.radius);
-        if (w <= 0.f) continue;
         if (h.scale != 0.f) {
-            scaling -= d * (h.scale * w);
+            const float along = d.dot(h.along);
+            const float across = (d.x * h.along.y - d.y * h.along.x) * h.squash;
+            scaling -= d * (h.scale * eyeFalloff(std::hypot(along, across) / h.radius));
             continue;
         }
+        const float w = falloff(d.dot(d), h.radius);
+        if (w <= 0.f) continue;
         if (h.outline != outline) {
             outline = h.outline;
             fade = insideOutline(m_outlines[size_t(outline)], p);

@@ -3,8 +3,9 @@
 // Eye scale and face thin: both shape controls as one smooth displacement field around the faces,
 // applied with one remap per group of overlapping handle discs (faces apart are warped apart).
 //
-// Each eye is scaled about its centre inside a disc of about one and a half eye widths (value
-// -1..1: 1 enlarges by about a third, negative shrinks). The jaw and cheek contour is pulled
+// Each eye is scaled about its centre inside an ellipse a little wider than the eye (value -1..1:
+// 1 enlarges by about a third, negative shrinks); the scaling fades out before the brows and
+// the rims of glasses, which stay straight. The jaw and cheek contour is pulled
 // toward the face's centre line by local translations of the jaw landmarks with a smooth falloff
 // (value -1..1: 1 slims by about a seventh of the half-width, negative widens); outside the
 // face's outline it fades out within a quarter of the eye distance, so collars, lapels and
@@ -35,12 +36,16 @@ public:
     void moveLandmarks(const std::vector<Face>& faces, std::vector<Face>& moved) const;
 
 private:
-    // One local deformation: a disc around centre that either scales about it (scale != 0) or
-    // shifts by shift (pixels come from centre - shift, so content moves by +shift).
+    // One local deformation around centre: an ellipse that scales about it (scale != 0), or a
+    // disc that shifts by shift (pixels come from centre - shift, so content moves by +shift).
     struct Handle {
         cv::Point2f centre;
+        // The disc's radius, or the ellipse's half-axis along `along`.
         float radius = 0.f;
         float scale = 0.f;
+        // The ellipse's long axis (a unit vector) and its ratio to the short one.
+        cv::Point2f along{1.f, 0.f};
+        float squash = 1.f;
         cv::Point2f shift;
         // The face outline a shift fades out beyond, an index into m_outlines.
         int outline = -1;

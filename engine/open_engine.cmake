@@ -94,8 +94,11 @@ else()
                     "npm and the npm registry); the engine will use dlib's HOG face detector.")
 endif()
 
-# Renders docs/gallery (scripts/render-gallery.sh runs it).
+# Render docs/gallery (scripts/render-gallery.sh runs them).
 find_package(OpenCV REQUIRED COMPONENTS core imgproc imgcodecs)
 add_executable(engine_gallery ${CMAKE_CURRENT_LIST_DIR}/gallery/engine_gallery.cpp)
 target_link_libraries(engine_gallery PRIVATE facelume_engine opencv_imgcodecs)
 add_dependencies(engine_gallery facelume_landmark_model)
+add_executable(real_faces_gallery ${CMAKE_CURRENT_LIST_DIR}/gallery/real_faces_gallery.cpp)
+target_link_libraries(real_faces_gallery PRIVATE facelume_engine opencv_imgcodecs)
+add_dependencies(real_faces_gallery facelume_landmark_model)

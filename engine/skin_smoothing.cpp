@@ -15,6 +15,9 @@ namespace {
 constexpr double kEdgeVariance = 0.006;
 // Share of the original detail kept at full strength.
 constexpr float kTextureKept = 0.12f;
+// Share of the finest detail (pores, a pixel or two across) added back on top at full
+// strength: without it, smoothed skin looks like plastic.
+constexpr float kPoresKept = 0.4f;
 // The working images are views into larger buffers (see workArea): filters must not read the
 // stale pixels beyond a view's edge.
 constexpr int kBorder = cv::BORDER_REFLECT | cv::BORDER_ISOLATED;
@@ -28,6 +31,9 @@ void SkinSmoothing::apply(cv::Mat& frame, const std::vector<Face>&) {
     if (region.empty()) return;
     cv::Mat part = frame(region);
     computeCoefficients(part);
+    // The finest detail is what a 3 x 3 mean takes away.
+    m_fine = workArea(m_buffers[11], region.size(), CV_8UC3);
+    cv::blur(part, m_fine, cv::Size(3, 3), cv::Point(-1, -1), kBorder);
     blend(part);
 }
 
@@ -80,6 +86,7 @@ void SkinSmoothing::blend(cv::Mat& region) {
     const float mix = m_strength * (1.f - kTextureKept) / 255.f;
     for (int y = 0; y < region.rows; ++y) {
         uchar* pixel = region.ptr<uchar>(y);
+        const uchar* fine = m_fine.ptr<uchar>(y);
         const uchar* weight = m_mask.weights().ptr<uchar>(where.y + y) + where.x;
         const float* a = m_fullA.ptr<float>(y);
         const float* b = m_fullB.ptr<float>(y);
@@ -90,7 +97,8 @@ void SkinSmoothing::blend(cv::Mat& region) {
                 const int i = 3 * x + c;
                 const float value = pixel[i];
                 const float smooth = a[i] * value + 255.f * b[i];
-                pixel[i] = cv::saturate_cast<uchar>(value + w * (smooth - value));
+                const float pores = kPoresKept * (value - fine[i]);
+                pixel[i] = cv::saturate_cast<uchar>(value + w * (smooth + pores - value));
             }
         }
     }

@@ -3,7 +3,8 @@
 // Skin smoothing: an edge-preserving smoothing of the frame (a guided filter with the image as
 // its own guide, its coefficients computed at half resolution) mixed into the frame by the skin
 // weights times the strength. Edges stronger than the skin's own texture (eyes, brows, lips, hair)
-// pass through the filter, and some fine texture is kept so the skin does not look plastic.
+// pass through the filter, and most of the finest texture (pores) is added back so the skin does
+// not look plastic.
 // Strength 0..1, 0 off. One thread; no allocation once the frame size is stable.
 
 #include <array>
@@ -35,8 +36,10 @@ private:
     // Half-resolution images of the guided filter, then its coefficients at full resolution.
     cv::Mat m_small, m_guide, m_squares, m_mean, m_meanSquares, m_a, m_b, m_meanA, m_meanB;
     cv::Mat m_fullA, m_fullB;
+    // The region after a 3 x 3 mean: the frame without its finest detail.
+    cv::Mat m_fine;
     // What the images above are views into (see workArea).
-    std::array<cv::Mat, 11> m_buffers;
+    std::array<cv::Mat, 12> m_buffers;
 };
 
 }  // namespace facelume

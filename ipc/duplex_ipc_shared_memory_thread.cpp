@@ -28,7 +28,8 @@ DuplexIPCSharedMemoryThread::DuplexIPCSharedMemoryThread(const QString& name, in
     : QThread(parent),
       m_name(name),
       m_size(size),
-      m_systemSemaphore(QString::fromStdString(protocol::notificationKey(name.toStdString())), 0),
+      m_systemSemaphore(
+          protocol::notificationNativeName(protocol::notificationKey(name.toStdString())), 0),
       m_isReceiver(isReceiver) {
     m_buffersAllocated = allocateBuffers();
 }

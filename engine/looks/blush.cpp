@@ -46,8 +46,8 @@ void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
         if (!m_brush.begin(frame.size(), area)) continue;
         m_brush.fillEllipse(centre, halfAxes, rollDegrees + cheek.tilt * kTiltDegrees, 255);
         m_brush.feather(sigma);
-        m_brush.paint(frame, m_settings.color(), kOpacity * m_settings.strength() * face.presence(),
-                      kLumaPull);
+        m_brush.paintPerceived(frame, m_settings.color(),
+                               kOpacity * m_settings.strength() * face.presence(), kLumaPull);
     }
 }
 

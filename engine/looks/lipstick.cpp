@@ -32,6 +32,9 @@ void Lipstick::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     m_brush.fillPolygon(m_outer, 255);
     m_brush.fillPolygon(m_inner, 0);
     m_brush.feather(sigma);
+    // Small faces feather by more pixels than their lips are thick: clipped, the colour stays
+    // on the lips instead of spilling onto the skin below the mouth corners.
+    m_brush.clipToPolygon(m_outer);
     m_brush.paint(frame, m_settings.color(), kOpacity * m_settings.strength() * face.presence(),
                   kLumaPull);
 }

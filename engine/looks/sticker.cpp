@@ -94,10 +94,19 @@ LoadResult Sticker::loadMetadata(const std::string& path) {
         for (int index : m_anchor) {
             if (index < 0 || index >= kLandmarks) return fail("anchor landmarks are 0 to 67");
         }
+        const cv::FileNode span = storage["span"];
+        m_span.clear();
+        if (!span.empty()) {
+            if (span.isSeq()) span >> m_span;
+            if (m_span.size() != 3) return fail("\"span\" must list three landmark numbers");
+            for (int index : m_span) {
+                if (index < 0 || index >= kLandmarks) return fail("span landmarks are 0 to 67");
+            }
+        }
         const cv::FileNode width = storage["width"];
         m_width = width.isReal() || width.isInt() ? static_cast<float>(width.real()) : 0.f;
         if (!(m_width > 0.f && m_width <= kLargestWidth)) {
-            return fail("\"width\" must be a number of eye distances above 0 and up to 20");
+            return fail("\"width\" must be a number above 0 and up to 20");
         }
         m_pivot = cv::Point2f(0.5f, 0.5f);
         m_offset = cv::Point2f(0.f, 0.f);

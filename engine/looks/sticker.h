@@ -9,6 +9,10 @@
 //   offset:  [x, y] shift of the pinned point from the anchor, in eye distances, along the
 //            face (x toward the person's left, y down the face); optional, default [0, 0]
 //   opacity: 0..1, optional, default 1
+//   span:    [first, middle, last] landmarks, optional: the picture's width is then counted in
+//            the distance from the first to the last along the eye line, its pivot sits on the
+//            middle one, and each half of the picture stretches to its own end (on a turned
+//            face the nearer half is drawn wider)
 // A plain value object, loaded at configure time.
 
 #include <string>
@@ -32,6 +36,8 @@ public:
     cv::Point2f pivot() const { return m_pivot; }
     cv::Point2f offset() const { return m_offset; }
     float opacity() const { return m_opacity; }
+    // Empty, or the three landmarks of `span`.
+    const std::vector<int>& span() const { return m_span; }
     // The premultiplied BGRA copy to draw from when the full picture is scaled by `scale`:
     // the smallest one that is not enlarged by more than needed.
     const cv::Mat& levelFor(float scale) const;
@@ -42,6 +48,7 @@ private:
 
     std::vector<cv::Mat> m_levels;
     std::vector<int> m_anchor;
+    std::vector<int> m_span;
     float m_width = 1.f;
     cv::Point2f m_pivot{0.5f, 0.5f};
     cv::Point2f m_offset{0.f, 0.f};

@@ -53,28 +53,60 @@ void StickerOverlay::apply(cv::Mat& frame, const std::vector<Face>& faces) {
     }
 }
 
-void StickerOverlay::drawOn(cv::Mat& frame, const FaceGeometry& face) {
+StickerOverlay::Placement StickerOverlay::place(const FaceGeometry& face,
+                                                const cv::Mat& level) const {
+    Placement where;
     cv::Point2f anchor(0.f, 0.f);
     for (int index : m_sticker.anchor()) anchor += face.point(index);
     anchor /= static_cast<float>(m_sticker.anchor().size());
-    const cv::Point2f across = face.across(), down = face.down();
-    const cv::Point2f target =
-        anchor + (across * m_sticker.offset().x + down * m_sticker.offset().y) * face.scale();
+    where.across = face.across();
+    where.down = face.down();
+    where.origin =
+        anchor +
+        (where.across * m_sticker.offset().x + where.down * m_sticker.offset().y) * face.scale();
+    where.pivot = cv::Point2f(m_sticker.pivot().x * level.cols, m_sticker.pivot().y * level.rows);
+    const float scale = m_sticker.width() * face.scale() / level.cols;
+    where.leftScale = where.rightScale = where.downScale = scale;
+    if (m_sticker.span().empty()) return where;
+    // Along the eye line: the picture's halves either side of the pivot stretch from the middle
+    // span landmark to the first and to the last, so a turned face's nearer half is drawn wider;
+    // down the face, the nearer half's scale.
+    const auto along = [&](int i) {
+        return (face.point(m_sticker.span()[size_t(i)]) - where.origin).dot(where.across);
+    };
+    const float half = level.cols / (2.f * m_sticker.width());
+    where.bridge = along(1);
+    where.leftScale = (where.bridge - along(0)) / half;
+    where.rightScale = (along(2) - where.bridge) / half;
+    where.downScale = std::max(where.leftScale, where.rightScale);
+    return where;
+}
 
-    const float scale =
-        m_sticker.width() * face.scale() / static_cast<float>(m_sticker.size().width);
-    const cv::Mat& level = m_sticker.levelFor(scale);
-    const float levelScale = scale * m_sticker.size().width / static_cast<float>(level.cols);
-    const cv::Point2f pivot(m_sticker.pivot().x * level.cols, m_sticker.pivot().y * level.rows);
-    // Picture pixel q lands at target + rotation * levelScale * (q - pivot).
-    const cv::Point2f a = across * levelScale, b = down * levelScale;
-    const cv::Point2f origin = target - (a * pivot.x + b * pivot.y);
+cv::Point2f StickerOverlay::Placement::toFrame(cv::Point2f picture) const {
+    const float x = picture.x - pivot.x;
+    return origin + across * (bridge + x * (x < 0.f ? leftScale : rightScale)) +
+           down * ((picture.y - pivot.y) * downScale);
+}
+
+cv::Point2f StickerOverlay::Placement::toPicture(cv::Point2f frame) const {
+    const cv::Point2f d = frame - origin;
+    const float x = d.dot(across) - bridge;
+    return pivot + cv::Point2f(x / (x < 0.f ? leftScale : rightScale), d.dot(down) / downScale);
+}
+
+void StickerOverlay::drawOn(cv::Mat& frame, const FaceGeometry& face) {
+    // The level is chosen by the largest scale the full-size picture would be drawn at.
+    const Placement full = place(face, m_sticker.levelFor(1.f));
+    const cv::Mat& level =
+        m_sticker.levelFor(std::max({full.leftScale, full.rightScale, full.downScale}));
+    const Placement where = place(face, level);
+    if (!(where.leftScale > 0.f && where.rightScale > 0.f)) return;
 
     float left = 1e9f, top = 1e9f, right = -1e9f, bottom = -1e9f;
     for (const cv::Point2f corner :
          {cv::Point2f(0, 0), cv::Point2f(level.cols, 0), cv::Point2f(0, level.rows),
           cv::Point2f(level.cols, level.rows)}) {
-        const cv::Point2f p = origin + a * corner.x + b * corner.y;
+        const cv::Point2f p = where.toFrame(corner);
         left = std::min(left, p.x), right = std::max(right, p.x);
         top = std::min(top, p.y), bottom = std::max(bottom, p.y);
     }
@@ -85,11 +117,18 @@ void StickerOverlay::drawOn(cv::Mat& frame, const FaceGeometry& face) {
                           cv::Rect(cv::Point(0, 0), frame.size());
     if (area.empty()) return;
 
-    const double transform[6] = {a.x, b.x, origin.x - area.x, a.y, b.y, origin.y - area.y};
-    if (m_warped.size() != frame.size()) m_warped.create(frame.size(), CV_8UC4);
-    cv::Mat warped = m_warped(area);
-    cv::warpAffine(level, warped, cv::Mat(2, 3, CV_64F, const_cast<double*>(transform)),
-                   area.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+    if (m_warped.size() != frame.size()) {
+        m_warped.create(frame.size(), CV_8UC4);
+        m_map.create(frame.size(), CV_32FC2);
+    }
+    cv::Mat warped = m_warped(area), map = m_map(area);
+    for (int y = 0; y < area.height; ++y) {
+        cv::Point2f* row = map.ptr<cv::Point2f>(y);
+        for (int x = 0; x < area.width; ++x)
+            row[x] = where.toPicture(cv::Point2f(float(area.x + x), float(area.y + y)));
+    }
+    cv::remap(level, warped, map, cv::noArray(), cv::INTER_LINEAR, cv::BORDER_CONSTANT,
+              cv::Scalar::all(0));
 
     // Premultiplied "over": out = picture * k + frame * (1 - alpha * k), k = opacity * presence.
     const int k = static_cast<int>(

@@ -25,12 +25,24 @@ public:
     void apply(cv::Mat& frame, const std::vector<Face>& faces) override;
 
 private:
+    // Where a picture's pixels land on a face: the pivot at origin + across * bridge, the
+    // halves left and right of it scaled apart along the face's across axis.
+    struct Placement {
+        cv::Point2f origin, across, down, pivot;
+        float bridge = 0.f;
+        float leftScale = 0.f, rightScale = 0.f, downScale = 0.f;
+        cv::Point2f toFrame(cv::Point2f picture) const;
+        cv::Point2f toPicture(cv::Point2f frame) const;
+    };
+
     void drawOn(cv::Mat& frame, const FaceGeometry& face);
+    Placement place(const FaceGeometry& face, const cv::Mat& level) const;
 
     std::string m_folder;
     std::string m_name;  // of the loaded sticker; empty when off
     Sticker m_sticker;
     cv::Mat m_warped;  // frame-sized BGRA work image; each face uses a part of it
+    cv::Mat m_map;     // the same for where each pixel comes from in the picture
     bool m_failureReported = false;
 };
 

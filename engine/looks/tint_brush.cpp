@@ -30,11 +30,25 @@ cv::Point TintBrush::fixedPoint(cv::Point2f p) const {
 }
 
 void TintBrush::fillPolygon(const std::vector<cv::Point2f>& polygon, uchar value) {
+    fillPolygonInto(m_mask, polygon, value, cv::LINE_AA);
+}
+
+void TintBrush::fillPolygonInto(cv::Mat& mask, const std::vector<cv::Point2f>& polygon, uchar value,
+                                int lineType) {
     m_points.clear();
     for (const cv::Point2f& p : polygon) m_points.push_back(fixedPoint(p));
     const cv::Point* contours[1] = {m_points.data()};
     const int counts[1] = {static_cast<int>(m_points.size())};
-    cv::fillPoly(m_mask, contours, counts, 1, cv::Scalar(value), cv::LINE_AA, kShift);
+    cv::fillPoly(mask, contours, counts, 1, cv::Scalar(value), lineType, kShift);
+}
+
+void TintBrush::clipToPolygon(const std::vector<cv::Point2f>& polygon) {
+    if (m_clipBuffer.size() != m_buffer.size()) m_clipBuffer.create(m_buffer.size(), CV_8UC1);
+    cv::Mat clip = m_clipBuffer(m_area);
+    clip.setTo(0);
+    // Pixels whose centre lies outside get nothing, even the edge's partly covered ones.
+    fillPolygonInto(clip, polygon, 255, cv::LINE_8);
+    cv::min(m_mask, clip, m_mask);
 }
 
 void TintBrush::fillEllipse(cv::Point2f centre, cv::Size2f halfAxes, float angleDegrees,
@@ -78,6 +92,48 @@ void TintBrush::paint(cv::Mat& frame, cv::Vec3b color, float opacity, float luma
                 const float tinted = target + target * chroma[c] * fit;
                 p[c] = static_cast<uchar>(std::lround(p[c] + alpha * (tinted - p[c])));
             }
+        }
+    }
+}
+
+void TintBrush::paintPerceived(cv::Mat& frame, cv::Vec3b color, float opacity, float lumaPull) {
+    if (m_area.empty() || frame.type() != CV_8UC3 || !(opacity > 0.f)) return;
+    const cv::Mat colorPixel(1, 1, CV_32FC3, cv::Scalar(color[0], color[1], color[2]) / 255.0);
+    cv::Mat colorLab;
+    cv::cvtColor(colorPixel, colorLab, cv::COLOR_BGR2Lab);
+    const cv::Vec3f target = colorLab.at<cv::Vec3f>(0, 0);
+    if (m_labBuffer.size() != m_buffer.size()) {
+        m_labBuffer.create(m_buffer.size(), CV_32FC3);
+        m_tintedBuffer.create(m_buffer.size(), CV_32FC3);
+    }
+    cv::Mat lab = m_labBuffer(m_area), tinted = m_tintedBuffer(m_area);
+    frame(m_area).convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    const float scale = std::min(opacity, 1.f) / 255.f;
+    for (int y = 0; y < m_mask.rows; ++y) {
+        const uchar* mask = m_mask.ptr<uchar>(y);
+        const cv::Vec3f* from = lab.ptr<cv::Vec3f>(y);
+        cv::Vec3f* to = tinted.ptr<cv::Vec3f>(y);
+        for (int x = 0; x < m_mask.cols; ++x) {
+            const float alpha = mask[x] * scale;
+            to[x][0] = from[x][0] + alpha * lumaPull * (target[0] - from[x][0]);
+            to[x][1] = from[x][1] + alpha * (target[1] - from[x][1]);
+            to[x][2] = from[x][2] + alpha * (target[2] - from[x][2]);
+        }
+    }
+    // Both back to BGR: only the difference is added to the frame, so the conversions' own
+    // rounding does not show where the mask is faint.
+    cv::cvtColor(lab, lab, cv::COLOR_Lab2BGR);
+    cv::cvtColor(tinted, tinted, cv::COLOR_Lab2BGR);
+    for (int y = 0; y < m_mask.rows; ++y) {
+        const uchar* mask = m_mask.ptr<uchar>(y);
+        const cv::Vec3f* before = lab.ptr<cv::Vec3f>(y);
+        const cv::Vec3f* after = tinted.ptr<cv::Vec3f>(y);
+        cv::Vec3b* p = frame.ptr<cv::Vec3b>(m_area.y + y) + m_area.x;
+        for (int x = 0; x < m_mask.cols; ++x) {
+            if (mask[x] == 0) continue;
+            for (int c = 0; c < 3; ++c)
+                p[x][c] = cv::saturate_cast<uchar>(p[x][c] + 255.f * (after[x][c] - before[x][c]));
         }
     }
 }

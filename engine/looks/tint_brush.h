@@ -21,19 +21,29 @@ public:
     void fillPolygon(const std::vector<cv::Point2f>& polygon, uchar value);
     void fillEllipse(cv::Point2f centre, cv::Size2f halfAxes, float angleDegrees, uchar value);
     void feather(double sigma);
+    // Zero outside the polygon: a feathered mask no longer spills past it.
+    void clipToPolygon(const std::vector<cv::Point2f>& polygon);
 
     // opacity 0..1 where the mask is full; lumaPull 0 keeps the pixel's brightness, 1 takes
     // the colour's. colour in (b, g, r).
     void paint(cv::Mat& frame, cv::Vec3b color, float opacity, float lumaPull) const;
+    // The same in CIE Lab: the colour's a and b replace the pixel's, so the change is as visible
+    // on dark skin as on light (scaled to the brightness, a tint all but vanishes on dark skin).
+    void paintPerceived(cv::Mat& frame, cv::Vec3b color, float opacity, float lumaPull);
 
     cv::Rect area() const { return m_area; }
     const cv::Mat& mask() const { return m_mask; }
 
 private:
     cv::Point fixedPoint(cv::Point2f p) const;
+    void fillPolygonInto(cv::Mat& mask, const std::vector<cv::Point2f>& polygon, uchar value,
+                         int lineType);
 
-    cv::Mat m_buffer;  // frame-sized backing store
-    cv::Mat m_mask;    // the view of m_buffer over m_area
+    cv::Mat m_buffer;        // frame-sized backing store
+    cv::Mat m_mask;          // the view of m_buffer over m_area
+    cv::Mat m_clipBuffer;    // the same for the clipping polygon
+    cv::Mat m_labBuffer;     // the same for the Lab working copy
+    cv::Mat m_tintedBuffer;  // and for its tinted copy
     cv::Rect m_area;
     std::vector<cv::Point> m_points;
 };

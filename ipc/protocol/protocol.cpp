@@ -48,7 +48,7 @@ const char* messagePayload(const char* message, int usable, int* length) {
 bool readFrameHeader(const char* frame, int size, FrameHeader* header) {
     if (size < kFrameHeaderBytes) return false;
     header->width = readInt32(frame);
-    header->height = readInt32(frame + 4);
+    header->height = readInt32(frame + kFrameHeightOffset);
     if (header->width <= 0 || header->height <= 0) return false;
     // Both factors are below 2^31, so the product of all three stays below 2^64.
     const std::uint64_t pixelBytes = std::uint64_t{static_cast<std::uint32_t>(header->width)} *

@@ -28,6 +28,7 @@ inline constexpr int kLockTimeoutMs = 50;
 // height as 4-byte little-endian signed integers, then width * height * 3 BGR bytes.
 inline constexpr int kLengthPrefixBytes = 4;
 inline constexpr int kFrameHeaderBytes = 8;
+inline constexpr int kFrameHeightOffset = 4;  // in the frame header; the width comes first
 inline constexpr int kBytesPerPixel = 3;
 
 // The service's one line on the pipe it connects to, without the line feed.

@@ -24,9 +24,14 @@
 #include <thread>
 
 #include "native_ipc.h"
+#include "retry_on_interrupt.h"
+#include "unique_handle.h"
 
 namespace nativeipc {
 namespace {
+
+using platform::retryOnInterrupt;
+using platform::UniqueHandle;
 
 constexpr std::uint32_t kErrnoBase = 0x20000000;  // other errno values, as application codes
 constexpr auto kGateTimeout = std::chrono::seconds(5);
@@ -34,12 +39,8 @@ constexpr auto kGatePollInterval = std::chrono::milliseconds(1);
 
 void setErrorFromErrno() { setLastError(errorFromErrno(errno)); }
 
-int retryOnSignal(int (*call)(int, int), int fd, int operation) {
-    int result;
-    do {
-        result = call(fd, operation);
-    } while (result != 0 && errno == EINTR);
-    return result;
+int lockFile(int fd, int operation) {
+    return retryOnInterrupt([&] { return flock(fd, operation); });
 }
 
 // True when the open file belongs to this process's user and no other user may open it; sets
@@ -54,20 +55,20 @@ bool ownedPrivately(int fd) {
     return true;
 }
 
-// shm_open of a file that must be ours alone: -1 with errno set otherwise.
-int openPrivate(const std::string& name, int flags) {
-    const int fd = shm_open(name.c_str(), flags, 0600);
-    if (fd < 0 || ownedPrivately(fd)) return fd;
+// shm_open of a file that must be ours alone: no handle, with errno set, otherwise.
+UniqueHandle openPrivate(const std::string& name, int flags) {
+    UniqueHandle fd(shm_open(name.c_str(), flags, 0600));
+    if (!fd.isValid() || ownedPrivately(fd.get())) return fd;
     const int reason = errno;
-    close(fd);
+    fd.reset();
     errno = reason;
-    return -1;
+    return fd;
 }
 
 // flock(LOCK_EX) that gives up after kGateTimeout with ETIMEDOUT.
 int lockWithTimeout(int fd) {
     const auto deadline = std::chrono::steady_clock::now() + kGateTimeout;
-    while (retryOnSignal(flock, fd, LOCK_EX | LOCK_NB) != 0) {
+    while (lockFile(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK) return -1;
         if (std::chrono::steady_clock::now() >= deadline) {
             errno = ETIMEDOUT;
@@ -85,16 +86,14 @@ std::string companionName(Kind kind, const std::string& name, const char* suffix
 }
 
 bool sameFile(int fd, const std::string& name) {
-    const int other = shm_open(name.c_str(), O_RDONLY, 0);
-    if (other < 0) {
+    const UniqueHandle other(shm_open(name.c_str(), O_RDONLY, 0));
+    if (!other.isValid()) {
         return false;
     }
     struct stat mine {};
     struct stat current {};
-    const bool same = fstat(fd, &mine) == 0 && fstat(other, &current) == 0 &&
-                      mine.st_dev == current.st_dev && mine.st_ino == current.st_ino;
-    close(other);
-    return same;
+    return fstat(fd, &mine) == 0 && fstat(other.get(), &current) == 0 &&
+           mine.st_dev == current.st_dev && mine.st_ino == current.st_ino;
 }
 
 // Exclusive lock on the name's gate file: serialises the first-open and last-close decisions of
@@ -104,37 +103,28 @@ public:
     Gate(Kind kind, const std::string& name) : m_name(companionName(kind, name, ".gate")) {
         for (;;) {
             m_fd = openPrivate(m_name, O_RDWR | O_CREAT);
-            if (m_fd < 0) {
+            if (!m_fd.isValid()) {
                 setErrorFromErrno();
                 return;
             }
-            if (lockWithTimeout(m_fd) != 0) {
+            if (lockWithTimeout(m_fd.get()) != 0) {
                 setErrorFromErrno();
-                close(m_fd);
-                m_fd = -1;
+                m_fd.reset();
                 return;
             }
             // A last closer may have removed the gate while this process waited for it.
-            if (sameFile(m_fd, m_name)) {
+            if (sameFile(m_fd.get(), m_name)) {
                 return;
             }
-            close(m_fd);
         }
     }
-    ~Gate() {
-        if (m_fd >= 0) {
-            close(m_fd);  // also drops the lock
-        }
-    }
-    Gate(const Gate&) = delete;
-    Gate& operator=(const Gate&) = delete;
 
-    bool isLocked() const { return m_fd >= 0; }
+    bool isLocked() const { return m_fd.isValid(); }
     void remove() const { shm_unlink(m_name.c_str()); }
 
 private:
     std::string m_name;
-    int m_fd = -1;
+    UniqueHandle m_fd;  // closing it drops the lock
 };
 
 void unlinkObject(const NamedObject& object) {
@@ -146,20 +136,16 @@ void unlinkObject(const NamedObject& object) {
 }
 
 void closeObject(NamedObject& object) {
-    if (object.mappingFd >= 0) {
-        close(object.mappingFd);
-    }
+    object.mappingFd.reset();
     if (object.semaphore != SEM_FAILED) {
         sem_close(object.semaphore);
     }
-    if (object.holdersFd >= 0) {
-        close(object.holdersFd);
-    }
+    object.holdersFd.reset();
 }
 
 // Under the gate: stops being a holder; the last holder removes the object and its companions.
 void leaveHolders(const Gate& gate, NamedObject& object) {
-    if (object.holdersFd >= 0 && retryOnSignal(flock, object.holdersFd, LOCK_EX | LOCK_NB) == 0) {
+    if (object.holdersFd.isValid() && lockFile(object.holdersFd.get(), LOCK_EX | LOCK_NB) == 0) {
         unlinkObject(object);
         shm_unlink(companionName(object.kind, object.name, ".holders").c_str());
         gate.remove();
@@ -172,17 +158,17 @@ void leaveHolders(const Gate& gate, NamedObject& object) {
 bool joinHolders(NamedObject& object) {
     const std::string holders = companionName(object.kind, object.name, ".holders");
     object.holdersFd = openPrivate(holders, O_RDWR | O_CREAT);
-    if (object.holdersFd < 0) {
+    if (!object.holdersFd.isValid()) {
         setErrorFromErrno();
         return false;
     }
-    if (retryOnSignal(flock, object.holdersFd, LOCK_EX | LOCK_NB) == 0) {
+    if (lockFile(object.holdersFd.get(), LOCK_EX | LOCK_NB) == 0) {
         unlinkObject(object);
     } else if (errno != EWOULDBLOCK) {
         setErrorFromErrno();
         return false;
     }
-    if (retryOnSignal(flock, object.holdersFd, LOCK_SH) != 0) {
+    if (lockFile(object.holdersFd.get(), LOCK_SH) != 0) {
         setErrorFromErrno();
         return false;
     }
@@ -206,11 +192,10 @@ bool commitSize(int fd, std::uint64_t size) {
 // The semaphore's file (glibc keeps it as /dev/shm/sem.N), checked after sem_open: a stranger
 // cannot make a file of ours, so a file that is ours now was ours when it was opened.
 bool semaphoreOwnedPrivately(NamedObject& object) {
-    const int fd = shm_open(companionName(object.kind, object.name, "").c_str(), O_RDONLY, 0);
-    const bool owned = fd >= 0 && ownedPrivately(fd);
+    const UniqueHandle fd(
+        shm_open(companionName(object.kind, object.name, "").c_str(), O_RDONLY, 0));
+    if (fd.isValid() && ownedPrivately(fd.get())) return true;
     const int reason = errno;
-    if (fd >= 0) close(fd);
-    if (owned) return true;
     sem_close(object.semaphore);
     object.semaphore = SEM_FAILED;
     errno = reason;
@@ -231,9 +216,9 @@ bool openSystemObject(NamedObject& object, const OpenRequest& request, bool& exi
         return object.semaphore != SEM_FAILED && semaphoreOwnedPrivately(object);
     }
     if (request.action == Action::CreateMapping) {
-        object.mappingFd = shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600);
-        if (object.mappingFd >= 0) {
-            if (commitSize(object.mappingFd, request.size)) {
+        object.mappingFd.reset(shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600));
+        if (object.mappingFd.isValid()) {
+            if (commitSize(object.mappingFd.get(), request.size)) {
                 return true;
             }
             const int reason = errno;
@@ -247,7 +232,7 @@ bool openSystemObject(NamedObject& object, const OpenRequest& request, bool& exi
         existed = true;
     }
     object.mappingFd = openPrivate(name, O_RDWR);
-    return object.mappingFd >= 0;
+    return object.mappingFd.isValid();
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "unique_handle.h"
+
 namespace nativeipc {
 
 enum class Kind { Mapping, Semaphore };
@@ -18,8 +20,8 @@ enum class Kind { Mapping, Semaphore };
 struct NamedObject {
     Kind kind;
     std::string name;  // "/N"
-    int holdersFd = -1;
-    int mappingFd = -1;
+    platform::UniqueHandle holdersFd;
+    platform::UniqueHandle mappingFd;
     sem_t* semaphore = SEM_FAILED;
     std::int32_t maximumCount = 0;  // of a semaphore, as this process first opened it
     int references = 0;

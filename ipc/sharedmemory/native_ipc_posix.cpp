@@ -21,6 +21,8 @@
 
 #include "named_object_posix.h"
 #include "native_ipc.h"
+#include "retry_on_interrupt.h"
+#include "unique_handle.h"
 
 namespace nativeipc {
 namespace {
@@ -40,7 +42,8 @@ struct Registry {
     std::mutex mutex;
     std::map<std::pair<Kind, std::string>, std::unique_ptr<NamedObject>> objects;
     std::map<std::uintptr_t, NamedObject*> handles;
-    std::map<std::uintptr_t, int> lockFds;  // a file description of its own per locking handle
+    // A file description of its own per locking handle.
+    std::map<std::uintptr_t, platform::UniqueHandle> lockFds;
     std::map<const void*, View> views;
     std::uintptr_t nextHandle = 4;
 };
@@ -134,25 +137,15 @@ timespec deadlineAfter(std::uint32_t timeoutMs) {
 // 0 when a unit was taken, ETIMEDOUT after the time-out, another errno on failure.
 int takeUnit(sem_t* semaphore, std::uint32_t timeoutMs) {
     const timespec deadline = deadlineAfter(timeoutMs);
-    for (;;) {
-        int result;
-        if (timeoutMs == kInfinite) {
-            result = sem_wait(semaphore);
-        } else if (timeoutMs == 0) {
-            result = sem_trywait(semaphore);
-        } else {
-            result = sem_clockwait(semaphore, CLOCK_MONOTONIC, &deadline);
-        }
-        if (result == 0) {
-            return 0;
-        }
-        if (errno == EAGAIN) {
-            return ETIMEDOUT;
-        }
-        if (errno != EINTR) {
-            return errno;
-        }
+    const int result = platform::retryOnInterrupt([&] {
+        if (timeoutMs == kInfinite) return sem_wait(semaphore);
+        if (timeoutMs == 0) return sem_trywait(semaphore);
+        return sem_clockwait(semaphore, CLOCK_MONOTONIC, &deadline);
+    });
+    if (result == 0) {
+        return 0;
     }
+    return errno == EAGAIN ? ETIMEDOUT : errno;
 }
 
 }  // namespace
@@ -171,11 +164,8 @@ bool closeHandle(Handle handle) {
     }
     NamedObject* object = found->second;
     reg.handles.erase(found);
-    const auto lockFd = reg.lockFds.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (lockFd != reg.lockFds.end()) {
-        close(lockFd->second);  // also gives up a lock still held
-        reg.lockFds.erase(lockFd);
-    }
+    // Closing the handle's lock description also gives up a lock still held.
+    reg.lockFds.erase(reinterpret_cast<std::uintptr_t>(handle));
     dropReference(reg, object);
     return true;
 }
@@ -205,7 +195,7 @@ void* mapViewOfFile(Handle mapping, std::uint32_t access) {
         return nullptr;
     }
     struct stat status {};
-    if (fstat(object->mappingFd, &status) != 0) {
+    if (fstat(object->mappingFd.get(), &status) != 0) {
         setErrorFromErrno();
         return nullptr;
     }
@@ -216,7 +206,7 @@ void* mapViewOfFile(Handle mapping, std::uint32_t access) {
         return nullptr;
     }
     void* view = mmap(nullptr, length, write ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
-                      object->mappingFd, 0);
+                      object->mappingFd.get(), 0);
     if (view == MAP_FAILED) {
         setErrorFromErrno();
         return nullptr;
@@ -263,7 +253,7 @@ std::uint64_t queryMappingSize(Handle mapping) {
         return 0;
     }
     struct stat status {};
-    if (fstat(object->mappingFd, &status) != 0) {
+    if (fstat(object->mappingFd.get(), &status) != 0) {
         setErrorFromErrno();
         return 0;
     }
@@ -289,16 +279,17 @@ int lockDescriptor(Handle mapping) {
     const auto key = reinterpret_cast<std::uintptr_t>(mapping);
     const auto found = reg.lockFds.find(key);
     if (found != reg.lockFds.end()) {
-        return found->second;
+        return found->second.get();
     }
-    const std::string self = "/proc/self/fd/" + std::to_string(object->mappingFd);
-    const int fd = open(self.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    const std::string self = "/proc/self/fd/" + std::to_string(object->mappingFd.get());
+    platform::UniqueHandle fd(open(self.c_str(), O_RDWR | O_CLOEXEC));
+    if (!fd.isValid()) {
         setErrorFromErrno();
         return -1;
     }
-    reg.lockFds.emplace(key, fd);
-    return fd;
+    const int descriptor = fd.get();
+    reg.lockFds.emplace(key, std::move(fd));
+    return descriptor;
 }
 
 int setFirstByteLock(int fd, short type) {
@@ -307,7 +298,7 @@ int setFirstByteLock(int fd, short type) {
     range.l_whence = SEEK_SET;
     range.l_start = 0;
     range.l_len = 1;
-    return fcntl(fd, F_OFD_SETLK, &range);
+    return platform::retryOnInterrupt([&] { return fcntl(fd, F_OFD_SETLK, &range); });
 }
 
 }  // namespace
@@ -326,7 +317,7 @@ std::uint32_t lockMapping(Handle mapping, std::uint32_t timeoutMs) {
         if (setFirstByteLock(fd, F_WRLCK) == 0) {
             return kWaitObject0;
         }
-        if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+        if (errno != EAGAIN && errno != EACCES) {
             setErrorFromErrno();
             return kWaitFailed;
         }

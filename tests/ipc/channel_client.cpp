@@ -14,9 +14,8 @@ namespace {
 
 constexpr int kLockTimeoutMs = 1000;
 
-std::u16string nativeName(const QString& key) {
-    const QString name = NotificationSemaphore::nativeKey(key);
-    return std::u16string(reinterpret_cast<const char16_t*>(name.utf16()), name.size());
+std::string nativeName(const QString& key) {
+    return protocol::notificationNativeName(key.toStdString());
 }
 
 bool openSegment(SharedMemory& memory, const QString& key, int size) {
@@ -85,19 +84,16 @@ ChannelNames channelNames(const QString& prefix) {
 ChannelClient::ChannelClient(const QString& receiveName, const QString& sendName, int size)
     : m_receiveName(receiveName), m_sendName(sendName), m_size(size) {}
 
-ChannelClient::~ChannelClient() {
-    if (m_serviceNotifies) nativeipc::closeHandle(m_serviceNotifies);
-}
+ChannelClient::~ChannelClient() = default;
 
 bool ChannelClient::openSegments() {
     const QString in = segmentKey(m_receiveName);
     const QString out = segmentKey(m_sendName);
     if (!openSegment(m_toService, in, m_size) || !openSegment(m_fromService, out, m_size))
         return false;
-    m_notifyService = std::make_unique<NotificationSemaphore>(notificationKey(in));
-    // The reading side waits with a time-out, which only the platform layer offers.
-    m_serviceNotifies = nativeipc::createSemaphore(nativeName(notificationKey(out)), 0);
-    return m_serviceNotifies != nullptr;
+    m_notifyService = std::make_unique<NotificationSemaphore>(nativeName(notificationKey(in)));
+    m_serviceNotifies = std::make_unique<NotificationSemaphore>(nativeName(notificationKey(out)));
+    return m_serviceNotifies->isOpen();
 }
 
 bool ChannelClient::writeMessage(const QByteArray& payload) {
@@ -121,7 +117,8 @@ bool ChannelClient::notifyHoldingLock() {
 void ChannelClient::releaseLock() { (void)m_toService.unlock(); }
 
 std::optional<QByteArray> ChannelClient::readMessage(int timeoutMs) {
-    if (nativeipc::waitForSingleObject(m_serviceNotifies, timeoutMs) != nativeipc::kWaitObject0)
+    if (!m_serviceNotifies || m_serviceNotifies->tryAcquire(static_cast<std::uint32_t>(
+                                  timeoutMs)) != NotificationSemaphore::Wait::Acquired)
         return std::nullopt;
     if (!m_fromService.tryLock(kLockTimeoutMs)) return std::nullopt;
     const auto* segment = static_cast<const char*>(m_fromService.data());
@@ -134,7 +131,8 @@ std::optional<QByteArray> ChannelClient::readMessage(int timeoutMs) {
 }
 
 bool ChannelClient::staysQuiet(int ms) {
-    return nativeipc::waitForSingleObject(m_serviceNotifies, ms) == nativeipc::kWaitTimeout;
+    return m_serviceNotifies && m_serviceNotifies->tryAcquire(static_cast<std::uint32_t>(ms)) ==
+                                    NotificationSemaphore::Wait::TimedOut;
 }
 
 bool ChannelClient::listen() { return m_listener.listen(socketName(pipeName(m_sendName))); }

@@ -12,7 +12,6 @@
 #include <memory>
 #include <optional>
 
-#include "native_ipc.h"
 #include "notification_semaphore.h"
 #include "shared_memory.h"
 
@@ -83,7 +82,7 @@ private:
     SharedMemory m_toService;
     SharedMemory m_fromService;
     std::unique_ptr<NotificationSemaphore> m_notifyService;
-    nativeipc::Handle m_serviceNotifies = nullptr;
+    std::unique_ptr<NotificationSemaphore> m_serviceNotifies;
     QLocalServer m_listener;
     QLocalSocket m_commands;
 };

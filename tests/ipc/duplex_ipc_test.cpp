@@ -16,6 +16,7 @@
 #include "ai_ipc_callback_handle.h"
 #include "channel_client.h"
 #include "duplex_ipc_shared_memory_thread.h"
+#include "protocol.h"
 #include "test_application.h"
 
 namespace {
@@ -145,7 +146,8 @@ TEST_F(DuplexIPCTest, ReceiverServesABurstOfNotificationsWithOneRead) {
     ASSERT_TRUE(client.openSegments());
     DuplexIPCSharedMemoryThread receiver(names.receive + "_sharedMemory", 64, true);
     ASSERT_TRUE(receiver.init());
-    NotificationSemaphore notifications(names.receive + "_sharedMemory_sys");
+    NotificationSemaphore notifications(
+        protocol::notificationNativeName((names.receive + "_sharedMemory_sys").toStdString()));
     ASSERT_TRUE(client.writeMessage("newest"));
     ASSERT_TRUE(notifications.release(999));
 

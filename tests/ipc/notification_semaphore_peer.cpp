@@ -6,14 +6,15 @@
 #include <cstdio>
 
 #include "notification_semaphore.h"
+#include "protocol.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: %s <take key> <give key> <count>\n", argv[0]);
         return 2;
     }
-    NotificationSemaphore take(QString::fromUtf8(argv[1]));
-    NotificationSemaphore give(QString::fromUtf8(argv[2]));
+    NotificationSemaphore take(protocol::notificationNativeName(argv[1]));
+    NotificationSemaphore give(protocol::notificationNativeName(argv[2]));
     const int count = QString(argv[3]).toInt();
     for (int i = 0; i < count; ++i) {
         if (!take.acquire()) return 3;

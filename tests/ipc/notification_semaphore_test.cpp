@@ -10,9 +10,13 @@
 
 namespace {
 
-std::u16string nativeName(const QString& key) {
-    const QString name = NotificationSemaphore::nativeKey(key);
-    return std::u16string(reinterpret_cast<const char16_t*>(name.utf16()), name.size());
+std::string nativeName(const QString& key) {
+    return protocol::notificationNativeName(key.toStdString());
+}
+
+std::u16string wideNativeName(const QString& key) {
+    const std::string name = nativeName(key);
+    return std::u16string(name.begin(), name.end());
 }
 
 // Takes every unit the semaphore holds; waits a little for the first ones only.
@@ -23,19 +27,13 @@ int drain(nativeipc::Handle handle) {
     return taken;
 }
 
-// The digest is taken over the key's UTF-8 bytes.
-TEST(NotificationSemaphoreTest, NativeKeyIsTheProtocolsNameOfTheUtf8Key) {
-    EXPECT_EQ(NotificationSemaphore::nativeKey(QString::fromUtf8("x\xc3\xbc")),
-              QString::fromStdString(protocol::notificationNativeName("x\xc3\xbc")));
-}
-
 TEST(NotificationSemaphoreTest, OpensWithItsCountAndKeepsUnitsWhileHeld) {
     const QString key = testName("flt_notify_count");
-    NotificationSemaphore first(key);
+    NotificationSemaphore first(nativeName(key));
     ASSERT_TRUE(first.release(3));
     // A second opener finds the units already there; the initial value does not reset them.
-    NotificationSemaphore second(key, 5);
-    const nativeipc::Handle counter = nativeipc::createSemaphore(nativeName(key), 0);
+    NotificationSemaphore second(nativeName(key), 5);
+    const nativeipc::Handle counter = nativeipc::createSemaphore(wideNativeName(key), 0);
     ASSERT_NE(counter, nullptr);
     EXPECT_TRUE(second.acquire());
     EXPECT_EQ(drain(counter), 2);
@@ -52,8 +50,8 @@ TEST(NotificationSemaphoreTest, HundredThousandNotificationsBetweenTwoProcessesA
     constexpr int kCount = 100000;
     const QString there = testName("flt_notify_there");
     const QString back = testName("flt_notify_back");
-    NotificationSemaphore toPeer(there);
-    const nativeipc::Handle fromPeer = nativeipc::createSemaphore(nativeName(back), 0);
+    NotificationSemaphore toPeer(nativeName(there));
+    const nativeipc::Handle fromPeer = nativeipc::createSemaphore(wideNativeName(back), 0);
     ASSERT_NE(fromPeer, nullptr);
 
     QProcess peer;

@@ -10,9 +10,7 @@
 #include <cstring>
 #include <opencv2/imgproc.hpp>
 
-VideoDevice::~VideoDevice() {
-    if (m_fd >= 0) ::close(m_fd);
-}
+#include "retry_on_interrupt.h"
 
 std::string VideoDevice::open(const std::string& path, int width, int height) {
     if (width % 2 != 0 || height % 2 != 0) {
@@ -20,13 +18,13 @@ std::string VideoDevice::open(const std::string& path, int width, int height) {
                std::to_string(width) + "x" + std::to_string(height);
     }
     m_path = path;
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (m_fd < 0) {
+    m_fd.reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!m_fd.isValid()) {
         return "cannot open " + path + ": " + std::strerror(errno) +
                " (is v4l2loopback loaded? see docs/virtual-camera.md)";
     }
     struct stat status {};
-    if (::fstat(m_fd, &status) != 0 || !S_ISCHR(status.st_mode)) return {};
+    if (::fstat(m_fd.get(), &status) != 0 || !S_ISCHR(status.st_mode)) return {};
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
     format.fmt.pix.width = static_cast<__u32>(width);
@@ -36,7 +34,7 @@ std::string VideoDevice::open(const std::string& path, int width, int height) {
     format.fmt.pix.bytesperline = static_cast<__u32>(width);
     format.fmt.pix.sizeimage = static_cast<__u32>(width * height * 3 / 2);
     format.fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
-    if (::ioctl(m_fd, VIDIOC_S_FMT, &format) != 0) {
+    if (::ioctl(m_fd.get(), VIDIOC_S_FMT, &format) != 0) {
         return path + " does not take " + std::to_string(width) + "x" + std::to_string(height) +
                " I420 frames: " + std::strerror(errno) + " (is it a v4l2loopback output device?)";
     }
@@ -48,8 +46,8 @@ std::string VideoDevice::write(const cv::Mat& bgr) {
     const auto* bytes = m_yuv.ptr<unsigned char>();
     std::size_t left = m_yuv.total() * m_yuv.elemSize();
     while (left > 0) {
-        const ssize_t written = ::write(m_fd, bytes, left);
-        if (written < 0 && errno == EINTR) continue;
+        const ssize_t written =
+            platform::retryOnInterrupt([&] { return ::write(m_fd.get(), bytes, left); });
         if (written <= 0) return "cannot write to " + m_path + ": " + std::strerror(errno);
         bytes += written;
         left -= static_cast<std::size_t>(written);

@@ -9,20 +9,17 @@
 
 #include <opencv2/core.hpp>
 
+#include "unique_handle.h"
+
 class VideoDevice {
 public:
-    VideoDevice() = default;
-    ~VideoDevice();
-    VideoDevice(const VideoDevice&) = delete;
-    VideoDevice& operator=(const VideoDevice&) = delete;
-
     // Opens the device for width x height frames (both even); empty on success, else why not.
     std::string open(const std::string& path, int width, int height);
     // Empty on success, else why the frame could not be written.
     std::string write(const cv::Mat& bgr);
 
 private:
-    int m_fd = -1;
+    platform::UniqueHandle m_fd;
     std::string m_path;
     cv::Mat m_yuv;
 };

@@ -53,5 +53,35 @@ TEST_F(BlushTest, LandsOnBothCheeksOfAPresentFaceNotOnTheNoseOrEyes) {
     EXPECT_EQ(tiny.size(), cv::Size(5, 3));
 }
 
+// Mean CIE Lab distance (delta E 1976) between two pictures over the mask.
+double deltaE(const cv::Mat& before, const cv::Mat& after, const cv::Mat& mask) {
+    cv::Mat a, b, difference;
+    before.convertTo(a, CV_32F, 1.0 / 255.0);
+    after.convertTo(b, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(a, a, cv::COLOR_BGR2Lab);
+    cv::cvtColor(b, b, cv::COLOR_BGR2Lab);
+    cv::subtract(a, b, difference);
+    difference = difference.mul(difference);
+    cv::transform(difference, difference, cv::Matx13f(1.f, 1.f, 1.f));
+    cv::sqrt(difference, difference);
+    return cv::mean(difference, mask)[0];
+}
+
+TEST_F(BlushTest, AsVisibleOnDarkSkinAsOnLight) {
+    Blush blush(kBuiltResources);
+    blush.configure("blossom", 1.f);
+    const auto& p = face.landmarks;
+    const cv::Mat cheeks = disc((p[2] + p[31]) * 0.5f, 0.12f) | disc((p[14] + p[35]) * 0.5f, 0.12f);
+    const cv::Mat dark = darkSkinned(portrait);
+    cv::Mat darkAfter = dark.clone();
+    blush.apply(darkAfter, {face});
+    const double onLight = deltaE(portrait, painted(blush), cheeks);
+    const double onDark = deltaE(dark, darkAfter, cheeks);
+    std::printf("blush delta E: light skin %.1f, dark skin %.1f\n", onLight, onDark);
+    EXPECT_GT(onLight, 5.0);
+    EXPECT_GT(onDark, onLight / 1.2);
+    EXPECT_LT(onDark, onLight * 1.2);
+}
+
 }  // namespace
 }  // namespace facelume

@@ -72,6 +72,20 @@ inline cv::Mat loadPicture(const std::string& name) {
     return picture;
 }
 
+// A dark-skinned stand-in for a picture: its lightness in CIE Lab brought down to 35 % with the
+// colour's a and b kept a little stronger, as deep brown skin is (dimming in RGB would also
+// grey the colour). Deterministic.
+inline cv::Mat darkSkinned(const cv::Mat& bgr) {
+    cv::Mat lab;
+    bgr.convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    lab = lab.mul(cv::Scalar(0.35, 1.1, 1.2));
+    cv::cvtColor(lab, lab, cv::COLOR_Lab2BGR);
+    cv::Mat dark;
+    lab.convertTo(dark, CV_8U, 255.0);
+    return dark;
+}
+
 inline Face faceFromLandmarks(const std::array<cv::Point2f, 68>& landmarks) {
     Face face;
     face.landmarks = landmarks;

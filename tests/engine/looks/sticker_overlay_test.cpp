@@ -35,6 +35,22 @@ Face moved(const Face& face, cv::Point2f centre, cv::Point2f shift, float zoom, 
     return faceFromLandmarks(landmarks);
 }
 
+// The face as turned by `degrees` about its upright axis: the landmarks on a cylinder as wide as
+// the jaw, the nose standing out from it by a third of the eye distance.
+Face turned(const Face& face, float degrees) {
+    const auto& p = face.landmarks;
+    const float centre = (p[0].x + p[16].x) / 2, radius = (p[16].x - p[0].x) / 2;
+    const float angle = degrees * float(CV_PI) / 180.f;
+    std::array<cv::Point2f, 68> landmarks;
+    for (int i = 0; i < 68; ++i) {
+        const float x = p[i].x - centre;
+        const float depth = std::sqrt(std::max(0.f, radius * radius - x * x)) +
+                            (i >= 27 && i <= 35 ? face.eyeDistance / 3 : 0.f);
+        landmarks[i] = {centre + x * std::cos(angle) + depth * std::sin(angle), p[i].y};
+    }
+    return faceFromLandmarks(landmarks);
+}
+
 cv::Point2f eyeCorners(const Face& face) {
     const auto& p = face.landmarks;
     return (p[36] + p[39] + p[42] + p[45]) / 4.f;
@@ -149,6 +165,44 @@ TEST_F(StickerOverlayTest, FacesAtTheEdgeAndOddFramesAreSafe) {
     Face broken = face;
     broken.landmarks[19].x = std::nanf("");
     EXPECT_EQ(maxChange(painted(overlay, {broken})), 0.0);
+}
+
+TEST_F(StickerOverlayTest, GlassesSitOnTheNoseBridgeAndReachPastBothEyesOfATurnedFace) {
+    StickerOverlay overlay(kBuiltResources);
+    overlay.configure("glasses");
+    ASSERT_TRUE(overlay.active());
+    for (const float degrees : {0.f, 35.f, -35.f}) {
+        const Face f = turned(face, degrees);
+        const auto& p = f.landmarks;
+        cv::Mat frame(portrait.size(), CV_8UC3, cv::Scalar::all(128));
+        overlay.apply(frame, {f});
+        // Along the row through the lenses' centres: painted lenses, and between them the gap
+        // under the glasses' bridge.
+        const int y = cvRound((p[37].y + p[40].y + p[43].y + p[46].y) / 4 + 0.02f * f.eyeDistance);
+        std::vector<bool> painted(size_t(frame.cols));
+        for (int x = 0; x < frame.cols; ++x)
+            painted[size_t(x)] = frame.at<cv::Vec3b>(y, x) != cv::Vec3b(128, 128, 128);
+        const int bridge = cvRound(p[27].x);
+        int gapLeft = bridge, gapRight = bridge;
+        while (gapLeft > 0 && painted[size_t(gapLeft)] &&
+               std::abs(gapLeft - bridge) < f.eyeDistance / 2)
+            --gapLeft;
+        if (painted[size_t(gapLeft)]) gapLeft = gapRight = bridge + int(f.eyeDistance);
+        while (gapLeft > 0 && !painted[size_t(gapLeft - 1)]) --gapLeft;
+        while (gapRight + 1 < frame.cols && !painted[size_t(gapRight + 1)]) ++gapRight;
+        const auto first = std::find(painted.begin(), painted.end(), true) - painted.begin();
+        const auto last = painted.rend() - std::find(painted.rbegin(), painted.rend(), true) - 1;
+        const float corners = p[45].x - p[36].x;
+        std::printf(
+            "turned %+.0f degrees: bridge gap centre %.1f pixels from the nose bridge, glasses "
+            "%.2f and %.2f corner spans beyond the corners\n",
+            degrees, (gapLeft + gapRight) / 2.0 - p[27].x, (p[36].x - first) / corners,
+            (last - p[45].x) / corners);
+        EXPECT_NEAR((gapLeft + gapRight) / 2.0, p[27].x, 0.04 * corners) << degrees;
+        // Past both outer corners, if only just on the far side, as a turned head shows it.
+        EXPECT_GT(p[36].x - first, 0.03 * corners) << degrees;
+        EXPECT_GT(last - p[45].x, 0.03 * corners) << degrees;
+    }
 }
 
 }  // namespace
