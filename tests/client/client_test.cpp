@@ -337,13 +337,13 @@ TEST_F(ClientTest, ClientsJoinARunningServiceOneAfterAnotherAndStartClean) {
         ASSERT_TRUE(first.setSkinSmooth(0.5f));
         ASSERT_TRUE(m_log.waitFor("modify_skin_smooth 0.5"));
     }
+    const std::vector<std::string> calls = m_log.lines();
+    const auto firsts = std::find(calls.begin(), calls.end(), "modify_skin_smooth 0.5");
     Client next;
     const facelume::Result joined = next.connect(channel);
     ASSERT_TRUE(joined) << joined.message();
-    ASSERT_TRUE(m_log.waitFor("modify_skin_smooth 0"));
-    const std::vector<std::string> calls = m_log.lines();
-    const auto firsts = std::find(calls.begin(), calls.end(), "modify_skin_smooth 0.5");
-    EXPECT_NE(std::find(firsts, calls.end(), "modify_skin_smooth 0"), calls.end());
+    // The first client's own reset came before its 0.5; the next one's must come after it.
+    EXPECT_TRUE(m_log.waitFor("modify_skin_smooth 0", firsts - calls.begin() + 1));
     EXPECT_EQ(next.setFilter("sparkle", 1.f).status(), Status::InvalidArgument);
     const auto pixels = clienttest::makePixels(6, 6, 18, 50);
     Frame out;
