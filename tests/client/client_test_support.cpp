@@ -48,7 +48,11 @@ std::string leftovers(const Names& names) {
     for (const fs::path folder : {fs::path("/dev/shm"), fs::temp_directory_path()}) {
         for (const auto& entry : fs::directory_iterator(folder)) {
             const std::string name = entry.path().filename().string();
-            if (name.find(run) != std::string::npos) found += name + " ";
+            // Not the tests' own files (engine logs, service folders), which may be left by a
+            // killed run of a process whose id came back.
+            if (name.find(run) != std::string::npos && name.rfind("facelume-sdk-", 0) != 0) {
+                found += name + " ";
+            }
         }
     }
     return found;
