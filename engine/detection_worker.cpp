@@ -6,12 +6,23 @@
 namespace facelume {
 namespace {
 
-// Detector score a face found in an enlarged scan needs.
+// HOG detector score a face found in an enlarged scan needs.
 constexpr double kSmallFaceScore = 0.3;
+// The learned detector finds faces of a quarter of the square it looks at and more: squares of
+// 256 pixels find faces of 80 pixels (as HOG's upright scan does, up to frames kMaxWidth wide),
+// squares of 128 those of 40 (in frames up to 640 pixels wide; larger frames get squares as much
+// larger, as HOG's enlarged scan does).
+constexpr float kLargeSquare = 256.f;
+constexpr float kSmallSquare = 128.f;
+constexpr float kSmallFrameWidth = 640.f;
+constexpr int kHogScans = 4;
 
 }  // namespace
 
-DetectionWorker::DetectionWorker(Mode mode) : m_mode(mode) {
+DetectionWorker::DetectionWorker(Mode mode, const std::string& detectorModel) : m_mode(mode) {
+    if (!detectorModel.empty() && !m_learned.load(detectorModel, 128, m_loadError)) {
+        m_loadError += "; using dlib's HOG face detector instead";
+    }
     if (m_mode == Mode::Background) m_thread = std::thread([this] { run(); });
 }
 
@@ -25,19 +36,25 @@ DetectionWorker::~DetectionWorker() {
     m_thread.join();
 }
 
+int DetectionWorker::scansPerCycle(cv::Size frame) const {
+    if (!learned()) return kHogScans;
+    const int small = int(squares(frame, false).size());
+    return 1 + (small + kSquaresPerScan - 1) / kSquaresPerScan;
+}
+
 bool DetectionWorker::idle() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return !m_busy && !m_ready;
 }
 
-void DetectionWorker::submit(const cv::Mat& grey, Scan kind) {
+void DetectionWorker::submit(const cv::Mat& grey, int index) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_busy || m_ready) return;
         // The worker does not touch m_frame while it is not busy, so the copy needs no lock,
         // but holding it is cheap and keeps the rule simple.
         grey.copyTo(m_frame);
-        m_scan = kind;
+        m_index = index;
         m_busy = true;
     }
     if (m_mode == Mode::Synchronous) {
@@ -68,16 +85,79 @@ void DetectionWorker::run() {
 }
 
 void DetectionWorker::scan() {
-    // Only this scan touches m_frame, m_scan and m_detector while m_busy is set.
+    // Only this scan touches m_frame, m_index and the detectors while m_busy is set.
     std::vector<Detection> found;
+    try {
+        if (learned()) {
+            scanLearned(found);
+        } else {
+            scanHog(found);
+        }
+    } catch (const std::exception&) {
+        // A failed scan finds nothing; the next one starts afresh.
+        found.clear();
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_results = std::move(found);
+    m_busy = false;
+    m_ready = true;
+}
+
+void DetectionWorker::scanLearned(std::vector<Detection>& found) {
+    const ScanRegion whole{cv::Point2f(0.5f * m_frame.cols, 0.5f * m_frame.rows),
+                           cv::Size2f(float(m_frame.cols), float(m_frame.rows)), 1.0, 0.f};
+    m_learned.detectIn(m_frame, whole, found);
+    if (m_squaresFrame != m_frame.size()) {
+        m_largeSquares = squares(m_frame.size(), true);
+        m_smallSquares = squares(m_frame.size(), false);
+        m_squaresFrame = m_frame.size();
+    }
+    // The first scan of a cycle finds every face of 80 pixels and more; the others look for
+    // smaller faces a few squares at a time.
+    const int index = m_index % scansPerCycle(m_frame.size());
+    if (index == 0) {
+        for (const ScanRegion& square : m_largeSquares) m_learned.detectIn(m_frame, square, found);
+        return;
+    }
+    const size_t first = size_t(index - 1) * kSquaresPerScan;
+    for (size_t i = first; i < std::min(m_smallSquares.size(), first + kSquaresPerScan); ++i) {
+        m_learned.detectIn(m_frame, m_smallSquares[i], found);
+    }
+}
+
+std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, bool large) {
+    std::vector<ScanRegion> out;
+    const float largeSide = kLargeSquare * std::max(1.f, float(size.width) / float(kMaxWidth));
+    const float side =
+        large ? largeSide : kSmallSquare * std::max(1.f, float(size.width) / kSmallFrameWidth);
+    if (side > float(std::min(size.width, size.height)) || (!large && side >= largeSide)) {
+        return out;
+    }
+    const float step = 0.75f * side;
+    // Squares from the top left corner; the last one in a row or column ends at the edge.
+    for (float y = 0.f;; y += step) {
+        const float top = std::min(y, float(size.height) - side);
+        for (float x = 0.f;; x += step) {
+            const float left = std::min(x, float(size.width) - side);
+            out.push_back({cv::Point2f(left + 0.5f * side, top + 0.5f * side),
+                           cv::Size2f(side, side), 1.0, 0.f});
+            if (left + side >= float(size.width)) break;
+        }
+        if (top + side >= float(size.height)) break;
+    }
+    return out;
+}
+
+void DetectionWorker::scanHog(std::vector<Detection>& found) {
+    if (!m_hog) m_hog = std::make_unique<FaceDetector>();
     const double fit = m_frame.cols > kMaxWidth ? double(kMaxWidth) / m_frame.cols : 1.0;
     ScanRegion region{cv::Point2f(0.5f * m_frame.cols, 0.5f * m_frame.rows),
                       cv::Size2f(float(m_frame.cols), float(m_frame.rows)), fit, 0.f};
     double threshold = 0.0;
-    switch (m_scan) {
-        case Scan::Upright:
+    switch (m_index % kHogScans) {
+        case 0:
             break;
-        case Scan::Small: {
+        case 1: {
             // Faces of 40 pixels, as far as the enlarged frame stays within kMaxWidth. An
             // enlarged scan finds more face-like patterns (a name patch, a badge), so it asks for
             // more.
@@ -88,23 +168,14 @@ void DetectionWorker::scan() {
             }
             break;
         }
-        case Scan::RolledLeft:
+        case 2:
             region.roll = kRolledScan;
             break;
-        case Scan::RolledRight:
+        default:
             region.roll = -kRolledScan;
             break;
     }
-    try {
-        m_detector.detectIn(m_frame, region, found, threshold);
-    } catch (const std::exception&) {
-        // A failed scan finds nothing; the next one starts afresh.
-        found.clear();
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_results = std::move(found);
-    m_busy = false;
-    m_ready = true;
+    m_hog->detectIn(m_frame, region, found, threshold);
 }
 
 }  // namespace facelume

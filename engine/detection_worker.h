@@ -1,57 +1,88 @@
 #pragma once
 
-// Runs the full-frame face detection away from the frame path. A full scan costs about 20 ms at
-// 640x480, more than a frame's budget, so the tracker hands a copy of a grey frame to this worker
-// now and then and picks up the boxes when they are ready, some frames later; tracked faces are
-// followed by their landmarks meanwhile. Frames wider than kMaxWidth are scanned at reduced size.
-// A scan looks at the frame upright, enlarged for faces smaller than the detector's window, or
-// turned either way for heads tilted by 30 to 70 degrees; the caller lets them take turns.
+// Runs the full-frame face detection away from the frame path. A full scan costs more than a
+// frame's budget, so the tracker hands a copy of a grey frame to this worker now and then and
+// picks up the boxes when they are ready, some frames later; tracked faces are followed by their
+// landmarks meanwhile.
+//
+// The worker uses the learned face detector (NeuralFaceDetector) when its model loads, and
+// dlib's HOG detector otherwise. Either looks at a new picture over a cycle of scans, the first
+// of which is the frame as a whole:
+// - learned: every scan looks at the whole frame (large faces); the first also at squares of 256
+//   pixels tiling it (faces of 80 pixels and more), the others at the next few squares of 128
+//   pixels (faces down to 40 pixels in frames up to 640 pixels wide, larger faces in larger
+//   frames, as HOG). Tilted heads need no turned scan: the detector finds them as they are and
+//   gives their roll;
+// - HOG: the frame upright (frames wider than kMaxWidth at reduced size), enlarged for faces
+//   smaller than the detector's window, and turned either way for heads tilted by 30 to 70
+//   degrees.
 //
 // Threading: submit(), takeResults() and the destructor belong to one thread (the frame
 // thread); the scan itself runs on the worker's own thread. In synchronous mode (tests, tools)
 // submit() scans at once on the caller's thread and no thread is started.
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include "face_detector.h"
+#include "neural_face_detector.h"
 
 namespace facelume {
 
 class DetectionWorker {
 public:
     enum class Mode { Background, Synchronous };
-    enum class Scan { Upright, Small, RolledLeft, RolledRight };
-    static constexpr int kScanKinds = 4;
 
-    explicit DetectionWorker(Mode mode);
+    // detectorModel: the learned detector's model file (128x128 input); empty for dlib's HOG
+    // detector. When it does not load, the HOG detector is used and loadError() says why.
+    DetectionWorker(Mode mode, const std::string& detectorModel);
     ~DetectionWorker();
     DetectionWorker(const DetectionWorker&) = delete;
     DetectionWorker& operator=(const DetectionWorker&) = delete;
 
+    bool learned() const { return m_learned.loaded(); }
+    const std::string& loadError() const { return m_loadError; }
+    // Scans until every part of a new frame of size has been looked at, at every size and tilt.
+    int scansPerCycle(cv::Size frame) const;
+
     // True when a new frame may be submitted (no scan running, last results taken).
     bool idle() const;
-    // Starts a scan of grey (copied). Ignored unless idle().
-    void submit(const cv::Mat& grey, Scan kind);
+    // Starts scan number index of a cycle (counted from 0, the whole frame) on grey (copied).
+    // Ignored unless idle().
+    void submit(const cv::Mat& grey, int index);
     // Moves the boxes of the last finished scan into found; false when none are ready.
     bool takeResults(std::vector<Detection>& found);
 
     static constexpr int kMaxWidth = 1280;
     // How far the frame is turned for tilted heads (radians, 45 degrees).
     static constexpr float kRolledScan = 0.785f;
+    // Small squares the learned detector looks at in one scan.
+    static constexpr int kSquaresPerScan = 8;
 
 private:
     void run();
     void scan();
+    void scanLearned(std::vector<Detection>& found);
+    void scanHog(std::vector<Detection>& found);
+    // The large or small squares tiling a frame of size, overlapping by a quarter; no small
+    // ones where they would be as large as the large ones.
+    static std::vector<ScanRegion> squares(cv::Size size, bool large);
 
     const Mode m_mode;
-    FaceDetector m_detector;
-    Scan m_scan = Scan::Upright;
+    NeuralFaceDetector m_learned;
+    std::string m_loadError;
+    // Made on first use: unpacking dlib's detector costs CPU that the learned detector saves.
+    std::unique_ptr<FaceDetector> m_hog;
+    int m_index = 0;
     cv::Mat m_frame;
+    std::vector<ScanRegion> m_largeSquares, m_smallSquares;
+    cv::Size m_squaresFrame;
     std::vector<Detection> m_results;
     bool m_busy = false;
     bool m_ready = false;

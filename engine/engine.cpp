@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -34,7 +35,9 @@ Engine::Engine(DetectionWorker::Mode detection)
       m_smoothing(std::make_unique<SkinSmoothing>(*m_skinMask)),
       m_whitening(std::make_unique<SkinWhitening>(*m_skinMask)) {}
 
-Engine::~Engine() = default;
+Engine::~Engine() {
+    if (m_loading.joinable()) m_loading.join();
+}
 
 bool Engine::initialize(const std::string& resourceFolder, std::string& error) {
     std::error_code code;
@@ -43,11 +46,30 @@ bool Engine::initialize(const std::string& resourceFolder, std::string& error) {
         return false;
     }
     const std::string model = resourceFolder + "/" + kModelFile;
-    if (!m_fitter.loaded() && !m_fitter.load(model, error)) {
-        error += " (it comes from Debian's libdlib-data package; the build links it there)";
-        return false;
+    if (m_loading.joinable()) m_loading.join();
+    if (!m_fitter.loaded()) {
+        if (!LandmarkFitter::check(model, error)) {
+            error += " (it comes from Debian's libdlib-data package; the build links it there)";
+            return false;
+        }
+        // Reading the whole model takes a third of a second: the rest starts meanwhile, and the
+        // first frame that needs the model waits for it.
+        m_loading =
+            std::thread([this, model] { m_loadFailed = !m_fitter.load(model, m_loadError); });
     }
-    m_tracker = std::make_unique<FaceTracker>(m_fitter, m_detectionMode);
+    const std::string detector = resourceFolder + "/" + kDetectorModelFile;
+    const bool haveDetector = std::filesystem::is_regular_file(detector, code);
+    if (!haveDetector) {
+        std::fprintf(stderr,
+                     "facelume engine: no face detection model at %s (scripts/fetch-models.sh "
+                     "fetches it); using dlib's HOG face detector\n",
+                     detector.c_str());
+    }
+    m_tracker = std::make_unique<FaceTracker>(m_fitter, m_detectionMode,
+                                              haveDetector ? detector : std::string());
+    if (!m_tracker->detectorError().empty()) {
+        std::fprintf(stderr, "facelume engine: %s\n", m_tracker->detectorError().c_str());
+    }
     m_lipstick = std::make_unique<Lipstick>(resourceFolder);
     m_blush = std::make_unique<Blush>(resourceFolder);
     m_eyebrow = std::make_unique<EyebrowMakeup>(resourceFolder);
@@ -66,7 +88,7 @@ const unsigned char* Engine::process(int width, int height, const unsigned char*
     // place and which is handed back as the output.
     const cv::Mat in(height, width, CV_8UC3, const_cast<unsigned char*>(input));
     in.copyTo(m_frame);
-    if (width >= kMinTrackedSide && height >= kMinTrackedSide) {
+    if (width >= kMinTrackedSide && height >= kMinTrackedSide && landmarksReady()) {
         cv::cvtColor(m_frame, m_grey, cv::COLOR_BGR2GRAY);
         m_tracker->update(m_grey);
         m_faces = m_tracker->faces();
@@ -76,6 +98,17 @@ const unsigned char* Engine::process(int width, int height, const unsigned char*
     }
     runEffects();
     return m_frame.data;
+}
+
+bool Engine::landmarksReady() {
+    if (m_loading.joinable()) {
+        m_loading.join();
+        if (m_loadFailed) {
+            std::fprintf(stderr, "facelume engine: %s; faces are not followed\n",
+                         m_loadError.c_str());
+        }
+    }
+    return m_fitter.loaded();
 }
 
 void Engine::runEffects() {

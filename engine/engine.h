@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -64,12 +65,22 @@ public:
     const std::vector<Face>& faces() const { return m_faces; }
 
     static constexpr const char* kModelFile = "models/shape_predictor_68_face_landmarks.dat";
+    // The learned face detector (see NeuralFaceDetector); without it dlib's HOG detector scans.
+    static constexpr const char* kDetectorModelFile =
+        "models/face_detection_front_128x128_barracuda.onnx";
 
 private:
     void runEffects();
+    // Waits for the landmark model loading since initialize(); false when it failed (said once
+    // on standard error).
+    bool landmarksReady();
 
     const DetectionWorker::Mode m_detectionMode;
     LandmarkFitter m_fitter;
+    // Loads m_fitter beside the start of the rest of the engine and of the service.
+    std::thread m_loading;
+    bool m_loadFailed = false;
+    std::string m_loadError;
     std::unique_ptr<FaceTracker> m_tracker;
     std::unique_ptr<FaceWarp> m_warp;
     std::unique_ptr<SkinMask> m_skinMask;

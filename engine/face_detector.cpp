@@ -6,8 +6,19 @@
 
 namespace facelume {
 
+namespace {
+
+// Unpacking dlib's built-in detector costs about a third of a second of CPU; copying it, next to
+// nothing. Every detector copies the one unpacked once per process.
+const dlib::frontal_face_detector& unpacked() {
+    static const dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+    return detector;
+}
+
+}  // namespace
+
 struct FaceDetector::Model {
-    dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+    dlib::frontal_face_detector detector = unpacked();
     std::vector<dlib::rect_detection> detections;
 };
 

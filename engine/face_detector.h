@@ -3,8 +3,8 @@
 // Finds frontal faces in a grey frame with dlib's HOG detector. The detector finds upright faces
 // (up to about 30 degrees of roll) of about 80 pixels and more, so callers scan a region turned
 // and scaled to suit the faces they look for: turned to find tilted heads, enlarged to find
-// small faces. Not thread-safe: each thread uses its own detector. Construction costs a few
-// milliseconds (the detector is unpacked from dlib's built-in model).
+// small faces. Not thread-safe: each thread uses its own detector. The first construction in a
+// process unpacks dlib's built-in model (about a third of a second); later ones copy it.
 
 #include <memory>
 #include <vector>

@@ -12,8 +12,10 @@ namespace {
 constexpr float kFrameSeconds = 1.f / 30.f;
 // Scans around a lost face are scaled so that the face is about this many pixels.
 constexpr float kRegionFaceSize = 100.f;
-// Detector score that keeps a tracked face (new faces need 0).
+// Detector scores that keep a tracked face (new faces need 0 from HOG, and
+// NeuralFaceDetector::kThreshold from the learned detector).
 constexpr double kKeepThreshold = -0.4;
+constexpr double kKeepScore = 0.5;
 // A face box must be this much inside the frame to be fitted.
 constexpr float kMinInside = 0.8f;
 // A new face's box must keep this part of its width from the frame's edges.
@@ -32,6 +34,12 @@ constexpr int kRejectedFrames = 60;
 // of the frame between two frames stays far below it; two different shots are far above.
 const cv::Size kThumbnail(32, 24);
 constexpr double kCutDifference = 24.0;
+// A face whose box, shrunk to a 16x16 thumbnail, differs from the one at its last fit by less
+// than this mean grey difference is not fitted again. Sensor noise of 6 grey levels gives about
+// 0.8, a move of a quarter pixel 1.5 and more; the comparison is with the last fit, so slow moves
+// add up until they are fitted.
+const cv::Size kLook(16, 16);
+constexpr double kStillDifference = 1.2;
 
 float overlap(const cv::Rect2f& a, const cv::Rect2f& b) {
     const float inter = (a & b).area();
@@ -47,8 +55,13 @@ cv::Point2f eyeCentre(const Landmarks& l, size_t first) {
 
 }  // namespace
 
-FaceTracker::FaceTracker(const LandmarkFitter& fitter, DetectionWorker::Mode mode)
-    : m_fitter(fitter), m_worker(mode) {
+FaceTracker::FaceTracker(const LandmarkFitter& fitter, DetectionWorker::Mode mode,
+                         const std::string& detectorModel)
+    : m_fitter(fitter), m_worker(mode, detectorModel) {
+    // The worker loaded the same file; should this copy fail, lost faces are looked for with
+    // the HOG detector.
+    std::string ignored;
+    if (m_worker.learned()) (void)m_regionModel.load(detectorModel, 128, ignored);
     m_tracks.reserve(kMaxFaces + 1);
     m_faces.reserve(kMaxFaces + 1);
     m_detections.reserve(16);
@@ -79,6 +92,8 @@ void FaceTracker::update(const cv::Mat& grey) {
             ++i;
         } else {
             m_tracks.erase(m_tracks.begin() + long(i));
+            // Something changed: look for faces again soon.
+            m_framesSinceScan = kDetectionInterval;
         }
     }
     scanForNewFaces(grey);
@@ -95,20 +110,37 @@ bool FaceTracker::sceneChanged(const cv::Mat& grey) {
     return changed;
 }
 
+bool FaceTracker::unchanged(const Track& track, const cv::Mat& grey) {
+    if (track.look.empty()) return false;
+    cv::resize(grey(track.lookBox), m_look, kLook, 0, 0, cv::INTER_AREA);
+    return cv::norm(m_look, track.look, cv::NORM_L1) < kStillDifference * kLook.area();
+}
+
+void FaceTracker::rememberLook(Track& track, const cv::Mat& grey) {
+    const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw);
+    track.lookBox =
+        cv::Rect(cvRound(box.x), cvRound(box.y), cvRound(box.width), cvRound(box.height)) &
+        cv::Rect(0, 0, grey.cols, grey.rows);
+    if (track.lookBox.width < kLook.width || track.lookBox.height < kLook.height) {
+        track.look.release();
+        return;
+    }
+    cv::resize(grey(track.lookBox), track.look, kLook, 0, 0, cv::INTER_AREA);
+}
+
 bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
+    if (unchanged(track, grey)) {
+        track.motion = cv::Point2f(0.f, 0.f);
+        track.stabilizer.update(track.raw, kFrameSeconds);
+        return true;
+    }
     // Where the face should be now if it keeps moving as in the last frame.
     const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw) + track.motion;
     if (!mostlyInside(box, grey)) return false;
     const float roll = LandmarkFitter::rollOf(track.raw);
     if (fitAround(track, box, roll, grey, kMaxFrameScaleChange)) return true;
     // Lost its hold (a fast move, a turn): look for the face near where it was, turned as it was.
-    const double scale = std::min(1.0, double(kRegionFaceSize / std::max(box.width, 1.f)));
-    const ScanRegion region{cv::Point2f(box.x + 0.5f * box.width, box.y + 0.5f * box.height),
-                            cv::Size2f(2.2f * box.width, 2.2f * box.height), scale, roll};
-    m_detections.clear();
-    // The face passed the plausibility test when it was found: a weaker detection suffices to
-    // keep it (a turned or tilted head scores lower).
-    m_regionDetector.detectIn(grey, region, m_detections, kKeepThreshold);
+    detectAround(box, roll, grey);
     for (const Detection& d : m_detections) {
         if (sameFace(d.box, box, kMaxScaleChange) &&
             fitAround(track, d.box, d.roll, grey, kMaxScaleChange)) {
@@ -116,6 +148,21 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
         }
     }
     return false;
+}
+
+void FaceTracker::detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey) {
+    const double scale = std::min(1.0, double(kRegionFaceSize / std::max(box.width, 1.f)));
+    const ScanRegion region{cv::Point2f(box.x + 0.5f * box.width, box.y + 0.5f * box.height),
+                            cv::Size2f(2.2f * box.width, 2.2f * box.height), scale, roll};
+    m_detections.clear();
+    // The face passed the plausibility test when it was found: a weaker detection suffices to
+    // keep it (a turned or tilted head scores lower).
+    if (m_regionModel.loaded()) {
+        m_regionModel.detectIn(grey, region, m_detections, kKeepScore);
+        return;
+    }
+    if (!m_regionHog) m_regionHog = std::make_unique<FaceDetector>();
+    m_regionHog->detectIn(grey, region, m_detections, kKeepThreshold);
 }
 
 bool FaceTracker::fitAround(Track& track, const cv::Rect2f& box, float roll, const cv::Mat& grey,
@@ -127,6 +174,7 @@ bool FaceTracker::fitAround(Track& track, const cv::Rect2f& box, float roll, con
     track.motion = (after.tl() + after.br() - before.tl() - before.br()) * 0.5f;
     track.raw = fitted;
     track.stabilizer.update(fitted, kFrameSeconds);
+    rememberLook(track, grey);
     return true;
 }
 
@@ -160,9 +208,12 @@ bool FaceTracker::sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxSc
 
 void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
     ++m_framesSinceScan;
-    if (m_framesSinceScan >= kDetectionInterval && m_worker.idle()) {
+    // Every face followed was confirmed by its landmarks in this frame (a face that was not is
+    // gone): new faces are looked for less often.
+    const int interval = m_tracks.empty() ? kDetectionInterval : kConfirmedInterval;
+    if (m_framesSinceScan >= interval && m_worker.idle()) {
         // Upright first: most faces are, and after a cut they should be back at once.
-        m_worker.submit(grey, DetectionWorker::Scan(m_scans++ % DetectionWorker::kScanKinds));
+        m_worker.submit(grey, m_scans++);
         m_framesSinceScan = 0;
     }
     ageRejected();
@@ -202,6 +253,7 @@ void FaceTracker::addFaces(const cv::Mat& grey) {
         Track track;
         track.raw = fitted;
         track.stabilizer.reset(fitted);
+        rememberLook(track, grey);
         m_tracks.push_back(track);
     }
 }

@@ -3,15 +3,19 @@
 // Follows every face in a stream of frames and gives the stabilised faces the effects use.
 //
 // New faces come from the detection worker, which scans a whole frame every few frames (in the
-// background, so no frame waits for it); a face found there counts only when its landmark fit is
-// plausible. Up to kMaxFaces faces are followed, the largest first, and a face once followed
-// keeps its place while it lasts, so effects do not hop between people. A followed face is fitted
-// again in every frame from the box of its last landmarks, turned by its roll; when that fit is no
-// plausible face, a scan of the region around it looks for it, and when that fails too the face is
-// dropped at once, so no effect stays where a face was. A scene cut drops every face and starts a
-// scan at once. Presence ramps up over a few frames when a face appears. One thread (the frame
-// thread).
+// background, so no frame waits for it), three times less often while every face followed is
+// confirmed by its landmarks; a face found there counts only when its landmark fit is plausible.
+// Up to kMaxFaces faces are followed, the largest first, and a face once followed keeps its place
+// while it lasts, so effects do not hop between people. A followed face is fitted again in every
+// frame from the box of its last landmarks, turned by its roll, unless a thumbnail of its box
+// looks as it did at its last fit (a still face keeps its landmarks at no cost); when that fit is
+// no plausible face, a scan of the region around it looks for it, and when that fails too the
+// face is dropped at once, so no effect stays where a face was. A scene cut drops every face and
+// starts a scan at once. Presence ramps up over a few frames when a face appears. One thread
+// (the frame thread).
 
+#include <memory>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -22,13 +26,16 @@
 #include "face_plausibility.h"
 #include "landmark_fitter.h"
 #include "landmark_stabilizer.h"
+#include "neural_face_detector.h"
 
 namespace facelume {
 
 class FaceTracker {
 public:
-    // fitter must be loaded and outlive the tracker.
-    FaceTracker(const LandmarkFitter& fitter, DetectionWorker::Mode mode);
+    // fitter must be loaded before the first update() and outlive the tracker. detectorModel: the
+    // learned face detector's model file, or empty for dlib's HOG detector (see DetectionWorker).
+    FaceTracker(const LandmarkFitter& fitter, DetectionWorker::Mode mode,
+                const std::string& detectorModel);
 
     // Follows the faces into this frame. grey: CV_8UC1.
     void update(const cv::Mat& grey);
@@ -36,14 +43,20 @@ public:
     const std::vector<Face>& faces() const { return m_faces; }
     // Forgets every face (a new stream or a new frame size).
     void reset();
+    // Why the learned face detector is not used, or empty.
+    const std::string& detectorError() const { return m_worker.loadError(); }
+    // Frames until every kind of scan has looked at a new picture of size, and its faces are in
+    // full.
+    int findFrames(cv::Size frame) const {
+        return m_worker.scansPerCycle(frame) * kDetectionInterval + kFadeFrames;
+    }
 
     static constexpr int kMaxFaces = 8;
-    // Frames between two full-frame scans, and frames of a fade in.
+    // Frames between two full-frame scans, while no face or not every face is confirmed by its
+    // landmarks, and while every one is; frames of a fade in.
     static constexpr int kDetectionInterval = 5;
+    static constexpr int kConfirmedInterval = 15;
     static constexpr int kFadeFrames = 6;
-    // Frames until every kind of scan has looked at a new picture, and its faces are in full.
-    static constexpr int kFindFrames =
-        DetectionWorker::kScanKinds * kDetectionInterval + kFadeFrames;
 
 private:
     struct Track {
@@ -52,10 +65,17 @@ private:
         float presence = 0.f;
         // How far the face moved in the last frame.
         cv::Point2f motion{0.f, 0.f};
+        // A thumbnail of the face's box at its last landmark fit, and that box.
+        cv::Mat look;
+        cv::Rect lookBox;
     };
 
     bool sceneChanged(const cv::Mat& grey);
+    // Whether the face's box looks as it did at its last fit, so the fit would give the same.
+    bool unchanged(const Track& track, const cv::Mat& grey);
+    static void rememberLook(Track& track, const cv::Mat& grey);
     bool refit(Track& track, const cv::Mat& grey);
+    void detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey);
     bool fitAround(Track& track, const cv::Rect2f& box, float roll, const cv::Mat& grey,
                    float maxScaleChange);
     // Fits a face to box; false when the fit is no plausible face that matches the box.
@@ -75,7 +95,9 @@ private:
 
     const LandmarkFitter& m_fitter;
     DetectionWorker m_worker;
-    FaceDetector m_regionDetector;
+    // Looks for a lost face near where it was: the learned detector when the worker uses it.
+    NeuralFaceDetector m_regionModel;
+    std::unique_ptr<FaceDetector> m_regionHog;
     FacePlausibility m_plausibility;
     std::vector<Track> m_tracks;
     std::vector<Detection> m_detections;
@@ -92,6 +114,7 @@ private:
     cv::Size m_frameSize;
     // A tiny copy of the last frame, to notice cuts.
     cv::Mat m_thumbnail, m_previousThumbnail;
+    cv::Mat m_look;
     int m_framesSinceScan = kDetectionInterval;
     int m_scans = 0;
     // The running scan saw a frame before a cut; its faces are gone.

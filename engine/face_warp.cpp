@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "face_shape.h"
@@ -117,15 +118,28 @@ float FaceWarp::insideOutline(const Outline& outline, cv::Point2f p) {
     return u * u * (3.f - 2.f * u);
 }
 
-cv::Rect FaceWarp::affectedRegion(const cv::Mat& frame) const {
-    cv::Rect region;
+void FaceWarp::findRegions(const cv::Mat& frame) {
+    m_regions.clear();
     for (const Handle& h : m_handles) {
         const float reach = h.radius + 2.f;
         const cv::Rect disc(cv::Point(cvFloor(h.centre.x - reach), cvFloor(h.centre.y - reach)),
                             cv::Point(cvCeil(h.centre.x + reach), cvCeil(h.centre.y + reach)));
-        region = region.empty() ? disc : (region | disc);
+        const cv::Rect inside = disc & cv::Rect(0, 0, frame.cols, frame.rows);
+        if (!inside.empty()) m_regions.push_back(inside);
     }
-    return region & cv::Rect(0, 0, frame.cols, frame.rows);
+    // Merged until no two overlap (a merged bound may reach one it missed before): then a
+    // pixel of one region lies in no disc of another, and each region is warped on its own.
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (size_t i = 0; i < m_regions.size(); ++i) {
+            for (size_t j = i + 1; j < m_regions.size(); ++j) {
+                if ((m_regions[i] & m_regions[j]).empty()) continue;
+                m_regions[i] |= m_regions[j];
+                m_regions.erase(m_regions.begin() + std::ptrdiff_t(j--));
+                merged = true;
+            }
+        }
+    }
 }
 
 void FaceWarp::buildMaps(const cv::Rect& region) {
@@ -133,22 +147,30 @@ void FaceWarp::buildMaps(const cv::Rect& region) {
                         (region.height + kGridStep - 1) / kGridStep + 1);
     m_smallX = workArea(m_buffers[0], grid, CV_32FC1);
     m_smallY = workArea(m_buffers[1], grid, CV_32FC1);
-    for (int gy = 0; gy < grid.height; ++gy) {
-        float* dx = m_smallX.ptr<float>(gy);
-        float* dy = m_smallY.ptr<float>(gy);
-        for (int gx = 0; gx < grid.width; ++gx) {
-            const cv::Point2f d = displacement(
-                cv::Point2f(float(region.x + gx * kGridStep), float(region.y + gy * kGridStep)));
-            dx[gx] = d.x;
-            dy[gx] = d.y;
+    // Rows are independent: both passes are shared out over OpenCV's worker threads.
+    cv::parallel_for_(cv::Range(0, grid.height), [&](const cv::Range& rows) {
+        for (int gy = rows.start; gy < rows.end; ++gy) {
+            float* dx = m_smallX.ptr<float>(gy);
+            float* dy = m_smallY.ptr<float>(gy);
+            for (int gx = 0; gx < grid.width; ++gx) {
+                const cv::Point2f d = displacement(cv::Point2f(float(region.x + gx * kGridStep),
+                                                               float(region.y + gy * kGridStep)));
+                dx[gx] = d.x;
+                dy[gx] = d.y;
+            }
         }
-    }
+    });
     // Every pixel: the grid's bilinear interpolation (grid point g sits at pixel g * step) plus
     // its own position, in the region's coordinates.
     m_mapX = workArea(m_buffers[2], region.size(), CV_32FC1);
     m_mapY = workArea(m_buffers[3], region.size(), CV_32FC1);
+    cv::parallel_for_(cv::Range(0, region.height),
+                      [&](const cv::Range& rows) { interpolateMaps(rows.start, rows.end); });
+}
+
+void FaceWarp::interpolateMaps(int first, int end) {
     constexpr float inverseStep = 1.f / float(kGridStep);
-    for (int y = 0; y < region.height; ++y) {
+    for (int y = first; y < end; ++y) {
         const int gy = y / kGridStep;
         const float fy = float(y - gy * kGridStep) * inverseStep;
         const float* x0 = m_smallX.ptr<float>(gy);
@@ -157,7 +179,7 @@ void FaceWarp::buildMaps(const cv::Rect& region) {
         const float* y1 = m_smallY.ptr<float>(gy + 1);
         float* mx = m_mapX.ptr<float>(y);
         float* my = m_mapY.ptr<float>(y);
-        for (int x = 0; x < region.width; ++x) {
+        for (int x = 0; x < m_mapX.cols; ++x) {
             const int gx = x / kGridStep;
             const float fx = float(x - gx * kGridStep) * inverseStep;
             const float topX = x0[gx] + fx * (x0[gx + 1] - x0[gx]);
@@ -172,8 +194,12 @@ void FaceWarp::buildMaps(const cv::Rect& region) {
 
 void FaceWarp::apply(cv::Mat& frame, const std::vector<Face>& faces) {
     collectHandles(faces);
-    if (m_handles.empty()) return;
-    const cv::Rect region = affectedRegion(frame);
+    findRegions(frame);
+    // The bounds of faces far apart would take in most of the frame between them.
+    for (const cv::Rect& region : m_regions) warpRegion(frame, region);
+}
+
+void FaceWarp::warpRegion(cv::Mat& frame, const cv::Rect& region) {
     if (region.width < 2 || region.height < 2) return;
     buildMaps(region);
     // Displacements vanish at the edge of every disc and the discs lie inside the region, so

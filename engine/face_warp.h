@@ -1,7 +1,7 @@
 #pragma once
 
-// Eye scale and face thin: both shape controls as one smooth displacement field over the region
-// around the faces, applied with one remap.
+// Eye scale and face thin: both shape controls as one smooth displacement field around the faces,
+// applied with one remap per group of overlapping handle discs (faces apart are warped apart).
 //
 // Each eye is scaled about its centre inside a disc of about one and a half eye widths (value
 // -1..1: 1 enlarges by about a third, negative shrinks). The jaw and cheek contour is pulled
@@ -10,7 +10,8 @@
 // face's outline it fades out within a quarter of the eye distance, so collars, lapels and
 // straight edges beyond do not bend. Both scale with each face's presence.
 // The field is computed at a quarter of the resolution and interpolated.
-// One thread; no allocation once the frame and face sizes are stable.
+// One caller at a time (the maps are built over OpenCV's worker threads); no allocation once the
+// frame and face sizes are stable.
 
 #include <array>
 #include <vector>
@@ -53,13 +54,18 @@ private:
     cv::Point2f displacement(cv::Point2f p) const;
     // 1 inside the outline, falling smoothly to 0 at its fade distance outside.
     static float insideOutline(const Outline& outline, cv::Point2f p);
-    cv::Rect affectedRegion(const cv::Mat& frame) const;
+    // Fills m_regions: the bounds of the handle discs, overlapping ones merged, within frame.
+    void findRegions(const cv::Mat& frame);
     void buildMaps(const cv::Rect& region);
+    // Rows first..end of the per-pixel maps from the grid.
+    void interpolateMaps(int first, int end);
+    void warpRegion(cv::Mat& frame, const cv::Rect& region);
 
     float m_eyeScale = 0.f;
     float m_faceThin = 0.f;
     std::vector<Handle> m_handles;
     std::vector<Outline> m_outlines;
+    std::vector<cv::Rect> m_regions;
     cv::Mat m_smallX, m_smallY, m_mapX, m_mapY, m_source;
     // What the images above are views into (see workArea).
     std::array<cv::Mat, 5> m_buffers;

@@ -45,6 +45,29 @@ bool LandmarkFitter::load(const std::string& modelPath, std::string& error) {
     return true;
 }
 
+bool LandmarkFitter::check(const std::string& modelPath, std::string& error) {
+    std::ifstream in(modelPath, std::ios::binary);
+    if (!in) {
+        error = "cannot open the face landmark model " + modelPath;
+        return false;
+    }
+    // The head of dlib's shape predictor: its format version and its mean shape.
+    int version = 0;
+    dlib::matrix<float, 0, 1> meanShape;
+    try {
+        dlib::deserialize(version, in);
+        if (version == 1) dlib::deserialize(meanShape, in);
+    } catch (const std::exception& e) {
+        error = "cannot read the face landmark model " + modelPath + ": " + e.what();
+        return false;
+    }
+    if (version != 1 || meanShape.size() != 2 * 68) {
+        error = "the face landmark model " + modelPath + " is no 68-point dlib shape predictor";
+        return false;
+    }
+    return true;
+}
+
 bool LandmarkFitter::loaded() const { return m_model != nullptr; }
 
 Landmarks LandmarkFitter::fit(const cv::Mat& grey, const cv::Rect2f& box, float roll) const {

@@ -2,7 +2,8 @@
 
 // Fits dlib's 68-point landmark model to a face box (about 4 ms a face here). load() reads the
 // model file (about 100 MB, under a second); fit() is const and may run on several threads at
-// once once loading has finished.
+// once once loading has finished. load() and loaded() may run on another thread than fit(), as
+// long as that thread is joined before the first fit.
 
 #include <array>
 #include <memory>
@@ -23,6 +24,9 @@ public:
 
     // Reads the model. On failure returns false and sets error to a sentence naming the file.
     [[nodiscard]] bool load(const std::string& modelPath, std::string& error);
+    // Reads only the head of the model file (milliseconds, where load() takes a third of a
+    // second): false, with error set as by load(), when it is no 68-point landmark model.
+    [[nodiscard]] static bool check(const std::string& modelPath, std::string& error);
     bool loaded() const;
 
     // grey: CV_8UC1 frame; box and roll: a face box as the detector gives it (Detection). The

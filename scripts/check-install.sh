@@ -30,6 +30,10 @@ foreign="$(nm -D --defined-only "$library" | awk '{print $3}' | c++filt |
     grep -Ev '^(facelume_|facelume::|typeinfo (name )?for facelume::|vtable for facelume::)' || true)"
 if [ -n "$foreign" ]; then echo "exported beyond the public API:"; echo "$foreign"; exit 1; fi
 
+step "face detection model installed beside the landmark model"
+test -s "$root/usr/share/facelume/beauty_res/models/face_detection_front_128x128_barracuda.onnx"
+test -s "$root/usr/share/facelume/beauty_res/models/face_detection_front_128x128_barracuda.LICENSE"
+
 step "facelume-cli from another folder"
 (cd "$scratch" && "$root/usr/bin/facelume-cli" "$picture" out.png --lipstick red:80 --smooth 50)
 test -s "$scratch/out.png"

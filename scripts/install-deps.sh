@@ -12,6 +12,7 @@ packages=(
     gstreamer1.0-tools gstreamer1.0-plugins-good
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-numpy
+    npm
     "$@"
 )
 missing=()

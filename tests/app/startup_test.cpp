@@ -17,7 +17,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <string>
+#include <vector>
+
 #include "channel_client.h"
+#include "engine_log.h"
+#include "test_names.h"
 
 namespace {
 
@@ -54,12 +59,9 @@ protected:
 
     void SetUp() override { ASSERT_TRUE(m_temp.isValid()); }
 
-    // Runs program to its end with the recording engine's log in m_temp.
+    // Runs program to its end.
     ProcessResult run(const QString& program, const QStringList& arguments) {
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("FACELUME_RECORDING_LOG"), engineLogPath());
-        process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(program, arguments);
         const bool finished = process.waitForFinished(kTimeoutMs);
@@ -68,14 +70,6 @@ protected:
         // Lines end in "\r\n" on Windows; Qt writes them in the local 8-bit encoding.
         return {finished ? process.exitCode() : -1,
                 QString::fromLocal8Bit(process.readAll()).remove('\r')};
-    }
-
-    QString engineLogPath() const { return m_temp.filePath(QStringLiteral("engine.log")); }
-
-    QStringList engineLog() const {
-        QFile file(engineLogPath());
-        if (!file.open(QIODevice::ReadOnly)) return {};
-        return lines(QString::fromUtf8(file.readAll()));
     }
 
     // Copies the service and an engine library into folder (created, without beauty_res).
@@ -93,7 +87,6 @@ protected:
     void expectReadyAndIdle(const QString& program, const QString& folder) {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("FACELUME_RECORDING_LOG"), engineLogPath());
         env.insert(QStringLiteral("TMPDIR"), m_temp.path());
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
@@ -122,6 +115,7 @@ protected:
     }
 
     QTemporaryDir m_temp;
+    EngineLog m_log;
 };
 
 }  // namespace
@@ -136,8 +130,8 @@ TEST_F(StartupTest, ResourceFolderBesideTheExecutableWithSlashesInUtf8) {
 
     ASSERT_TRUE(QDir().mkpath(expected + "/beauty_res"));
     expectReadyAndIdle(service, expected);
-    const QString initialize = "initialize " + expected + "/beauty_res";
-    EXPECT_EQ(engineLog(), QStringList({initialize, initialize}));
+    const std::string initialize = "initialize " + expected.toStdString() + "/beauty_res";
+    EXPECT_EQ(m_log.lines(), (std::vector<std::string>{initialize, initialize}));
 }
 
 TEST_F(StartupTest, FailingEngineFailsWithInitErrorAndBuildsNothing) {
@@ -146,16 +140,8 @@ TEST_F(StartupTest, FailingEngineFailsWithInitErrorAndBuildsNothing) {
     expectInitError(FACELUME_RECORDING_SERVICE, {"core_startup_fail_r", "core_startup_fail_s"},
                     folder);
     qunsetenv("FACELUME_RECORDING_FAIL_INIT");
-    EXPECT_EQ(engineLog(), QStringList{"initialize " + folder + "/beauty_res"});
-}
-
-// Channel names whose native names (which keep only letters) no other process uses: the process
-// id spelled in letters.
-QString lettersOnlyName(const char* prefix) {
-    QString name = QString::fromLatin1(prefix);
-    for (const QChar digit : QString::number(QCoreApplication::applicationPid()))
-        name += QChar('a' + digit.digitValue());
-    return name;
+    EXPECT_EQ(m_log.lines(),
+              std::vector<std::string>{"initialize " + folder.toStdString() + "/beauty_res"});
 }
 
 #ifndef _WIN32
@@ -180,7 +166,7 @@ TEST_F(StartupTest, ShippedServiceNeedsItsResourcesIdlesAndStopsCleanly) {
     expectReadyAndIdle(service, folder);
 #ifndef _WIN32
     // Windows has no signals to send; the console's control events are not tried here.
-    const QString name = lettersOnlyName("stop");
+    const QString name = QString::fromStdString(testnames::letterName("stop"));
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         QProcess process;

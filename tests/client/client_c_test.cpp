@@ -23,7 +23,7 @@ protected:
                               m_names.send.c_str(), 0, 0);
     }
 
-    clienttest::EngineLog m_log;
+    EngineLog m_log;
     clienttest::Names m_names;
     facelume_client* m_client = nullptr;
 };
@@ -33,32 +33,17 @@ TEST_F(ClientCTest, FramesRoundTripAndControlsReachTheEngine) {
     EXPECT_EQ(facelume_capacity(m_client), 921700u);
     EXPECT_STREQ(facelume_last_error(m_client), "");
 
-    const auto pixels = clienttest::makePixels(7, 5, 25, 3);
-    int width = 0;
-    int height = 0;
-    const unsigned char* out = nullptr;
-    ASSERT_EQ(facelume_process(m_client, 7, 5, pixels.data(), 25, 5000, &width, &height, &out),
-              FACELUME_OK);
-    EXPECT_EQ(width, 7);
-    EXPECT_EQ(height, 5);
-    EXPECT_TRUE(clienttest::isInverted(pixels, out, 7, 5, 25));
-
+    // A frame with padded rows, from C: the bytes it gets back differ from the inverted input in
+    // none of its places.
     EXPECT_EQ(processOneFrameFromC(m_client, 16, 9), 0);
 
-    EXPECT_EQ(facelume_set_skin_white(m_client, 0.5f), FACELUME_OK);
+    // The full table of controls is checked through the C++ API: here one of each kind.
     EXPECT_EQ(facelume_set_skin_smooth(m_client, 0.25f), FACELUME_OK);
-    EXPECT_EQ(facelume_set_eye_scale(m_client, 0.1f), FACELUME_OK);
-    EXPECT_EQ(facelume_set_face_thin(m_client, -0.2f), FACELUME_OK);
-    EXPECT_EQ(facelume_set_filter(m_client, "cool", 0.3f), FACELUME_OK);
     EXPECT_EQ(facelume_set_sticker(m_client, nullptr), FACELUME_OK);
-    EXPECT_EQ(facelume_set_lipstick(m_client, "red", 0.6f), FACELUME_OK);
-    EXPECT_EQ(facelume_set_cheeks(m_client, nullptr, 0.6f), FACELUME_OK);
     EXPECT_EQ(facelume_set_eyebrow(m_client, "dark", 0.45f), FACELUME_OK);
-    for (const char* line :
-         {"modify_skin_white 0.5", "modify_skin_smooth 0.25", "modify_shape_eye_scale 0.1",
-          "modify_shape_face_thin -0.2", "modify_filter \"cool\" 0.3", "modify_sticker null",
-          "modify_makeup_lipstick \"red\" 0.6", "modify_makeup_cheeks null 0",
-          "modify_makeup_eyebrow \"dark\" 0.45"}) {
+    EXPECT_EQ(facelume_set_cheeks(m_client, nullptr, 0.6f), FACELUME_OK);
+    for (const char* line : {"modify_skin_smooth 0.25", "modify_sticker null",
+                             "modify_makeup_eyebrow \"dark\" 0.45", "modify_makeup_cheeks null 0"}) {
         EXPECT_TRUE(m_log.waitFor(line)) << line;
     }
 

@@ -18,7 +18,7 @@ using facelume::Client;
 using facelume::Status;
 
 TEST(ClientPipeWinTest, BothStartWaitsTimeOutAndTheClientThenServesTheRealService) {
-    clienttest::EngineLog log;
+    EngineLog log;
     const clienttest::Names names = clienttest::uniqueNames();
     facelume::ServiceOptions options;
     options.channel.receiveName = names.receive;
@@ -40,16 +40,16 @@ TEST(ClientPipeWinTest, BothStartWaitsTimeOutAndTheClientThenServesTheRealServic
     Client client;
     for (const auto& hang : hangs) {
         SCOPED_TRACE(hang.reported);
-        clienttest::setEnvironment("FACELUME_SILENT_CONNECT", hang.connect);
-        clienttest::setEnvironment("FACELUME_SILENT_HELPER", hang.helper);
+        setEnvironment("FACELUME_SILENT_CONNECT", hang.connect);
+        setEnvironment("FACELUME_SILENT_HELPER", hang.helper);
         const facelume::Result result = client.start(options);
         EXPECT_EQ(result.status(), Status::Timeout) << result.message();
         EXPECT_NE(result.message().find("within 300 ms " + hang.reported), std::string::npos)
             << result.message();
         EXPECT_FALSE(client.isConnected());
     }
-    clienttest::setEnvironment("FACELUME_SILENT_CONNECT", nullptr);
-    clienttest::setEnvironment("FACELUME_SILENT_HELPER", nullptr);
+    setEnvironment("FACELUME_SILENT_CONNECT", nullptr);
+    setEnvironment("FACELUME_SILENT_HELPER", nullptr);
 
     options.executable = FACELUME_RECORDING_SERVICE;
     options.startTimeoutMs = 20000;

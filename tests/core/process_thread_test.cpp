@@ -15,6 +15,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ai_ipc_handle.h"
@@ -187,6 +188,9 @@ TEST_F(ProcessThreadTest, CommandsBeforeAnyFrameRunWithoutProcessing) {
     ASSERT_TRUE(RecordingEngine::waitFor(1));
     m_thread->pushFrame("", 0);  // a zero-length frame stores nothing
     m_thread->pushFrame(nullptr, 0);
+    // From another thread a frame is staged until this thread's event loop, which never runs
+    // here, hands it over: the markers' wake-ups must not process the empty working buffer.
+    std::thread([this] { push(frame(2, 2, 7)); }).join();
     settle();
     EXPECT_EQ(RecordingEngine::calls(),
               (Calls{"modify_skin_white 0.5", markerCall(1), markerCall(2)}));

@@ -12,6 +12,7 @@
 #include "engine.h"
 #include "face_detector.h"
 #include "face_tracker.h"
+#include "face_warp.h"
 #include "landmark_fitter.h"
 #include "skin_mask.h"
 #include "skin_smoothing.h"
@@ -258,6 +259,24 @@ TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
             EXPECT_NEAR(jaw, 1.0, 0.02);
         }
     }
+}
+
+TEST_F(EngineEffectsTest, FacesApartAreWarpedEachAsIfAlone) {
+    const Face left = face(m_portrait);
+    Face right = left;
+    for (cv::Point2f& p : right.landmarks) p.x += float(m_portrait.cols);
+    cv::Mat pair;
+    cv::hconcat(m_portrait, m_portrait, pair);
+    FaceWarp warp;
+    warp.setEyeScale(1.f);
+    warp.setFaceThin(1.f);
+    cv::Mat alone = m_portrait.clone();
+    warp.apply(alone, {left});
+    warp.apply(pair, {left, right});
+    EXPECT_GT(cv::norm(alone, m_portrait, cv::NORM_INF), 50.0);
+    const cv::Rect half(cv::Point(0, 0), m_portrait.size());
+    EXPECT_LE(cv::norm(pair(half), alone, cv::NORM_INF), 2.0);
+    EXPECT_LE(cv::norm(pair(half + cv::Point(m_portrait.cols, 0)), alone, cv::NORM_INF), 2.0);
 }
 
 TEST_F(EngineEffectsTest, StickerSitsOnTheEyesAndFollowsTheMovingFace) {

@@ -16,6 +16,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "mox_ai_effect.h"
+#include "test_names.h"
 #include "test_pictures.h"
 
 namespace {
@@ -46,7 +47,7 @@ void setEverything(float value) {
 
 TEST(MoxAiEffectTest, InitializeFailsWithAReasonWhenTheFolderOrTheModelIsMissing) {
     const std::filesystem::path scratch =
-        std::filesystem::temp_directory_path() / "facelume_mox_ai_effect_test";
+        std::filesystem::temp_directory_path() / testnames::testName("facelume_mox_ai_effect_test");
     std::filesystem::remove_all(scratch);
 
     testing::internal::CaptureStderr();
@@ -69,6 +70,18 @@ TEST(MoxAiEffectTest, InitializeFailsWithAReasonWhenTheFolderOrTheModelIsMissing
     std::vector<unsigned char> pixels(4 * 4 * 3, 9);
     unsigned char* out = nullptr;
     EXPECT_EQ(process(4, 4, pixels.data(), &out), 0);
+
+    // The landmark model without the face detection model: dlib's HOG detector, said once.
+    const std::filesystem::path models = scratch / "beauty_res" / "models";
+    std::filesystem::remove(models / "shape_predictor_68_face_landmarks.dat");
+    std::filesystem::create_symlink(
+        TestPictures::resourceFolder() + "/models/shape_predictor_68_face_landmarks.dat",
+        models / "shape_predictor_68_face_landmarks.dat");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(initializeWith((scratch / "beauty_res").string()), 1);
+    said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("using dlib's HOG face detector"), std::string::npos) << said;
+    EXPECT_EQ(process(4, 4, pixels.data(), &out), 1);
     std::filesystem::remove_all(scratch);
 }
 

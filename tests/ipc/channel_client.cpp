@@ -1,12 +1,12 @@
 #include "channel_client.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QtEndian>
 #include <cstring>
 
 #include "protocol.h"
+#include "test_names.h"
 #include "test_application.h"
 
 namespace {
@@ -25,14 +25,6 @@ bool openSegment(SharedMemory& memory, const QString& key, int size) {
         return false;
     (void)memory.attach(SharedMemory::ReadWrite);
     return memory.isAttached();
-}
-
-// Digits that tell this build folder's test programs from those of other build folders run at the
-// same time on this machine; without them two runs would meet on the same named objects.
-QString buildTag() {
-    const QByteArray digest =
-        QCryptographicHash::hash(QByteArray(CHANNEL_TEST_BUILD_DIR), QCryptographicHash::Sha1);
-    return QString::number(qFromBigEndian<quint32>(digest.constData()));
 }
 
 }  // namespace
@@ -67,7 +59,9 @@ QString pipeName(const QString& name) {
     return QString::fromStdString(protocol::pipeName(name.toStdString()));
 }
 
-QString testName(const QString& prefix) { return prefix + "_" + buildTag(); }
+QString testName(const QString& prefix) {
+    return QString::fromStdString(testnames::testName(prefix.toStdString()));
+}
 
 void removeStaleSocket(const QString& name) {
     QLocalSocket probe;

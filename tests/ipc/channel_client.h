@@ -27,9 +27,7 @@ QString segmentKey(const QString& channelName);
 QString notificationKey(const QString& segmentKey);
 QString pipeName(const QString& channelName);
 
-// prefix + "_" + digits of the build folder: test programs of several build folders that run at
-// the same time on this machine never meet on a name. The name is the same in every run from one
-// build folder, so what a crashed run left is found stale and replaced.
+// testnames::testName for QString names.
 QString testName(const QString& prefix);
 // Removes the socket file of a local-socket name, unless a live process answers on it.
 void removeStaleSocket(const QString& name);

@@ -60,12 +60,12 @@ TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
     // A command alone makes the service process the newest frame again.
     const int before = service.engineCalls().size();
     ASSERT_TRUE(client.sendLine(commandLine("0 50")));
-    EXPECT_TRUE(service.waitForEngineCall("modify_skin_white 0.5", kWaitMs, before));
+    EXPECT_TRUE(service.waitForEngineCall("modify_skin_white 0.5", before));
     EXPECT_EQ(client.readMessage(kWaitMs), invertedFrame(large));
 
     ASSERT_TRUE(client.sendLine(commandLine("4 616263|80") + commandLine("5 ")));
-    EXPECT_TRUE(service.waitForEngineCall("modify_filter \"abc\" 0.8", kWaitMs, before));
-    EXPECT_TRUE(service.waitForEngineCall("modify_sticker null", kWaitMs, before));
+    EXPECT_TRUE(service.waitForEngineCall("modify_filter \"abc\" 0.8", before));
+    EXPECT_TRUE(service.waitForEngineCall("modify_sticker null", before));
 }
 
 // The service started first finds no client listening, serves all the same, and serves a new
@@ -88,7 +88,7 @@ TEST_F(ChannelServiceTest, ServiceFirstServesEachClientThatJoins) {
     ASSERT_TRUE(second.join(kWaitMs));
     EXPECT_TRUE(roundTrip(second, makeFrame(16, 16, 200)));
     ASSERT_TRUE(second.sendLine(commandLine("2 40|x|y")));
-    EXPECT_TRUE(service.waitForEngineCall("modify_shape_eye_scale 0.4", kWaitMs));
+    EXPECT_TRUE(service.waitForEngineCall("modify_shape_eye_scale 0.4"));
 }
 
 // A killed service leaves its socket file and its named objects behind; the next one on the
@@ -177,7 +177,7 @@ TEST_F(ChannelServiceTest, GarbageOnThePipeChangesNothingElse) {
                                "\n" + QByteArray(kNulInCommand, sizeof kNulInCommand - 1);
     ASSERT_TRUE(client.sendLine(garbage));
     ASSERT_TRUE(client.sendLine(commandLine("3 -25")));
-    ASSERT_TRUE(service.waitForEngineCall("modify_shape_face_thin -0.25", kWaitMs));
+    ASSERT_TRUE(service.waitForEngineCall("modify_shape_face_thin -0.25"));
     for (const QString& call : service.engineCalls()) {
         EXPECT_TRUE(call.startsWith("initialize ") || call == "modify_makeup_eyebrow null 0" ||
                     call == "modify_shape_face_thin -0.25")
@@ -197,12 +197,14 @@ TEST_F(ChannelServiceTest, UnusableSizesAreRefusedWhileThePipeWorks) {
         ChannelClient client(names.receive, names.send, 4096);
         ASSERT_TRUE(client.connectCommands(kWaitMs));
         ASSERT_TRUE(client.sendLine(commandLine("0 30")));
-        EXPECT_TRUE(service.waitForEngineCall("modify_skin_white 0.3", kWaitMs));
+        EXPECT_TRUE(service.waitForEngineCall("modify_skin_white 0.3"));
         const QByteArray log = service.log();
         EXPECT_EQ(log.count("[M_DuplexIPC] DuplexIPCSharedMemoryThread::init \"name:flt_size-"), 2);
         EXPECT_EQ(log.count(" refused: "), 2) << log.toStdString();
         EXPECT_FALSE(log.contains("memory err")) << "a refused size goes no further";
-        if (size.toInt() > 0) EXPECT_EQ(log.count("at most 134217728 bytes"), 2);
+        if (size.toInt() > 0) {
+            EXPECT_EQ(log.count("at most 134217728 bytes"), 2);
+        }
         EXPECT_EQ(service.state(), QProcess::Running);
     }
 }

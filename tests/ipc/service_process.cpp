@@ -1,9 +1,6 @@
 #include "service_process.h"
 
-#include <QElapsedTimer>
-#include <QFile>
 #include <QProcessEnvironment>
-#include <QThread>
 #include <cstdio>
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -11,28 +8,39 @@
 #include <csignal>
 #endif
 
+#include "channel_client.h"
+
 ServiceProcess::ServiceProcess() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("FACELUME_RECORDING_LOG", m_dir.filePath("engine.log"));
+    environment.insert("FACELUME_RECORDING_LOG", QString::fromStdString(m_engineLog.path()));
     setProcessEnvironment(environment);
     setProcessChannelMode(QProcess::SeparateChannels);
 }
 
 // A service that ended by itself has failed: its log goes to the test's output.
 ServiceProcess::~ServiceProcess() {
-    if (m_killed) return;
-    if (state() == QProcess::NotRunning) {
+    if (!m_killed && state() == QProcess::NotRunning) {
         std::fprintf(stderr, "facelume ended early (exit code %d):\n%s\n", exitCode(),
                      log().constData());
-        return;
+    } else if (!m_killed) {
+        kill();
+        waitForFinished(5000);
     }
-    kill();
-    waitForFinished(5000);
+    removeLeftovers();
 }
 
 bool ServiceProcess::launch(const QStringList& arguments) {
+    m_names = arguments.mid(0, 2);
     start(FACELUME_RECORDING_SERVICE, arguments);
     return waitForStarted(5000);
+}
+
+// A killed service removes nothing. Whoever opens its named objects after it and closes them as
+// their last holder removes them; its socket files answer nobody and go too.
+void ServiceProcess::removeLeftovers() {
+    if (m_names.size() != 2) return;
+    (void)ChannelClient(m_names[0], m_names[1], 4096).openSegments();
+    for (const QString& name : m_names) removeStaleSocket(pipeName(name));
 }
 
 bool ServiceProcess::killNow() {
@@ -42,21 +50,13 @@ bool ServiceProcess::killNow() {
 }
 
 QStringList ServiceProcess::engineCalls() const {
-    QFile file(m_dir.filePath("engine.log"));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
-    lines.removeAll(QString());
+    QStringList lines;
+    for (const std::string& line : m_engineLog.lines()) lines.append(QString::fromStdString(line));
     return lines;
 }
 
-bool ServiceProcess::waitForEngineCall(const QString& line, int timeoutMs, int from) const {
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        if (engineCalls().mid(from).contains(line)) return true;
-        QThread::msleep(10);
-    } while (timer.elapsed() < timeoutMs);
-    return false;
+bool ServiceProcess::waitForEngineCall(const QString& line, int from) const {
+    return m_engineLog.waitFor(line.toStdString(), static_cast<std::size_t>(from));
 }
 
 QByteArray ServiceProcess::log() {

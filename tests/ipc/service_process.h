@@ -2,13 +2,15 @@
 
 // The facelume service built with the recording engine, run as a child process for the channel
 // tests. On Linux the child dies with the test process, so a crashed test leaves no service
-// behind; the destructor kills it. The engine's calls go to a log file that the test reads.
+// behind; the destructor kills it and removes what it left. The engine's calls go to an
+// EngineLog: one service at a time.
 
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
+
+#include "engine_log.h"
 
 class ServiceProcess : public QProcess {
 public:
@@ -20,8 +22,8 @@ public:
     bool killNow();
     // The engine's calls so far, one per line.
     [[nodiscard]] QStringList engineCalls() const;
-    // Waits until an engine call equals `line`, counting from call number `from`.
-    bool waitForEngineCall(const QString& line, int timeoutMs, int from = 0) const;
+    // Waits (5 s at most) until an engine call equals `line`, counting from call number `from`.
+    bool waitForEngineCall(const QString& line, int from = 0) const;
     // All the service wrote to its standard error so far.
     QByteArray log();
 
@@ -31,7 +33,10 @@ protected:
 #endif
 
 private:
-    QTemporaryDir m_dir;
+    void removeLeftovers();
+
+    EngineLog m_engineLog;
+    QStringList m_names;
     QByteArray m_log;
     bool m_killed = false;
 };

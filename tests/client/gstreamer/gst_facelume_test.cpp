@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "client_test_support.h"
+#include "test_names.h"
 
 namespace fs = std::filesystem;
 
@@ -32,9 +32,7 @@ std::string readFile(const fs::path& path) {
 class GstFacelumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_folder = fs::temp_directory_path() /
-                   ("facelume-gst-test-" + std::to_string(::getpid()) + "-" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_folder);
         fs::create_directories(m_folder);
     }
     void TearDown() override { fs::remove_all(m_folder); }
@@ -50,8 +48,8 @@ protected:
     }
     std::string path(const std::string& name) const { return (m_folder / name).string(); }
 
-    fs::path m_folder;
-    clienttest::EngineLog m_log;
+    const fs::path m_folder = fs::temp_directory_path() / testnames::letterName("facelumegst");
+    EngineLog m_log;
 };
 
 TEST_F(GstFacelumeTest, VideoGoesThroughTheServiceWithThePropertiesAsControls) {

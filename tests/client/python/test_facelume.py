@@ -70,34 +70,22 @@ class ServiceTest(EngineLogTestCase):
                 fx.process(np.zeros((4, 4), np.uint8))
             self.assertIn("initSuccess", fx.service_output)
 
-    def test_controls_reach_the_engine(self):
+    # The full table of controls is checked through the C++ binding: here one of each kind.
+    def test_controls_reach_the_engine_are_checked_and_read_back(self):
         with facelume.Service(executable=SERVICE) as fx:
-            fx.white = 0.4
-            fx.smooth = 0.7
-            fx.eyes = 0.2
-            fx.thin = -0.3
-            fx.set_filter("warm", 0.8)
+            fx.smooth = 0.5
+            fx.set_lipstick("red", 0.6)
             fx.set_sticker("glasses")
-            fx.set_lipstick("#c2185b", 0.6)
             fx.set_cheeks(None)
-            fx.set_eyebrow("brown", 0.5)
-            for line in ["modify_skin_white 0.4", "modify_skin_smooth 0.7",
-                         "modify_shape_eye_scale 0.2", "modify_shape_face_thin -0.3",
-                         'modify_filter "warm" 0.8', 'modify_sticker "glasses"',
-                         'modify_makeup_lipstick "#c2185b" 0.6', "modify_makeup_cheeks null 0",
-                         'modify_makeup_eyebrow "brown" 0.5']:
+            for line in ["modify_skin_smooth 0.5", 'modify_makeup_lipstick "red" 0.6',
+                         'modify_sticker "glasses"', "modify_makeup_cheeks null 0"]:
                 self.assertTrue(self.wait_for_line(line), line)
-
-    def test_names_are_checked_and_controls_read_back(self):
-        with facelume.Service(executable=SERVICE) as fx:
+            self.assertEqual((fx.smooth, fx.controls["lipstick"], fx.filter), (0.5, ("red", 0.6), None))
             self.assertEqual(fx.available("filter"), ["cool", "warm"])
             with self.assertRaises(facelume.FacelumeError) as unknown:
                 fx.set_filter("sparkle")
             self.assertEqual(unknown.exception.status_name, "invalid argument")
             self.assertIn(": cool, warm", str(unknown.exception))
-            fx.smooth = 0.5
-            fx.set_lipstick("red", 0.6)
-            self.assertEqual((fx.smooth, fx.controls["lipstick"], fx.filter), (0.5, ("red", 0.6), None))
             fx.reset()
             self.assertEqual((fx.smooth, fx.controls["lipstick"]), (0.0, None))
             self.assertTrue(self.wait_for_line("modify_makeup_lipstick null 0"))
@@ -105,12 +93,10 @@ class ServiceTest(EngineLogTestCase):
     def test_no_frame_gives_a_timeout(self):
         os.environ["FACELUME_RECORDING_PROCESS_RESULT"] = "0"
         with facelume.Service(executable=SERVICE) as fx:
-            began = time.monotonic()
             # The built-in TimeoutError catches it too.
             with self.assertRaises(TimeoutError) as timeout:
                 fx.process(np.zeros((4, 4, 3), np.uint8), timeout=0.3)
             self.assertIsInstance(timeout.exception, facelume.FacelumeError)
-            self.assertLess(time.monotonic() - began, 3.0)
 
     def test_start_failures_are_errors_with_reasons(self):
         with self.assertRaises(facelume.FacelumeError) as missing:
@@ -119,8 +105,10 @@ class ServiceTest(EngineLogTestCase):
         self.assertIn("/nonexistent/facelume", str(missing.exception))
 
     def test_closed_service_refuses_work_and_leaves_nothing(self):
-        # Native names keep only letters: the process id spelled in letters keeps them apart.
-        run = "pyclose" + "".join(chr(ord("a") + int(d)) for d in str(os.getpid()))
+        # Native names keep only letters: the build folder's digits, spelled in letters as in
+        # tests/support/test_names.h, keep builds apart.
+        digits = os.environ["FACELUME_TEST_BUILD_DIGITS"]
+        run = "pyclose" + "".join(chr(ord("a") + int(d)) for d in digits)
         fx = facelume.Service(receive_name=run + "in", send_name=run + "out", executable=SERVICE)
         fx.process(np.zeros((2, 2, 3), np.uint8))
         fx.close()

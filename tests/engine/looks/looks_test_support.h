@@ -20,6 +20,7 @@
 
 #include "effect.h"
 #include "face.h"
+#include "test_names.h"
 
 namespace facelume::testing {
 
@@ -30,9 +31,7 @@ inline const std::string kTestPictures = FACELUME_TEST_PICTURES;
 class ScratchFolder {
 public:
     ScratchFolder() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_path = std::filesystem::temp_directory_path() /
-                 ("facelume_looks_" + std::string(info->test_suite_name()) + "_" + info->name());
+        m_path = std::filesystem::temp_directory_path() / testnames::letterName("facelumelooks");
         std::filesystem::remove_all(m_path);  // leftovers of a crashed run
         std::filesystem::create_directories(m_path);
     }

@@ -4,7 +4,6 @@
 
 #include <iostream>
 #include <sstream>
-#include <tuple>
 
 #include "helper_process.h"
 
@@ -57,27 +56,6 @@ TEST_F(SystemSemaphoreTest, TwoObjectsShareOneCount) {
     EXPECT_TRUE(second.modifySemaphore(1, 0));
     EXPECT_TRUE(first.modifySemaphore(-1, 0));
     EXPECT_FALSE(first.modifySemaphore(-1, 0));
-}
-
-TEST_F(SystemSemaphoreTest, ErrorKindsAndTexts) {
-    using Error = SystemSemaphoreError;
-    const std::tuple<std::uint32_t, Error, const char*> cases[] = {
-        {5, Error::PermissionDenied, "fSystemSemaphore : permission denied"},
-        {0, Error::PermissionDenied, "fSystemSemaphore : permission denied"},
-        {8, Error::OutOfResources, "fSystemSemaphore : out of resources"},
-        {1450, Error::OutOfResources, "fSystemSemaphore : out of resources"},
-        {87, Error::UnknownError, "fSystemSemaphore : unknown error 87"},
-    };
-    SystemSemaphore semaphore;
-    for (const auto& [code, kind, text] : cases) {
-        nativeipc::setLastError(code);
-        semaphore.setErrorString(code == 0 ? "other" : "f");  // code 0 keeps the earlier error
-        EXPECT_EQ(semaphore.error(), kind) << code;
-        EXPECT_EQ(semaphore.errorString(), text) << code;
-    }
-    semaphore.clearError();
-    EXPECT_EQ(semaphore.error(), SystemSemaphoreError::NoError);
-    EXPECT_EQ(semaphore.errorString(), "");
 }
 
 TEST_F(SystemSemaphoreTest, FailedCloseIsReportedOnceAndForgotten) {
