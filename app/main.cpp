@@ -32,20 +32,6 @@ QString resourceFolder() {
     return folder.replace(QStringLiteral("\\"), QStringLiteral("/"));
 }
 
-// The command line in UTF-8. Windows hands main its arguments in the ANSI code page, so there
-// Qt's reading of the UTF-16 command line is taken.
-QList<QByteArray> utf8Arguments(int argc, char** argv) {
-    QList<QByteArray> arguments;
-#ifdef Q_OS_WIN
-    Q_UNUSED(argc)
-    Q_UNUSED(argv)
-    for (const QString& argument : QCoreApplication::arguments()) arguments << argument.toUtf8();
-#else
-    for (int i = 0; i < argc; ++i) arguments << QByteArray(argv[i]);
-#endif
-    return arguments;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,15 +39,16 @@ int main(int argc, char** argv) {
     // the service on Windows) Qt would send them to the debugger instead.
     qputenv("QT_FORCE_STDERR_LOGGING", "1");
     QCoreApplication app(argc, argv);
-    const QList<QByteArray> arguments = utf8Arguments(argc, argv);
+    const QList<QByteArray> arguments = CommandLine::utf8Arguments(argc, argv);
     std::vector<const char*> pointers;
     for (const QByteArray& argument : arguments) pointers.push_back(argument.constData());
     const CommandLine line = CommandLine::read(static_cast<int>(pointers.size()), pointers.data());
 
     const QString folder = resourceFolder();
     qDebug() << folder;
-    QByteArray localFolder = folder.toLocal8Bit();
-    if (initialize(localFolder.data()) == 0) {
+    // The engine takes its folder in UTF-8, on every platform.
+    QByteArray utf8Folder = folder.toUtf8();
+    if (initialize(utf8Folder.data()) == 0) {
         qDebug() << "initError";
         return -1;
     }

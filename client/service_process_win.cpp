@@ -11,6 +11,7 @@ namespace {
 // STATUS_DLL_NOT_FOUND: the loader ends a program whose DLLs are missing before it runs, and
 // says nothing on its standard output or error.
 constexpr DWORD kDllNotFound = 0xC0000135;
+constexpr DWORD kOutputSliceMs = 20;
 
 std::wstring widen(const std::string& text) {
     const int units =
@@ -50,10 +51,24 @@ public:
     std::thread reader;
     ServiceOutput output;
 
+    // Reads until the service has ended and all it wrote is taken, not until the pipe's end: a
+    // process that the service started may hold the write handle for longer. Wine does so: the
+    // first program of a session that makes a window (the service's event loop does) starts
+    // explorer.exe /desktop, which keeps that program's standard error for as long as it runs.
     void readOutput() {
         char buffer[4096];
-        DWORD count = 0;
-        while (ReadFile(outputRead, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+        for (;;) {
+            const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+            DWORD available = 0;
+            if (!PeekNamedPipe(outputRead, nullptr, 0, nullptr, &available, nullptr)) return;
+            if (available == 0) {
+                if (ended) return;
+                WaitForSingleObject(process, kOutputSliceMs);
+                continue;
+            }
+            DWORD count = 0;
+            const DWORD wanted = available < sizeof buffer ? available : sizeof buffer;
+            if (!ReadFile(outputRead, buffer, wanted, &count, nullptr)) return;
             output.append(buffer, count);
         }
     }
@@ -150,10 +165,11 @@ void ServiceProcess::stop() {
     if (d->process != nullptr) {
         if (isRunning()) TerminateProcess(d->process, 1);
         WaitForSingleObject(d->process, 5000);
-        CloseHandle(d->process);
-        d->process = nullptr;
     }
+    // The reader watches the process: its handle stays open until the reader is done.
     if (d->reader.joinable()) d->reader.join();
+    if (d->process != nullptr) CloseHandle(d->process);
+    d->process = nullptr;
     if (d->outputRead != nullptr) CloseHandle(d->outputRead);
     d->outputRead = nullptr;
     if (d->job != nullptr) CloseHandle(d->job);

@@ -67,9 +67,9 @@ protected:
         const bool finished = process.waitForFinished(kTimeoutMs);
         if (!finished) process.kill();
         process.waitForFinished(kTimeoutMs);
-        // Lines end in "\r\n" on Windows.
+        // Lines end in "\r\n" on Windows; Qt writes them in the local 8-bit encoding.
         return {finished ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAll()).remove('\r')};
+                QString::fromLocal8Bit(process.readAll()).remove('\r')};
     }
 
     // Copies the service and an engine library into folder (created, without beauty_res).
@@ -96,7 +96,7 @@ protected:
         while (!output.contains("initSuccess\n") && process.waitForReadyRead(kTimeoutMs)) {
             output += process.readAll().replace('\r', "");
         }
-        EXPECT_TRUE(output.startsWith(folderLine(folder).toUtf8() + "\ninitSuccess\n"))
+        EXPECT_TRUE(output.startsWith(folderLine(folder).toLocal8Bit() + "\ninitSuccess\n"))
             << output.toStdString();
         EXPECT_FALSE(process.waitForFinished(300));
         EXPECT_EQ(process.state(), QProcess::Running);
@@ -120,11 +120,12 @@ protected:
 
 }  // namespace
 
-// The engine is handed <folder>/beauty_res, with backslashes of the folder turned to slashes.
-TEST_F(StartupTest, ResourceFolderBesideTheExecutableWithSlashes) {
-    const QString service = install(m_temp.filePath(QStringLiteral("one\\two")),
+// The engine is handed <folder>/beauty_res in UTF-8, with backslashes of the folder turned to
+// slashes. The non-ASCII letter tells UTF-8 from the local 8-bit encoding (Windows' ANSI code page).
+TEST_F(StartupTest, ResourceFolderBesideTheExecutableWithSlashesInUtf8) {
+    const QString service = install(m_temp.filePath(QString::fromUtf8("one\\tw\xc3\xb6")),
                                     FACELUME_RECORDING_SERVICE, FACELUME_RECORDING_ENGINE);
-    const QString expected = m_temp.path() + "/one/two";
+    const QString expected = m_temp.path() + QString::fromUtf8("/one/tw\xc3\xb6");
     expectInitError(service, {"in", "out", "100"}, expected);
 
     ASSERT_TRUE(QDir().mkpath(expected + "/beauty_res"));
