@@ -1,42 +1,14 @@
-# The open effect engine: facelume_engine (the effects and the face tracking, a static library
+# The open effect engine: facelume_engine (the engine over faces/ and effects/, a static library
 # that tests and benchmarks link) and mox_ai_effect (its C interface, a shared library written
 # into the output folder beside the service). Included from engine/CMakeLists.txt when
 # FACELUME_BUILD_ENGINE is on.
-find_package(OpenCV REQUIRED COMPONENTS core imgproc dnn)
-find_package(dlib REQUIRED)
-find_package(Threads REQUIRED)
-
 set(FACELUME_LANDMARK_MODEL /usr/share/dlib/shape_predictor_68_face_landmarks.dat
     CACHE FILEPATH "dlib's 68-point face landmark model (Debian package libdlib-data)")
 
-add_library(facelume_engine STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/detection_worker.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/engine.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/face_detector.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/face_shape.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/face_plausibility.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/face_tracker.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/face_warp.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/landmark_fitter.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/landmark_stabilizer.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/neural_face_detector.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/skin_mask.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/skin_smoothing.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/skin_whitening.cpp
-)
+add_library(facelume_engine STATIC ${CMAKE_CURRENT_LIST_DIR}/engine.cpp)
 target_include_directories(facelume_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(facelume_engine PUBLIC opencv_core opencv_imgproc opencv_dnn dlib::dlib
-    Threads::Threads)
-if(TARGET facelume_looks)
-    target_link_libraries(facelume_engine PUBLIC facelume_looks)
-endif()
+target_link_libraries(facelume_engine PUBLIC facelume_effects facelume_faces)
 set_target_properties(facelume_engine PROPERTIES CXX_VISIBILITY_PRESET hidden AUTOMOC OFF)
-# dlib's detector and landmark model are templates compiled here. -O3 vectorises the landmark
-# model's sums (a fit takes half the time it takes at -O2), and the debug and sanitizer builds
-# would otherwise run them unoptimised, far too slowly for their tests.
-if(NOT MSVC)
-    target_compile_options(facelume_engine PRIVATE -O3)
-endif()
 
 add_library(mox_ai_effect SHARED ${CMAKE_CURRENT_LIST_DIR}/mox_ai_effect.cpp)
 target_include_directories(mox_ai_effect PUBLIC ${PROJECT_SOURCE_DIR}/core)
