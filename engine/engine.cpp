@@ -7,7 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "blush.h"
-#include "control_value.h"
+#include "control.h"
 #include "eyebrow_makeup.h"
 #include "face_tracker.h"
 #include "face_warp.h"
@@ -128,16 +128,24 @@ void Engine::runEffects() {
     }
 }
 
-void Engine::setSkinWhite(float value) { m_whitening->setStrength(value); }
+void Engine::setSkinWhite(float value) {
+    m_whitening->setStrength(control(protocol::kSkinWhite).clamp(value));
+}
 
-void Engine::setSkinSmooth(float value) { m_smoothing->setStrength(value); }
+void Engine::setSkinSmooth(float value) {
+    m_smoothing->setStrength(control(protocol::kSkinSmooth).clamp(value));
+}
 
-void Engine::setEyeScale(float value) { m_warp->setEyeScale(value); }
+void Engine::setEyeScale(float value) {
+    m_warp->setEyeScale(control(protocol::kEyeScale).clamp(value));
+}
 
-void Engine::setFaceThin(float value) { m_warp->setFaceThin(value); }
+void Engine::setFaceThin(float value) {
+    m_warp->setFaceThin(control(protocol::kFaceThin).clamp(value));
+}
 
 void Engine::setFilter(const char* name, float strength) {
-    if (m_filter) m_filter->configure(name, clampControl(strength, 0.f, 1.f));
+    if (m_filter) m_filter->configure(name, control(protocol::kFilter).clamp(strength));
 }
 
 void Engine::setSticker(const char* name) {
@@ -145,15 +153,15 @@ void Engine::setSticker(const char* name) {
 }
 
 void Engine::setLipstick(const char* colour, float strength) {
-    if (m_lipstick) m_lipstick->configure(colour, clampControl(strength, 0.f, 1.f));
+    if (m_lipstick) m_lipstick->configure(colour, control(protocol::kLipstick).clamp(strength));
 }
 
 void Engine::setCheeks(const char* colour, float strength) {
-    if (m_blush) m_blush->configure(colour, clampControl(strength, 0.f, 1.f));
+    if (m_blush) m_blush->configure(colour, control(protocol::kCheeks).clamp(strength));
 }
 
 void Engine::setEyebrow(const char* colour, float strength) {
-    if (m_eyebrow) m_eyebrow->configure(colour, clampControl(strength, 0.f, 1.f));
+    if (m_eyebrow) m_eyebrow->configure(colour, control(protocol::kEyebrow).clamp(strength));
 }
 
 }  // namespace facelume

@@ -3,7 +3,7 @@
 // The open effect engine: follows the faces in each frame and runs the effects over it in a
 // fixed order (face shape, skin smoothing, skin whitening, make-up, colour filter, sticker).
 //
-// Every control starts at 0 or off. Values are clamped to their ranges; a null or unknown name
+// Every control starts at 0 or off. Values are clamped to their ranges (control.h); a null or unknown name
 // turns its effect off. Once the frame size is stable, process() allocates nothing: every working
 // image is a member and the output is the engine's own buffer, valid until the next process().
 // One thread at a time; the face detection worker is internal. Errors come back as values;

@@ -5,9 +5,10 @@
 set(FACELUME_LANDMARK_MODEL /usr/share/dlib/shape_predictor_68_face_landmarks.dat
     CACHE FILEPATH "dlib's 68-point face landmark model (Debian package libdlib-data)")
 
-add_library(facelume_engine STATIC ${CMAKE_CURRENT_LIST_DIR}/engine.cpp)
+add_library(facelume_engine STATIC ${CMAKE_CURRENT_LIST_DIR}/control.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/engine.cpp)
 target_include_directories(facelume_engine PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(facelume_engine PUBLIC facelume_effects facelume_faces)
+target_link_libraries(facelume_engine PUBLIC facelume_effects facelume_faces facelume_protocol)
 set_target_properties(facelume_engine PROPERTIES CXX_VISIBILITY_PRESET hidden AUTOMOC OFF)
 
 add_library(mox_ai_effect SHARED ${CMAKE_CURRENT_LIST_DIR}/mox_ai_effect.cpp)

@@ -1,7 +1,5 @@
 #include "face_warp.h"
 
-#include "control_value.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -55,9 +53,9 @@ float eyeFalloff(float ellipseRadius) {
 
 }  // namespace
 
-void FaceWarp::setEyeScale(float value) { m_eyeScale = clampControl(value, -1.f, 1.f); }
+void FaceWarp::setEyeScale(float value) { m_eyeScale = value; }
 
-void FaceWarp::setFaceThin(float value) { m_faceThin = clampControl(value, -1.f, 1.f); }
+void FaceWarp::setFaceThin(float value) { m_faceThin = value; }
 
 void FaceWarp::collectHandles(const std::vector<Face>& faces) {
     m_handles.clear();

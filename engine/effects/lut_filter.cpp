@@ -43,7 +43,7 @@ bool haveAvx2() {
 
 int toMix(float strength) {
     if (!(strength > 0.f)) return 0;  // NaN too
-    return static_cast<int>(std::lround(std::min(strength, 1.f) * kFractionOne));
+    return static_cast<int>(std::lround(strength * kFractionOne));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "makeup_settings.h"
 
-#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace facelume {
 
@@ -11,7 +11,7 @@ MakeupSettings::MakeupSettings(std::string resourceFolder, std::string controlNa
 
 void MakeupSettings::configure(const char* name, float strength) {
     m_known = false;
-    m_strength = strength > 0.f ? std::min(strength, 1.f) : 0.f;  // NaN gives 0
+    m_strength = strength;
     if (name == nullptr || *name == '\0') return;
     const std::string wanted(name);
     std::optional<cv::Vec3b> color = ColorTable::parseHex(wanted);

@@ -2,9 +2,10 @@
 
 // The colour and strength of one make-up control as a client sets them. configure() resolves
 // the name ("#rrggbb" or a name from "<resources>/makeup/colors.yml", read on first need and
-// kept), clamps the strength to 0..1 and reports an unknown name with one line on standard
-// error. Null or empty names, unknown names and a strength of 0 leave the control off, which
-// is also where it starts. One thread at a time; never throws.
+// kept), takes the strength as given (0..1, clamped by the engine) and reports an unknown name
+// with one line on standard error. Null or empty names, unknown names and a strength of 0 or
+// less leave the control off, which is also where it starts. One thread at a time; never
+// throws.
 
 #include <string>
 

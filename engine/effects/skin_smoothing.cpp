@@ -1,6 +1,5 @@
 #include "skin_smoothing.h"
 
-#include "control_value.h"
 #include "work_area.h"
 
 #include <algorithm>
@@ -24,7 +23,7 @@ constexpr int kBorder = cv::BORDER_REFLECT | cv::BORDER_ISOLATED;
 
 }  // namespace
 
-void SkinSmoothing::setStrength(float strength) { m_strength = clampControl(strength, 0.f, 1.f); }
+void SkinSmoothing::setStrength(float strength) { m_strength = strength; }
 
 void SkinSmoothing::apply(cv::Mat& frame, const std::vector<Face>&) {
     const cv::Rect region = m_mask.region();

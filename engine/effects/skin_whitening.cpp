@@ -1,7 +1,5 @@
 #include "skin_whitening.h"
 
-#include "control_value.h"
-
 #include <algorithm>
 
 namespace facelume {
@@ -13,7 +11,7 @@ constexpr float kCurve = 0.5f;
 }  // namespace
 
 void SkinWhitening::setStrength(float strength) {
-    m_strength = clampControl(strength, 0.f, 1.f);
+    m_strength = strength;
     for (int y = 0; y < 256; ++y) {
         m_lift[size_t(y)] = m_strength * kCurve * float(y) * float(255 - y) / 255.f;
     }

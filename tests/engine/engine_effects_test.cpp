@@ -1,12 +1,14 @@
 // What each of the engine's own effects does to a real portrait, measured on the output: fewer
 // blemishes on the cheeks but their pores kept and eyes and lips sharp, brighter skin with the
 // background left alone, eyes and jaw found again where the warp moved them while brows and
-// glasses' rims stay, nothing painted without a face.
+// glasses' rims stay, nothing painted without a face, values past a control's range acting as
+// its ends.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include <opencv2/imgproc.hpp>
 
@@ -364,6 +366,36 @@ TEST_F(EngineEffectsTest, WithoutAFaceOnlyFaceFreeEffectsActAndNothingStaysPaint
     EXPECT_GT(cv::norm(run(m_portrait), m_portrait, cv::NORM_INF), 0.0);
     EXPECT_EQ(cv::norm(run(coffee, 1), faceFree, cv::NORM_INF), 0.0);
     EXPECT_TRUE(m_engine->faces().empty());
+}
+
+TEST_F(EngineEffectsTest, ValuesPastARangeActAsItsEnds) {
+    // The ranges of docs/engine.md; the engine clamps to them, the effects take what they get.
+    struct Case {
+        const char* control;
+        float low, high;
+        std::function<void(float)> set;
+    };
+    const Case cases[] = {
+        {"skin white", 0.f, 1.f, [&](float v) { m_engine->setSkinWhite(v); }},
+        {"skin smooth", 0.f, 1.f, [&](float v) { m_engine->setSkinSmooth(v); }},
+        {"eye scale", -1.f, 1.f, [&](float v) { m_engine->setEyeScale(v); }},
+        {"face thin", -1.f, 1.f, [&](float v) { m_engine->setFaceThin(v); }},
+        {"filter", 0.f, 1.f, [&](float v) { m_engine->setFilter("warm", v); }},
+        {"lipstick", 0.f, 1.f, [&](float v) { m_engine->setLipstick("red", v); }},
+        {"cheeks", 0.f, 1.f, [&](float v) { m_engine->setCheeks("pink", v); }},
+        {"eyebrow", 0.f, 1.f, [&](float v) { m_engine->setEyebrow("darkbrown", v); }},
+    };
+    run(m_portrait);
+    for (const Case& c : cases) {
+        for (const float end : {c.low, c.high}) {
+            c.set(end);
+            const cv::Mat atEnd = run(m_portrait, 1);
+            c.set(end == c.low ? -1e9f : 1e9f);
+            EXPECT_EQ(cv::norm(run(m_portrait, 1), atEnd, cv::NORM_INF), 0.0)
+                << c.control << " past " << end;
+        }
+        c.set(0.f);
+    }
 }
 
 }  // namespace

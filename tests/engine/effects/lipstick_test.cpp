@@ -96,10 +96,9 @@ TEST_F(LipstickTest, StrengthPresenceAndEveryFaceCount) {
     lipstick.configure("#c41e3a", 0.5f);
     const double half = meanChange(painted(lipstick), lipMask);
     EXPECT_NEAR(half, full / 2, full * 0.1);
-    lipstick.configure("#c41e3a", 5.f);  // clamped
-    EXPECT_NEAR(meanChange(painted(lipstick), lipMask), full, 0.01);
 
     // Presence scales it like strength does.
+    lipstick.configure("#c41e3a", 1.f);
 
     Face fading = face;
     fading.presence = 0.5f;

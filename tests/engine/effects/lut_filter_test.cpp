@@ -135,10 +135,8 @@ TEST(LutFilterTest, StrengthMixesWithTheOriginal) {
     cv::bitwise_not(portrait, inverted);
     cv::addWeighted(portrait, 0.75, inverted, 0.25, 0.0, quarter);
 
-    for (const float full : {1.f, 7.f}) {  // 7 is clamped to 1
-        filter.configure("invert", full);
-        EXPECT_LE(maxDifference(applied(filter, portrait), inverted), 1.0) << full;
-    }
+    filter.configure("invert", 1.f);
+    EXPECT_LE(maxDifference(applied(filter, portrait), inverted), 1.0);
     filter.configure("invert", 0.25f);
     EXPECT_LE(maxDifference(applied(filter, portrait), quarter), 1.0);
     filter.configure("invert", 0.5f);
