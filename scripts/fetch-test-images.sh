@@ -10,6 +10,8 @@
 #     grace_hopper.jpg  frontal portrait, public domain (US Navy); tests only, not for docs
 #   opencv-doc, samples/data (Apache-2.0 AND BSD-3-Clause per the package's copyright file)
 #     messi5.jpg     footballer in a stadium, one face of about 40 pixels, a crowd behind
+#     basketball1.png  grey photograph of two men passing a ball indoors: one face of about
+#                    40 pixels turned a little aside, the other man turned away from the camera
 #     baboon.jpg     a mandrill's face, no human face
 #     Blender_Suzanne1.jpg  rendered monkey head, a face-like object that is not a face
 #     Megamind.avi   animated film clip: a dimly lit woman's face and a man behind her
@@ -18,7 +20,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dest="$root/tests/data/external"
 wanted=(astronaut.png camera.png coffee.png chelsea.png grace_hopper.jpg messi5.jpg baboon.jpg
-    Blender_Suzanne1.jpg Megamind.avi vtest.avi)
+    Blender_Suzanne1.jpg Megamind.avi vtest.avi basketball1.png)
 missing=0
 for f in "${wanted[@]}"; do [ -f "$dest/$f" ] || missing=1; done
 [ "$missing" = 0 ] && exit 0
@@ -38,5 +40,5 @@ skdata=extracted/usr/lib/python3/dist-packages/skimage/data
 cvdata=extracted/usr/share/doc/opencv-doc/examples/data
 cp "$skdata"/{astronaut.png,camera.png,coffee.png,chelsea.png} "$dest/"
 cp extracted/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg "$dest/"
-cp "$cvdata"/{messi5.jpg,baboon.jpg,Blender_Suzanne1.jpg,Megamind.avi,vtest.avi} "$dest/"
+cp "$cvdata"/{messi5.jpg,baboon.jpg,Blender_Suzanne1.jpg,Megamind.avi,vtest.avi,basketball1.png} "$dest/"
 echo "test pictures in $dest"
