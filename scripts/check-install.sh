@@ -63,6 +63,7 @@ step "Python package with pip"
 import numpy as np, facelume
 frame = np.full((48, 64, 3), 128, np.uint8)
 with facelume.Service() as fx:
+    fx.process(frame)  # a control then waits for its re-send, so the next frame carries it
     fx.set_filter("warm", 1.0)
     assert (fx.process(frame) != frame).any(), "the warm look did not arrive"
     assert "warm" in fx.available("filter")

@@ -14,7 +14,11 @@ int main(int argc, char** argv) {
     facelume_client* fx = facelume_client_new();
     if (argc != 2 || fx == NULL) return 2;
     memset(frame, 128, sizeof frame);
+    /* A control sent before the first frame may reach the service after it; sent with a frame
+     * in the service, the next frame waits for the control's re-send and so carries it. */
     if (facelume_start(fx, argv[1], NULL, NULL, 0, 0) != FACELUME_OK ||
+        facelume_process(fx, kWidth, kHeight, frame, kWidth * 3, 10000, &width, &height, &out) !=
+            FACELUME_OK ||
         facelume_set_filter(fx, "warm", 1.0f) != FACELUME_OK ||
         facelume_process(fx, kWidth, kHeight, frame, kWidth * 3, 10000, &width, &height, &out) !=
             FACELUME_OK) {
