@@ -120,10 +120,6 @@ TEST(LutFilterTest, StrengthMixesWithTheOriginal) {
     EXPECT_LE(maxDifference(applied(filter, portrait), quarter), 1.0);
     filter.configure("invert", 0.5f);
     const cv::Mat half = applied(filter, portrait);
-    double lowest, highest;
-    cv::minMaxLoc(half.reshape(1), &lowest, &highest);
-    EXPECT_GE(lowest, 127.0);
-    EXPECT_LE(highest, 128.0);
 
     for (const float off : {0.f, -1.f, std::nanf("")}) {
         filter.configure("invert", off);
