@@ -25,6 +25,8 @@ struct FaceEffect {
     std::function<std::unique_ptr<Effect>(float strength)> make;
 };
 
+void PrintTo(const FaceEffect& effect, std::ostream* out) { *out << effect.name; }
+
 template <typename Makeup>
 FaceEffect makeup(const char* name, const char* colour) {
     return {name, [colour](float strength) {
