@@ -197,7 +197,7 @@ double PortraitTest::maxChange(const cv::Mat& after, const cv::Mat& mask) {
 }
 
 ScratchFolder::ScratchFolder()
-    : m_path(std::filesystem::temp_directory_path() / testnames::letterName("facelumelooks")) {
+    : m_path(std::filesystem::temp_directory_path() / testnames::letterName("facelumetest")) {
     std::filesystem::remove_all(m_path);  // leftovers of a crashed run
     std::filesystem::create_directories(m_path);
 }
