@@ -84,8 +84,7 @@ struct Channel {
 
 TEST_F(DuplexIPCTest, SendPrefixesTheLengthAndRefusesWhatDoesNotFit) {
     Channel channel("send");
-    EXPECT_FALSE(channel.ipc.send("x", 1));
-    EXPECT_EQ(channel.callback.all(), QList<QByteArray>{"message:m_sendSharedMemoryisNull"});
+    EXPECT_FALSE(channel.ipc.send("x", 1)) << "before start";
 
     (void)channel.ipc.start();
     EXPECT_FALSE(channel.ipc.start());
