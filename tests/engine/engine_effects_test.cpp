@@ -73,10 +73,6 @@ protected:
         return (distance(l, 3, 13) + distance(l, 4, 12) + distance(l, 5, 11)) / 3.0;
     }
 
-    // A square patch of the frame around a point, half the given size on each side.
-    static cv::Rect patch(cv::Point2f centre, int half) {
-        return cv::Rect(cvRound(centre.x) - half, cvRound(centre.y) - half, 2 * half, 2 * half);
-    }
     // Energy of the detail at one scale: mean square of the Laplacian of the grey patch after a
     // Gaussian blur of sigma (0: the finest detail, pores; 2: blemishes of a few pixels).
     static double detailEnergy(const cv::Mat& frame, const cv::Rect& where, double sigma = 0) {
@@ -102,10 +98,6 @@ protected:
         return cv::Rect(box.x - margin, box.y - margin, box.width + 2 * margin,
                         box.height + 2 * margin);
     }
-    static cv::Point2f cheek(const Landmarks& l) {
-        // Below the right eye, beside the nose, above the mouth corner.
-        return 0.5f * (l[41] + l[48]) + 0.25f * (l[2] - l[31]) * 0.5f;
-    }
 
     std::unique_ptr<Engine> m_engine;
     cv::Mat m_portrait;
@@ -115,7 +107,9 @@ TEST_F(EngineEffectsTest, SmoothingFlattensTheCheeksButKeepsEyesAndLipsSharp) {
     const Landmarks l = fit(m_portrait);
     m_engine->setSkinSmooth(1.f);
     const cv::Mat out = run(m_portrait);
-    const cv::Rect cheekPatch = patch(cheek(l), 5);
+    // Below the right eye, beside the nose, above the mouth corner: a patch of 10 x 10 pixels.
+    const cv::Point2f cheek = 0.5f * (l[41] + l[48]) + 0.125f * (l[2] - l[31]);
+    const cv::Rect cheekPatch(cvRound(cheek.x) - 5, cvRound(cheek.y) - 5, 10, 10);
     const double blemishes =
         detailEnergy(out, cheekPatch, 2) / detailEnergy(m_portrait, cheekPatch, 2);
     const double pores = detailEnergy(out, cheekPatch) / detailEnergy(m_portrait, cheekPatch);

@@ -93,17 +93,16 @@ cv::Mat astronaut512() { return TestPictures::load("astronaut.png"); }
 cv::Mat rolled(const cv::Mat& picture, double degrees) {
     return TestPictures::moved(picture, {0, 0}, 1.0, degrees);
 }
+cv::Mat mirrored(const cv::Mat& picture) {
+    cv::Mat out;
+    cv::flip(picture, out, 1);
+    return out;
+}
 cv::Mat relitHopper(TestPictures::Light light) { return TestPictures::relit(hopper(), light); }
 
 const PictureCase kPictureCases[] = {
     {"astronaut", astronaut, 1},
-    {"astronaut mirrored",
-     [] {
-         cv::Mat m;
-         cv::flip(astronaut(), m, 1);
-         return m;
-     },
-     1},
+    {"astronaut mirrored", [] { return mirrored(astronaut()); }, 1},
     {"hopper sepia", [] { return relitHopper(TestPictures::Light::Sepia); }, 1},
     {"hopper blue flash", [] { return relitHopper(TestPictures::Light::BlueFlash); }, 1},
     {"hopper dim", [] { return relitHopper(TestPictures::Light::Dim); }, 1},
