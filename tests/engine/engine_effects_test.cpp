@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <functional>
 
 #include <opencv2/imgproc.hpp>
@@ -113,7 +112,6 @@ TEST_F(EngineEffectsTest, SmoothingFlattensTheCheeksButKeepsEyesAndLipsSharp) {
     const double blemishes =
         detailEnergy(out, cheekPatch, 2) / detailEnergy(m_portrait, cheekPatch, 2);
     const double pores = detailEnergy(out, cheekPatch) / detailEnergy(m_portrait, cheekPatch);
-    std::printf("cheek detail energy kept: blemishes %.2f, pores %.2f\n", blemishes, pores);
     EXPECT_LT(blemishes, 0.6);
     // Not plastic: much of the finest texture stays.
     EXPECT_GT(pores, 0.5);
@@ -150,7 +148,6 @@ TEST_F(EngineEffectsTest, EyeScaleStopsShortOfTheBrowsAndWhereGlassesRimsSit) {
         for (int i = 0; i < 48; ++i)
             furthest = std::max(furthest, double(cv::norm(moved[0].landmarks[size_t(i)] -
                                                           probes.landmarks[size_t(i)])));
-        std::printf("eye scale %+.0f: rims and brows moved by %.2f pixels\n", value, furthest);
         EXPECT_LT(furthest, 0.3) << "eye scale " << value;
     }
 }
@@ -222,8 +219,6 @@ TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
         const double eyeWidth = (distance(after, 36, 39) + distance(after, 42, 45)) /
                                 (distance(before, 36, 39) + distance(before, 42, 45));
         const double jaw = jawWidth(after) / jawWidth(before);
-        std::printf("eye scale %+.0f, face thin %+.0f: eye width x%.3f, jaw width x%.3f\n", c.eyes,
-                    c.thin, eyeWidth, jaw);
         SCOPED_TRACE(testing::Message() << "eyes " << c.eyes << " thin " << c.thin);
         EXPECT_GT(eyeWidth, c.eyesLow);
         EXPECT_LT(eyeWidth, c.eyesHigh);

@@ -78,7 +78,6 @@ TEST_F(BlushTest, AsVisibleOnDarkSkinAsOnLight) {
     blush.apply(darkAfter, {face});
     const double onLight = deltaE(portrait, painted(blush), cheeks);
     const double onDark = deltaE(dark, darkAfter, cheeks);
-    std::printf("blush delta E: light skin %.1f, dark skin %.1f\n", onLight, onDark);
     EXPECT_GT(onLight, 5.0);
     EXPECT_GT(onDark, onLight / 1.2);
     EXPECT_LT(onDark, onLight * 1.2);

@@ -146,7 +146,6 @@ TEST_F(FaceTrackerTest, FindsTheFacesOfTheVariedPictures) {
         if (!std::isnan(c.rollDegrees) && found == 1) {
             EXPECT_NEAR(faces[0].roll * 180.0 / CV_PI, c.rollDegrees, 10.0) << c.name;
         }
-        std::printf("%-28s %zu of %zu\n", c.name, found, c.faces);
     }
 }
 
@@ -209,7 +208,6 @@ TEST_F(FaceTrackerTest, LandmarksOfAStillNoisyFaceStayStill) {
         const double jitter = std::sqrt(squares / (68.0 * seen.size()));
         // The points fitted afresh in every frame, unstabilised, move by about 0.7 px.
         EXPECT_LT(jitter, 0.4) << "noise " << noise;
-        std::printf("landmark jitter on a still face with noise %.0f: %.3f px\n", noise, jitter);
     }
 }
 
@@ -237,7 +235,6 @@ TEST_F(FaceTrackerTest, LipsFollowPanZoomAndTiltAndAFaceLeavingTheFrameIsDropped
         ASSERT_EQ(settled.size(), 1u);
         const Landmarks reference = settled[0].landmarks;
         double worst = 0.0;
-        int shown = 0;
         for (int i = 1; i <= m.frames; ++i) {
             const cv::Point2f shift = m.shiftPerFrame * float(i);
             const double zoom = 1.0 + m.zoomPerFrame * i, degrees = m.degreesPerFrame * i;
@@ -255,7 +252,6 @@ TEST_F(FaceTrackerTest, LipsFollowPanZoomAndTiltAndAFaceLeavingTheFrameIsDropped
             if (inside > 0.9f) ASSERT_EQ(faces.size(), 1u) << m.name << ", frame " << i;
             if (inside == 0.f) EXPECT_TRUE(faces.empty()) << m.name << ", frame " << i;
             if (faces.empty()) continue;
-            ++shown;
             double error = 0.0;
             for (size_t p = 48; p < 68; ++p)
                 error += cv::norm(faces[0].landmarks[p] - moved(reference[p]));
@@ -264,8 +260,6 @@ TEST_F(FaceTrackerTest, LipsFollowPanZoomAndTiltAndAFaceLeavingTheFrameIsDropped
         }
         // Lipstick on a cheek or a chin is an error of about one eye distance.
         EXPECT_LT(worst, 0.15) << m.name;
-        std::printf("%-22s lip error at worst %.3f eye distances over %d frames\n", m.name, worst,
-                    shown);
     }
 }
 
@@ -290,8 +284,6 @@ TEST_F(FaceTrackerTest, AfterACutNoFaceStaysAndTheNewOneComesAtOnce) {
     EXPECT_EQ(ghostFrames, 0);
     EXPECT_GE(framesToNewFace, 0);
     EXPECT_LE(framesToNewFace, 2);
-    std::printf("after the cut: %d ghost frames, new face after %d frames\n", ghostFrames,
-                framesToNewFace);
 
     // The face covered within one shot (too small a change for a cut): gone in that frame.
     m_tracker->reset();
