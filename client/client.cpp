@@ -17,6 +17,8 @@ constexpr int kPipeConnectTimeoutMs = 5000;
 // A control makes the service process its newest frame again and send it; process() waits this
 // long for that frame before it sends the next one.
 constexpr int kRefreshTimeoutMs = 2000;
+// A service that reads no control line for this long is stopped or overloaded.
+constexpr int kControlWriteTimeoutMs = 2000;
 constexpr std::size_t kMessageOverhead = protocol::kLengthPrefixBytes + protocol::kFrameHeaderBytes;
 
 Result checkNames(const ChannelOptions& options) {
@@ -122,7 +124,7 @@ Result ClientPrivate::sendControl(const Result& encoded, const std::string& line
     if (!encoded) return encoded;
     if (!channel.isOpen()) return {Status::NotConnected, "start or connect to a service first"};
     const std::lock_guard<std::mutex> lock(pipeMutex);
-    Result result = pipe.writeLine(line);
+    Result result = pipe.writeLine(line, kControlWriteTimeoutMs);
     if (result && frameInService) refreshPending = true;
     return result;
 }
