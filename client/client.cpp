@@ -75,6 +75,7 @@ public:
 
     Result failure(Status status, const std::string& what, const std::string& executable);
     Result sendControl(const Result& encoded, const std::string& line);
+    Result sendValue(ControlCommand::Id id, float value);
     Result sendNamed(ControlCommand::Id id, NameKind kind, const std::string& name, float strength);
     Result openChannel(const ChannelOptions& channelOptions, int pipeTimeoutMs);
 };
@@ -127,6 +128,12 @@ Result ClientPrivate::sendControl(const Result& encoded, const std::string& line
     Result result = pipe.writeLine(line, kControlWriteTimeoutMs);
     if (result && frameInService) refreshPending = true;
     return result;
+}
+
+Result ClientPrivate::sendValue(ControlCommand::Id id, float value) {
+    std::string line;
+    Result encoded = ControlCommand::valueLine(id, value, line);
+    return sendControl(encoded, line);
 }
 
 Result ClientPrivate::sendNamed(ControlCommand::Id id, NameKind kind, const std::string& name,
@@ -267,29 +274,15 @@ Result Client::process(int width, int height, const std::uint8_t* bgr, std::size
     return receiveFrame(result, timeoutMs);
 }
 
-Result Client::setSkinWhite(float value) {
-    std::string line;
-    Result encoded = ControlCommand::valueLine(ControlCommand::SkinWhite, value, line);
-    return d->sendControl(encoded, line);
-}
+Result Client::setSkinWhite(float value) { return d->sendValue(ControlCommand::SkinWhite, value); }
 
 Result Client::setSkinSmooth(float value) {
-    std::string line;
-    Result encoded = ControlCommand::valueLine(ControlCommand::SkinSmooth, value, line);
-    return d->sendControl(encoded, line);
+    return d->sendValue(ControlCommand::SkinSmooth, value);
 }
 
-Result Client::setEyeScale(float value) {
-    std::string line;
-    Result encoded = ControlCommand::valueLine(ControlCommand::EyeScale, value, line);
-    return d->sendControl(encoded, line);
-}
+Result Client::setEyeScale(float value) { return d->sendValue(ControlCommand::EyeScale, value); }
 
-Result Client::setFaceThin(float value) {
-    std::string line;
-    Result encoded = ControlCommand::valueLine(ControlCommand::FaceThin, value, line);
-    return d->sendControl(encoded, line);
-}
+Result Client::setFaceThin(float value) { return d->sendValue(ControlCommand::FaceThin, value); }
 
 Result Client::setFilter(const std::string& name, float strength) {
     return d->sendNamed(ControlCommand::Filter, NameKind::Filter, name, strength);
