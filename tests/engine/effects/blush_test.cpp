@@ -108,8 +108,6 @@ TEST(BlushOnATurnedHeadTest, StaysOnTheNearCheekOffTheEarAndTheNose) {
         cv::circle(disc, centre, 8, cv::Scalar(255), cv::FILLED);
         return cv::mean(change, disc)[0];
     };
-    std::printf("blush on a turned head: %.0f %% by the ear, %.1f on the nose, %.1f on the cheek\n",
-                100.0 * onEar / all, around({250, 162}), around({215, 162}));
     EXPECT_LT(onEar, 0.25 * all);
     EXPECT_LT(around({250, 162}), 5.0);
     EXPECT_GT(around({215, 162}), 20.0);

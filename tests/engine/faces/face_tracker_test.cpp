@@ -108,6 +108,7 @@ const PictureCase kPictureCases[] = {
     {"hopper dim", [] { return relitHopper(TestPictures::Light::Dim); }, 1},
     {"footballer, 40 px", [] { return TestPictures::load("messi5.jpg"); }, 1},
     {"cameraman, three-quarter", [] { return TestPictures::load("camera.png"); }, 1},
+    {"basketball player, 37 px", [] { return TestPictures::load("basketball1.png"); }, 1},
     {"animated, dim, tilted", [] { return TestPictures::videoFrame("Megamind.avi", 60); }, 1},
     {"animated, turned", [] { return TestPictures::videoFrame("Megamind.avi", 170); }, 1},
     {"animated, glasses", [] { return TestPictures::videoFrame("Megamind.avi", 200); }, 1},
@@ -331,10 +332,6 @@ TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
         EXPECT_LT(cv::norm(eyeCentre(face, 36) - c.rightEye), 0.25 * eyeDistance) << c.name;
         EXPECT_LT(cv::norm(eyeCentre(face, 42) - c.leftEye), 0.25 * eyeDistance) << c.name;
     }
-    // And the tracker follows the player.
-    m_tracker->reset();
-    const cv::Mat players = TestPictures::load("basketball1.png");
-    EXPECT_EQ(trackFor(players, m_tracker->findFrames(players.size())).size(), 1u);
 }
 
 }  // namespace
