@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStringList>
@@ -71,6 +72,14 @@ private:
 
 class ProcessThreadTest : public ::testing::Test {
 protected:
+    // Commands wake the thread through the main thread's events, as in the service.
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "process_thread_test";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication application(argc, argv);
+    }
+
     void SetUp() override {
         RecordingEngine::reset();
         m_thread = std::make_unique<ProcessThread>(&m_handle);
@@ -83,7 +92,11 @@ protected:
     }
 
     void push(const QByteArray& bytes) { m_thread->pushFrame(bytes.constData(), bytes.size()); }
-    void command(const QByteArray& text) { m_thread->pushCommand(text.constData(), text.size()); }
+    // As the service's main thread: a line, then back to the event loop, which wakes the thread.
+    void command(const QByteArray& text) {
+        m_thread->pushCommand(text.constData(), text.size());
+        QCoreApplication::sendPostedEvents();
+    }
 
     // Pushes two marker commands one after the other and waits until the engine got the second:
     // every pass that began before this call has then ended. Each marker's pass also processes
@@ -177,13 +190,21 @@ TEST_F(ProcessThreadTest, CommandsBeforeAnyFrameRunWithoutProcessing) {
     command("0 50");
     ASSERT_TRUE(RecordingEngine::waitFor(1));
     push(QByteArray());  // a zero-length frame stores nothing
-    // From another thread a frame is staged until this thread's event loop, which never runs
-    // here, hands it over: the markers' wake-ups must not process the empty working buffer.
-    std::thread([this] { push(frame(2, 2, 7)); }).join();
     settle();
     EXPECT_EQ(RecordingEngine::calls(),
               (Calls{"modify_skin_white 0.5", markerCall(1), markerCall(2)}));
     EXPECT_TRUE(sent().messages().isEmpty());
+
+    // A frame from another thread waits for the main thread's events; a command read there
+    // shares its pass and applies to it: one process call, one message.
+    std::thread([this] { push(frame(2, 2, 7)); }).join();
+    command("0 60");
+    ASSERT_TRUE(sent().waitForMessages(1));
+    settle();
+    const Calls calls = RecordingEngine::calls();
+    EXPECT_EQ(Calls(calls.begin() + 3, calls.begin() + 5),
+              (Calls{"modify_skin_white 0.6", "process 2 2 7"}));
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "process 2 2 7"), 3);  // two markers after
 }
 
 TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCommandPerId) {
