@@ -84,5 +84,37 @@ TEST_F(BlushTest, AsVisibleOnDarkSkinAsOnLight) {
     EXPECT_LT(onDark, onLight * 1.2);
 }
 
+TEST(BlushOnATurnedHeadTest, StaysOnTheNearCheekOffTheEarAndTheNose) {
+    // The cameraman, his head turned to his left nearly into profile, with the landmarks fitted
+    // to the box the learned face detector gives (dlib's own detector does not find him).
+    const cv::Mat picture = TestPictures::load("camera.png");
+    ASSERT_FALSE(picture.empty());
+    cv::Mat grey;
+    cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+    const Face face = TestPictures::faceOf(TestPictures::fitter().fit(grey, {174, 119, 91, 91}));
+
+    Blush blush(TestPictures::resourceFolder());
+    blush.configure("#ff0000", 1.f);
+    cv::Mat after = picture.clone();
+    blush.apply(after, {face});
+    cv::Mat change;
+    cv::absdiff(picture, after, change);
+    cv::transform(change, change, cv::Matx13f(1.f, 1.f, 1.f));
+    // Where the paint is, measured by hand in the picture: his ear ends at x = 198, the tip of
+    // his nose is at (250, 162), the apple of his cheek about (215, 162).
+    const double all = cv::sum(change)[0];
+    const double onEar = cv::sum(change.colRange(0, 198))[0];
+    const auto around = [&](cv::Point centre) {
+        cv::Mat disc(change.size(), CV_8UC1, cv::Scalar(0));
+        cv::circle(disc, centre, 8, cv::Scalar(255), cv::FILLED);
+        return cv::mean(change, disc)[0];
+    };
+    std::printf("blush on a turned head: %.0f %% by the ear, %.1f on the nose, %.1f on the cheek\n",
+                100.0 * onEar / all, around({250, 162}), around({215, 162}));
+    EXPECT_LT(onEar, 0.25 * all);
+    EXPECT_LT(around({250, 162}), 5.0);
+    EXPECT_GT(around({215, 162}), 20.0);
+}
+
 }  // namespace
 }  // namespace facelume
