@@ -213,7 +213,7 @@ void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
     const int interval = m_tracks.empty() ? kDetectionInterval : kConfirmedInterval;
     if (m_framesSinceScan >= interval && m_worker.idle()) {
         // Upright first: most faces are, and after a cut they should be back at once.
-        m_worker.submit(grey, m_scans++);
+        m_worker.submit(grey, m_scans++, !m_tracks.empty());
         m_framesSinceScan = 0;
     }
     ageRejected();
