@@ -12,7 +12,7 @@
 //
 // With "moving" the portrait sways by a pixel a frame, so that every frame's landmarks are
 // fitted; a still face keeps its landmarks without a fit. Any other word limits the run to the
-// rows whose name starts with it (for profiling one row).
+// row of that name, or else to the rows whose name starts with it (for profiling one row).
 //
 //   engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES [moving] [CONFIGURATION]]
 
@@ -233,8 +233,11 @@ int main(int argc, char** argv) {
             only = word;
         }
     }
-    for (const Configuration& c : configurations()) {
-        if (std::string(c.name).rfind(only, 0) != 0) continue;
+    const auto& list = configurations();
+    const bool exact = std::any_of(list.begin(), list.end(),
+                                   [&](const Configuration& c) { return c.name == only; });
+    for (const Configuration& c : list) {
+        if (exact ? c.name != only : std::string(c.name).rfind(only, 0) != 0) continue;
         std::printf("| %-28s |", c.name);
         for (const cv::Size size : sizes) {
             const Figures f = measure(c, frames(portrait, size, c.faces, moving), argv[2], count);
