@@ -17,6 +17,8 @@ constexpr int kPipeConnectTimeoutMs = 5000;
 // A control makes the service process its newest frame again and send it; process() waits this
 // long for that frame before it sends the next one.
 constexpr int kRefreshTimeoutMs = 2000;
+// A service that reads no control line for this long is stopped or overloaded.
+constexpr int kControlWriteTimeoutMs = 2000;
 constexpr std::size_t kMessageOverhead = protocol::kLengthPrefixBytes + protocol::kFrameHeaderBytes;
 
 Result checkNames(const ChannelOptions& options) {
@@ -73,6 +75,7 @@ public:
 
     Result failure(Status status, const std::string& what, const std::string& executable);
     Result sendControl(const Result& encoded, const std::string& line);
+    Result sendValue(ControlCommand::Id id, float value);
     Result sendNamed(ControlCommand::Id id, NameKind kind, const std::string& name, float strength);
     Result openChannel(const ChannelOptions& channelOptions, int pipeTimeoutMs);
 };
@@ -122,9 +125,15 @@ Result ClientPrivate::sendControl(const Result& encoded, const std::string& line
     if (!encoded) return encoded;
     if (!channel.isOpen()) return {Status::NotConnected, "start or connect to a service first"};
     const std::lock_guard<std::mutex> lock(pipeMutex);
-    Result result = pipe.writeLine(line);
+    Result result = pipe.writeLine(line, kControlWriteTimeoutMs);
     if (result && frameInService) refreshPending = true;
     return result;
+}
+
+Result ClientPrivate::sendValue(ControlCommand::Id id, float value) {
+    std::string line;
+    Result encoded = ControlCommand::valueLine(id, value, line);
+    return sendControl(encoded, line);
 }
 
 Result ClientPrivate::sendNamed(ControlCommand::Id id, NameKind kind, const std::string& name,
@@ -265,29 +274,15 @@ Result Client::process(int width, int height, const std::uint8_t* bgr, std::size
     return receiveFrame(result, timeoutMs);
 }
 
-Result Client::setSkinWhite(float value) {
-    std::string line;
-    Result encoded = ControlCommand::valueLine(ControlCommand::SkinWhite, value, line);
-    return d->sendControl(encoded, line);
-}
+Result Client::setSkinWhite(float value) { return d->sendValue(ControlCommand::SkinWhite, value); }
 
 Result Client::setSkinSmooth(float value) {
-    std::string line;
-    Result encoded = ControlCommand::valueLine(ControlCommand::SkinSmooth, value, line);
-    return d->sendControl(encoded, line);
+    return d->sendValue(ControlCommand::SkinSmooth, value);
 }
 
-Result Client::setEyeScale(float value) {
-    std::string line;
-    Result encoded = ControlCommand::valueLine(ControlCommand::EyeScale, value, line);
-    return d->sendControl(encoded, line);
-}
+Result Client::setEyeScale(float value) { return d->sendValue(ControlCommand::EyeScale, value); }
 
-Result Client::setFaceThin(float value) {
-    std::string line;
-    Result encoded = ControlCommand::valueLine(ControlCommand::FaceThin, value, line);
-    return d->sendControl(encoded, line);
-}
+Result Client::setFaceThin(float value) { return d->sendValue(ControlCommand::FaceThin, value); }
 
 Result Client::setFilter(const std::string& name, float strength) {
     return d->sendNamed(ControlCommand::Filter, NameKind::Filter, name, strength);

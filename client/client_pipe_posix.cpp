@@ -169,22 +169,29 @@ Result ClientPipe::connect(const std::string& name, int timeoutMs) {
             "no service listens at " + path + " (" + systemText(code) + ")"};
 }
 
-Result ClientPipe::writeLine(const std::string& line) {
+Result ClientPipe::writeLine(const std::string& line, int timeoutMs) {
     if (!d->commands.isValid()) {
         return {Status::NotConnected, "the control pipe is not connected"};
     }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::size_t written = 0;
     while (written < line.size()) {
-        // No SIGPIPE: a service that went away is reported, not fatal.
+        // No SIGPIPE: a service that went away is reported, not fatal. Never blocking: a
+        // service that stopped reading must not hang the caller.
         const ssize_t count = retryOnInterrupt([&] {
             return ::send(d->commands.get(), line.data() + written, line.size() - written,
-                          MSG_NOSIGNAL);
+                          MSG_NOSIGNAL | MSG_DONTWAIT);
         });
-        if (count < 0) {
+        if (count >= 0) {
+            written += static_cast<std::size_t>(count);
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
             return {Status::ServiceFailed,
                     "the service's control pipe is closed: " + systemText(errno)};
+        } else if (waitFor(d->commands.get(), POLLOUT, deadline, [] { return true; }) != 1) {
+            // A line cut off would run into the next one: the connection cannot be used again.
+            if (written > 0) d->commands.reset();
+            return stalledWrite(written > 0, timeoutMs);
         }
-        written += static_cast<std::size_t>(count);
     }
     return Result::ok();
 }

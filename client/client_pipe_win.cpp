@@ -54,6 +54,15 @@ void cancelAndWait(HANDLE handle, OVERLAPPED* overlapped) {
     GetOverlappedResult(handle, overlapped, &ignored, TRUE);
 }
 
+void closeHandle(HANDLE& handle) {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+}
+
+Result closedPipe(DWORD code) {
+    return {Status::ServiceFailed, "the service's control pipe is closed: " + systemText(code)};
+}
+
 }  // namespace
 
 class ClientPipePrivate {
@@ -61,6 +70,7 @@ public:
     HANDLE listener = INVALID_HANDLE_VALUE;
     HANDLE commands = INVALID_HANDLE_VALUE;
     HANDLE event = nullptr;
+    HANDLE written = nullptr;
     bool connected = false;
     std::string listenName;
 };
@@ -147,9 +157,12 @@ Result ClientPipe::connect(const std::string& name, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     DWORD code = 0;
     do {
-        d->commands =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (d->commands != INVALID_HANDLE_VALUE) return Result::ok();
+        d->commands = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
+        if (d->commands != INVALID_HANDLE_VALUE) {
+            if (d->written == nullptr) d->written = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            return Result::ok();
+        }
         code = GetLastError();
         if (code == ERROR_PIPE_BUSY) {
             WaitNamedPipeW(path.c_str(), kSliceMs);
@@ -162,26 +175,42 @@ Result ClientPipe::connect(const std::string& name, int timeoutMs) {
             "no service listens at \\\\.\\pipe\\" + name + " (" + systemText(code) + ")"};
 }
 
-Result ClientPipe::writeLine(const std::string& line) {
+Result ClientPipe::writeLine(const std::string& line, int timeoutMs) {
     if (d->commands == INVALID_HANDLE_VALUE) {
         return {Status::NotConnected, "the control pipe is not connected"};
     }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = d->written;
+    ResetEvent(d->written);
     DWORD written = 0;
-    if (!WriteFile(d->commands, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
-        written != line.size()) {
-        return {Status::ServiceFailed,
-                "the service's control pipe is closed: " + systemText(GetLastError())};
+    // Overlapped, so that a service that stopped reading cannot hang the caller.
+    if (!WriteFile(d->commands, line.data(), static_cast<DWORD>(line.size()), nullptr,
+                   &overlapped)) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_IO_PENDING) return closedPipe(code);
+        if (waitFor(d->written, deadline, [] { return true; }) == 0) {
+            cancelAndWait(d->commands, &overlapped);
+            GetOverlappedResult(d->commands, &overlapped, &written, FALSE);
+            if (written == line.size()) return Result::ok();
+            const bool cutOff = written > 0 && written < line.size();
+            if (cutOff) closeHandle(d->commands);
+            return stalledWrite(cutOff, timeoutMs);
+        }
     }
-    return Result::ok();
+    if (!GetOverlappedResult(d->commands, &overlapped, &written, FALSE)) {
+        return closedPipe(GetLastError());
+    }
+    return written == line.size() ? Result::ok() : closedPipe(ERROR_BROKEN_PIPE);
 }
 
 void ClientPipe::close() {
-    for (HANDLE* handle : {&d->commands, &d->listener}) {
-        if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
-        *handle = INVALID_HANDLE_VALUE;
+    closeHandle(d->commands);
+    closeHandle(d->listener);
+    for (HANDLE* event : {&d->event, &d->written}) {
+        if (*event != nullptr) CloseHandle(*event);
+        *event = nullptr;
     }
-    if (d->event != nullptr) CloseHandle(d->event);
-    d->event = nullptr;
     d->connected = false;
     d->listenName.clear();
 }

@@ -1,5 +1,6 @@
 #include "blush.h"
 
+#include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
@@ -13,14 +14,33 @@ constexpr float kOpacity = 0.45f;
 constexpr float kLumaPull = 0.1f;
 constexpr float kTiltDegrees = 20.f;  // the patch rises toward the temple
 constexpr float kPi = 3.14159265f;
+// How far the head is turned, as the nose tip's offset between the two jaw lines (0 frontal, 1
+// the nose on a jaw line): a frontal face measures up to about 0.05; the far cheek starts to
+// fade at kTurnStart and is gone at kTurnFull, where little of it shows.
+constexpr float kTurnStart = 0.08f;
+constexpr float kTurnFull = 0.25f;
 
 struct Cheek {
     int jawUpper, jawLower, noseWing, eyeLower1, eyeLower2;
     float tilt;  // +1 on the left of the picture, -1 on the right
+    float side;  // the sign of the turn that shows this cheek more
 };
 
 // The person's right cheek (left in the picture), then the left one.
-constexpr Cheek kCheeks[2] = {{1, 2, 31, 40, 41, 1.f}, {15, 14, 35, 46, 47, -1.f}};
+constexpr Cheek kCheeks[2] = {{1, 2, 31, 40, 41, 1.f, 1.f}, {15, 14, 35, 46, 47, -1.f, -1.f}};
+
+float smoothstep(float from, float to, float x) {
+    const float t = std::clamp((x - from) / (to - from), 0.f, 1.f);
+    return t * t * (3.f - 2.f * t);
+}
+
+// Positive when the head is turned to the person's left (the right cheek shows more).
+float turnOf(const FaceGeometry& face) {
+    const float nose = face.point(30).dot(face.across());
+    const float right = nose - face.mean({1, 2}).dot(face.across());
+    const float left = face.mean({14, 15}).dot(face.across()) - nose;
+    return right + left > 0.f ? (right - left) / (right + left) : 0.f;
+}
 
 }  // namespace
 
@@ -29,14 +49,22 @@ Blush::Blush(std::string resourceFolder)
 
 void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     const float rollDegrees = std::atan2(face.across().y, face.across().x) * 180.f / kPi;
+    const float turn = turnOf(face);
+    const float turned = smoothstep(kTurnStart, kTurnFull, std::abs(turn));
     for (const Cheek& cheek : kCheeks) {
+        const bool far = turn * cheek.side < 0.f;
+        // The far cheek of a turned head hides behind the nose.
+        const float fade = far ? 1.f - turned : 1.f;
+        if (!(fade > 0.f)) continue;
         const cv::Point2f jaw = face.mean({cheek.jawUpper, cheek.jawLower});
         const cv::Point2f nose = face.point(cheek.noseWing);
         const cv::Point2f eye = face.mean({cheek.eyeLower1, cheek.eyeLower2});
         // The apple of the cheek: between jaw line and nose wing, below the eye. Its width
-        // follows the jaw-to-nose distance, so the far cheek of a turned head narrows.
-        const cv::Point2f centre = 0.45f * jaw + 0.35f * nose + 0.2f * eye;
-        const float width = static_cast<float>(cv::norm(jaw - nose));
+        // follows the jaw-to-nose distance, so the far cheek of a turned head narrows. On the
+        // near cheek of a turned head the jaw line runs by the ear: the apple is nearer the nose.
+        const float toNose = far ? 0.f : 0.35f * turned;
+        const cv::Point2f centre = (0.45f - toNose) * jaw + (0.35f + toNose) * nose + 0.2f * eye;
+        const float width = static_cast<float>(cv::norm(jaw - nose)) * (1.f - 0.3f * turned);
         const cv::Size2f halfAxes(0.3f * width, 0.22f * face.scale());
         const double sigma = std::max(1.f, 0.45f * std::min(halfAxes.width, halfAxes.height));
         const int reach = static_cast<int>(std::ceil(halfAxes.width + 3 * sigma)) + 2;
@@ -47,7 +75,8 @@ void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
         m_brush.fillEllipse(centre, halfAxes, rollDegrees + cheek.tilt * kTiltDegrees, 255);
         m_brush.feather(sigma);
         m_brush.paintPerceived(frame, m_settings.color(),
-                               kOpacity * m_settings.strength() * face.presence(), kLumaPull);
+                               kOpacity * m_settings.strength() * face.presence() * fade,
+                               kLumaPull);
     }
 }
 

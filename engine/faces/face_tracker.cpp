@@ -27,6 +27,8 @@ constexpr float kEdgeMargin = 0.05f;
 constexpr float kMaxScaleChange = 0.3f;
 constexpr float kMaxFrameScaleChange = 0.08f;
 constexpr float kMaxSlide = 0.35f;
+// Two rolls (radians, 15 degrees) that give one landmark fit.
+constexpr float kSameRoll = 0.26f;
 // How many implausible boxes are remembered, and for how many frames.
 constexpr size_t kMaxRejected = 8;
 constexpr int kRejectedFrames = 60;
@@ -284,6 +286,26 @@ bool FaceTracker::fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey
            sameFace(LandmarkFitter::boxFromLandmarks(fitted), box, maxScaleChange);
 }
 
+bool FaceTracker::fitNewFace(const Detection& detection, const cv::Mat& grey, Landmarks& fitted) {
+    const auto fit = [&](float roll, Landmarks& landmarks) {
+        return fitFace(detection.box, roll, grey, FacePlausibility::kNewFace, kMaxScaleChange,
+                       landmarks);
+    };
+    if (std::abs(detection.roll) < LandmarkFitter::kUprightRoll) return fit(0.f, fitted);
+    // Fitted upright, the eye line of a face tilted by up to about 45 degrees still turns the
+    // right way: its roll is the judge of the detector's.
+    Landmarks upright;
+    if (!fit(0.f, upright)) return fit(detection.roll, fitted);
+    const float uprightRoll = LandmarkFitter::rollOf(upright);
+    const float roll =
+        std::abs(std::remainder(detection.roll - uprightRoll, 2.f * float(CV_PI))) <= kSameRoll
+            ? detection.roll
+            : uprightRoll;
+    if (std::abs(roll) >= LandmarkFitter::kUprightRoll && fit(roll, fitted)) return true;
+    fitted = upright;
+    return true;
+}
+
 bool FaceTracker::mostlyInside(const cv::Rect2f& box, const cv::Mat& grey) {
     // Partly outside the frame, the model squeezes the whole face into the part that is left
     // and puts the mouth on a cheek.
@@ -331,7 +353,7 @@ void FaceTracker::addFaces(const cv::Mat& grey) {
         if (covered(d.box) || rejectedBefore(d.box)) continue;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
-        if (fitFace(d.box, d.roll, grey, FacePlausibility::kNewFace, kMaxScaleChange, fitted) &&
+        if (fitNewFace(d, grey, fitted) &&
             wellInside(LandmarkFitter::boxFromLandmarks(fitted), grey)) {
             m_candidates.push_back(fitted);
         } else if (m_rejected.size() < kMaxRejected) {

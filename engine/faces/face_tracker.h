@@ -54,6 +54,13 @@ public:
         return m_worker.scansPerCycle(frame) * kDetectionInterval + kFadeFrames;
     }
 
+    // Fits a new face to a detector's box, at the detector's roll unless a fit of the upright box
+    // turns its eye line otherwise. The fit follows the roll it is given, and a wrong one can
+    // still look like a face: the key points of a small or turned face can be 15 degrees off,
+    // and a fit at the wrong sign of a 45 degree tilt puts the eyes on the nose and the brow.
+    // False when no fit is a plausible face that matches the box.
+    bool fitNewFace(const Detection& detection, const cv::Mat& grey, Landmarks& fitted);
+
     static constexpr int kMaxFaces = 8;
     // Frames between two full-frame scans, while no face or not every face is confirmed by its
     // landmarks, and while every one is; frames of a fade in.

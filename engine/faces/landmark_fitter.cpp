@@ -9,12 +9,6 @@
 #include <opencv2/imgproc.hpp>
 
 namespace facelume {
-namespace {
-
-// Below this roll (radians, about 11 degrees) faces are fitted as they are.
-constexpr float kUprightRoll = 0.2f;
-
-}  // namespace
 
 struct LandmarkFitter::Model {
     dlib::shape_predictor predictor;

@@ -39,6 +39,9 @@ public:
     static cv::Rect2f boxFromLandmarks(const Landmarks& landmarks);
     static float rollOf(const Landmarks& landmarks);
 
+    // Below this roll (radians, about 11 degrees) faces are fitted as they are.
+    static constexpr float kUprightRoll = 0.2f;
+
 private:
     Landmarks fitUpright(const cv::Mat& grey, const cv::Rect2f& box) const;
 

@@ -193,8 +193,8 @@ int main(int argc, char** argv) {
         return picture;
     };
     const cv::Mat astronaut = load("astronaut.png"), cameraman = load("camera.png");
-    const cv::Mat footballer = load("messi5.jpg");
-    if (astronaut.empty() || cameraman.empty() || footballer.empty()) return 1;
+    const cv::Mat footballer = load("messi5.jpg"), players = load("basketball1.png");
+    if (astronaut.empty() || cameraman.empty() || footballer.empty() || players.empty()) return 1;
 
     const cv::Mat light = letterboxed(astronaut, kFrame);
     const cv::Mat dark = letterboxed(darkSkinned(astronaut), kFrame);
@@ -208,6 +208,7 @@ int main(int argc, char** argv) {
         beforeAfter(resources, grey, out + "/real_grey_astronaut.jpg") &&
         beforeAfter(resources, letterboxed(cameraman, kFrame), out + "/real_grey_cameraman.jpg") &&
         beforeAfter(resources, letterboxed(footballer, kFrame), out + "/real_footballer.jpg") &&
+        beforeAfter(resources, letterboxed(players, kFrame), out + "/real_grey_basketball.jpg") &&
         beforeAfter(resources, group(astronaut, darkSkinned(astronaut), footballer),
                     out + "/real_group.jpg") &&
         cutStrip(resources, light, letterboxed(footballer, kFrame), out + "/real_cut_strip.jpg");

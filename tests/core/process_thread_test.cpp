@@ -44,16 +44,15 @@ QByteArray processed(QByteArray bytes) {
     return bytes;
 }
 
-// Collects the log lines of one message type while it exists.
-class LogCapture {
+// Collects the warnings logged while it exists.
+class WarningCapture {
 public:
-    explicit LogCapture(QtMsgType type) {
+    WarningCapture() {
         QMutexLocker locker(&s_mutex);
-        s_type = type;
         s_lines.clear();
         qInstallMessageHandler(&handler);
     }
-    ~LogCapture() { qInstallMessageHandler(nullptr); }
+    ~WarningCapture() { qInstallMessageHandler(nullptr); }
     static QStringList lines() {
         QMutexLocker locker(&s_mutex);
         return s_lines;
@@ -62,10 +61,9 @@ public:
 private:
     static void handler(QtMsgType type, const QMessageLogContext&, const QString& text) {
         QMutexLocker locker(&s_mutex);
-        if (type == s_type) s_lines.append(text);
+        if (type == QtWarningMsg) s_lines.append(text);
     }
     inline static QMutex s_mutex;
-    inline static QtMsgType s_type = QtWarningMsg;
     inline static QStringList s_lines;
 };
 
@@ -102,7 +100,7 @@ protected:
 
     SentMessages& sent() { return *SentMessages::of(&m_handle); }
 
-    LogCapture m_warnings{QtWarningMsg};
+    WarningCapture m_warnings;
     AiIpcHandle m_handle{QStringLiteral("core_process_r"), QStringLiteral("core_process_s"), 0, 0};
     std::unique_ptr<ProcessThread> m_thread;
     int m_marker = 0;
@@ -118,30 +116,22 @@ TEST(ProcessThreadCommandTest, EachCommandReachesTheEngineAsExpected) {
         {"1 1.5", {"modify_skin_smooth 0"}},
         {"2 40|x|y", {"modify_shape_eye_scale 0.4"}},
         {"4 616263|80", {"modify_filter \"abc\" 0.8"}},
-        {"4 616263", {}},
         {"6 |50", {"modify_makeup_lipstick null 0"}},
         {"7 00|50", {"modify_makeup_cheeks null 0"}},
         {"8 4142|-300|9", {"modify_makeup_eyebrow \"AB\" -3"}},
         {"5 616263", {"modify_sticker \"abc\""}},
         {"5 ", {"modify_sticker null"}},
-        {"0 ", {"modify_skin_white 0"}},
-        {"0 25|", {"modify_skin_white 0.25"}},
         {"4 61006263|10", {"modify_filter \"a\" 0.1"}},
-        {"4 6162 63|20", {"modify_filter \"abc\" 0.2"}},
-        {"4 4A4b|5", {"modify_filter \"JK\" 0.05"}},
         {"5 e282ac", {"modify_sticker \"\xE2\x82\xAC\""}},
         {"5 ff41",
          {"modify_sticker \"\xEF\xBF\xBD"
           "A\""}},
         {"5 0a22", {"modify_sticker \"\\x0A\\x22\""}},
         {"x 30", {"modify_skin_white 0.3"}},
-        {"99999999999 20", {"modify_skin_white 0.2"}},
         {"8 ", {}},
         {"9 50", {}},
         {"-1 50", {}},
-        {"050", {}},
         {" 0 50", {}},
-        {"", {}},
     };
     AiIpcHandle handle(QStringLiteral("core_command_r"), QStringLiteral("core_command_s"), 0, 0);
     for (const auto& c : cases) {
@@ -164,7 +154,7 @@ TEST_F(ProcessThreadTest, FramesCommandsAndEmptyFramesEachSendTheNewestFrame) {
     ASSERT_TRUE(sent().waitForMessages(1));
     command("1 25");
     ASSERT_TRUE(sent().waitForMessages(2));
-    m_thread->pushFrame(nullptr, 0);
+    push(QByteArray());
     ASSERT_TRUE(sent().waitForMessages(3));
     for (const QByteArray& message : sent().messages()) EXPECT_EQ(message, processed(large));
 
@@ -186,8 +176,7 @@ TEST_F(ProcessThreadTest, FramesCommandsAndEmptyFramesEachSendTheNewestFrame) {
 TEST_F(ProcessThreadTest, CommandsBeforeAnyFrameRunWithoutProcessing) {
     command("0 50");
     ASSERT_TRUE(RecordingEngine::waitFor(1));
-    m_thread->pushFrame("", 0);  // a zero-length frame stores nothing
-    m_thread->pushFrame(nullptr, 0);
+    push(QByteArray());  // a zero-length frame stores nothing
     // From another thread a frame is staged until this thread's event loop, which never runs
     // here, hands it over: the markers' wake-ups must not process the empty working buffer.
     std::thread([this] { push(frame(2, 2, 7)); }).join();
@@ -232,10 +221,7 @@ TEST_F(ProcessThreadTest, ProcessReturningZeroSendsNothing) {
     RecordingEngine::setProcessResult(1);
     command("2 40");
     ASSERT_TRUE(sent().waitForMessages(1));
-    EXPECT_EQ(sent().messages().at(0), processed(frame(3, 1, 5)));
-    EXPECT_EQ(RecordingEngine::calls(),
-              (Calls{"process 3 1 5", markerCall(1), "process 3 1 5", markerCall(2),
-                     "process 3 1 5", "modify_shape_eye_scale 0.4", "process 3 1 5"}));
+    EXPECT_EQ(sent().messages(), QList<QByteArray>{processed(frame(3, 1, 5))});
 }
 
 TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
@@ -243,7 +229,6 @@ TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
         QByteArray("\1\0\0\0\1", 5),  // shorter than a header
         header(0, 1),
         header(1, -1),
-        header(-2, -2),
         header(65536, 65536) + QByteArray(12, '\1'),  // width * height * 3 beyond 32 bits
         header(INT32_MAX, INT32_MAX),                 // and beyond 63 bits
         header(4, 4) + frame(1, 1, 0).mid(8),         // 4 x 4 pixels announced, one pixel sent
@@ -254,7 +239,7 @@ TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
     }
     EXPECT_EQ(RecordingEngine::calls().size(), 2 * std::size(rejected));  // markers only
     EXPECT_TRUE(sent().messages().isEmpty());
-    EXPECT_EQ(LogCapture::lines().size(), 1);
+    EXPECT_EQ(WarningCapture::lines().size(), 1);
 
     // A fitting frame is processed again, and the next misfit warns again.
     const QByteArray fitting = frame(1, 1, 9) + QByteArray(8, '\xEE');
@@ -263,6 +248,6 @@ TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
     EXPECT_EQ(sent().messages().at(0).left(11), processed(fitting).left(11));
     push(header(5, 5));
     settle();
-    EXPECT_EQ(LogCapture::lines().size(), 2);
+    EXPECT_EQ(WarningCapture::lines().size(), 2);
     for (const QByteArray& message : sent().messages()) EXPECT_EQ(message.left(8), header(1, 1));
 }

@@ -1,12 +1,8 @@
-// Nothing thrown inside the engine leaves through its C interface: every kind of exception the
-// libraries throw becomes the fallback result.
+// Nothing thrown inside the engine leaves through its C interface: a library's exception or
+// anything else thrown becomes the fallback result.
 
 #include <gtest/gtest.h>
 
-#include <new>
-#include <stdexcept>
-
-#include <dlib/error.h>
 #include <opencv2/core.hpp>
 
 #include "guarded_call.h"
@@ -22,8 +18,6 @@ TEST(GuardedCallTest, TurnsEveryExceptionIntoTheFallback) {
                                    return cv::Mat(small, cv::Rect(0, 0, 9, 9)).rows;
                                }),
               -1);
-    EXPECT_EQ(GuardedCall::run("dlib", -2, []() -> int { throw dlib::error("bad model"); }), -2);
-    EXPECT_EQ(GuardedCall::run("memory", -3, []() -> int { throw std::bad_alloc(); }), -3);
     EXPECT_EQ(GuardedCall::run("other", -4, []() -> int { throw 42; }), -4);
 }
 

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -16,12 +15,11 @@
 #include <opencv2/imgproc.hpp>
 
 #include "mox_ai_effect.h"
-#include "test_names.h"
 #include "test_pictures.h"
 
 namespace {
 
-using facelume::test::TestPictures;
+using namespace facelume::test;
 
 std::vector<char> writable(const std::string& text) {
     return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
@@ -46,24 +44,22 @@ void setEverything(float value) {
 }
 
 TEST(MoxAiEffectTest, InitializeFailsWithAReasonWhenTheFolderOrTheModelIsMissing) {
-    const std::filesystem::path scratch =
-        std::filesystem::temp_directory_path() / testnames::testName("facelume_mox_ai_effect_test");
-    std::filesystem::remove_all(scratch);
-
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(initializeWith((scratch / "beauty_res").string()), 0);
-    EXPECT_EQ(initialize(nullptr), 0);
-    std::string said = testing::internal::GetCapturedStderr();
+    const ScratchFolder scratch;
+    const std::string folder = scratch.path() + "/beauty_res";
+    const std::string model = folder + "/models/shape_predictor_68_face_landmarks.dat";
+    std::string said = stderrOf([&] {
+        EXPECT_EQ(initializeWith(folder), 0);
+        EXPECT_EQ(initialize(nullptr), 0);
+    });
     EXPECT_NE(said.find("resource folder"), std::string::npos) << said;
 
     // A folder without the model, then one whose model is not a model.
-    std::filesystem::create_directories(scratch / "beauty_res" / "models");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(initializeWith((scratch / "beauty_res").string()), 0);
-    std::ofstream(scratch / "beauty_res" / "models" / "shape_predictor_68_face_landmarks.dat")
-        << "not a model";
-    EXPECT_EQ(initializeWith((scratch / "beauty_res").string()), 0);
-    said = testing::internal::GetCapturedStderr();
+    said = stderrOf([&] {
+        std::filesystem::create_directories(folder + "/models");
+        EXPECT_EQ(initializeWith(folder), 0);
+        scratch.write("beauty_res/models/shape_predictor_68_face_landmarks.dat", "not a model");
+        EXPECT_EQ(initializeWith(folder), 0);
+    });
     EXPECT_NE(said.find("shape_predictor_68_face_landmarks.dat"), std::string::npos) << said;
 
     // Not initialised: no output, no crash.
@@ -72,23 +68,18 @@ TEST(MoxAiEffectTest, InitializeFailsWithAReasonWhenTheFolderOrTheModelIsMissing
     EXPECT_EQ(process(4, 4, pixels.data(), &out), 0);
 
     // The landmark model without the face detection model: dlib's HOG detector, said once.
-    const std::filesystem::path models = scratch / "beauty_res" / "models";
-    std::filesystem::remove(models / "shape_predictor_68_face_landmarks.dat");
+    std::filesystem::remove(model);
     std::filesystem::create_symlink(
-        TestPictures::resourceFolder() + "/models/shape_predictor_68_face_landmarks.dat",
-        models / "shape_predictor_68_face_landmarks.dat");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(initializeWith((scratch / "beauty_res").string()), 1);
-    said = testing::internal::GetCapturedStderr();
+        TestPictures::resourceFolder() + "/models/shape_predictor_68_face_landmarks.dat", model);
+    said = stderrOf([&] { EXPECT_EQ(initializeWith(folder), 1); });
     EXPECT_NE(said.find("using dlib's HOG face detector"), std::string::npos) << said;
     EXPECT_EQ(process(4, 4, pixels.data(), &out), 1);
-    std::filesystem::remove_all(scratch);
 }
 
 TEST(MoxAiEffectTest, FramesOfAnySizeGoThroughWithEveryControlAtAnyValue) {
     ASSERT_EQ(initializeWith(TestPictures::resourceFolder()), 1);
     const cv::Mat portrait = TestPictures::astronaut640();
-    for (float value : {1e9f, -1e9f, std::numeric_limits<float>::quiet_NaN(), 0.7f}) {
+    for (float value : {1e9f, std::numeric_limits<float>::quiet_NaN()}) {
         setEverything(value);
         for (cv::Size size :
              {cv::Size(1, 1), cv::Size(3, 5), cv::Size(1920, 1080), cv::Size(641, 479)}) {
@@ -98,13 +89,10 @@ TEST(MoxAiEffectTest, FramesOfAnySizeGoThroughWithEveryControlAtAnyValue) {
             unsigned char* out = nullptr;
             ASSERT_EQ(process(size.width, size.height, frame.data, &out), 1);
             ASSERT_NE(out, nullptr);
-            // Every output byte readable (a sanitizer build checks the whole buffer).
-            const cv::Mat result(size, CV_8UC3, out);
-            EXPECT_GE(cv::sum(result)[0], 0.0);
-            if (value != value) {
-                // NaN turns the controls off rather than spreading through the pixels.
-                EXPECT_EQ(cv::norm(result, frame, cv::NORM_INF), 0.0) << size;
-            }
+            // Past the top, the warm look is at full strength; NaN turns the controls off rather
+            // than spreading through the pixels. Either way every output byte is read.
+            const double change = cv::norm(cv::Mat(size, CV_8UC3, out), frame, cv::NORM_INF);
+            EXPECT_EQ(change > 0, value == value) << size << " at " << value;
         }
     }
     unsigned char* out = nullptr;

@@ -1,10 +1,15 @@
 #include "test_pictures.h"
 
-#include <gtest/gtest.h>
+#include <cmath>
+#include <fstream>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
+
+#include "engine.h"
+#include "face_detector.h"
+#include "test_names.h"
 
 namespace facelume::test {
 
@@ -112,6 +117,106 @@ cv::Mat TestPictures::videoFrame(const std::string& name, int index) {
     EXPECT_FALSE(frame.empty()) << "no frame " << index << " in " << path
                                 << ": run scripts/fetch-test-images.sh";
     return frame;
+}
+
+const LandmarkFitter& TestPictures::fitter() {
+    static LandmarkFitter fitter;
+    if (!fitter.loaded()) {
+        std::string error;
+        EXPECT_TRUE(fitter.load(resourceFolder() + "/" + Engine::kModelFile, error)) << error;
+    }
+    return fitter;
+}
+
+Face TestPictures::faceIn(const cv::Mat& picture) {
+    cv::Mat grey;
+    cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+    std::vector<Detection> found;
+    FaceDetector().detect(grey, found);
+    EXPECT_FALSE(found.empty()) << "no face found";
+    if (found.empty()) return {};
+    const auto largest = std::max_element(
+        found.begin(), found.end(), [](auto& a, auto& b) { return a.box.area() < b.box.area(); });
+    return faceOf(fitter().fit(grey, largest->box));
+}
+
+Face TestPictures::faceOf(const Landmarks& landmarks) {
+    Face face;
+    face.landmarks = landmarks;
+    cv::Point2f right(0, 0), left(0, 0);
+    for (size_t i = 0; i < 6; ++i) {
+        right += landmarks[36 + i] / 6.f;
+        left += landmarks[42 + i] / 6.f;
+    }
+    const cv::Point2f across = left - right;
+    face.roll = std::atan2(across.y, across.x);
+    face.eyeDistance = std::hypot(across.x, across.y);
+    face.presence = 1.f;
+    return face;
+}
+
+void PortraitTest::SetUpTestSuite() {
+    cv::resize(TestPictures::load("astronaut.png"), portrait, cv::Size(), 2.0, 2.0,
+               cv::INTER_CUBIC);
+    face = TestPictures::faceIn(portrait);
+}
+
+cv::Mat PortraitTest::painted(Effect& effect, const std::vector<Face>& faces) {
+    cv::Mat frame = portrait.clone();
+    effect.apply(frame, faces);
+    return frame;
+}
+
+cv::Mat PortraitTest::landmarkMask(const std::vector<int>& indices, int grow) {
+    cv::Mat mask(portrait.size(), CV_8UC1, cv::Scalar(0));
+    std::vector<cv::Point> polygon;
+    for (int i : indices) polygon.push_back(face.landmarks[size_t(i)]);
+    cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{polygon}, cv::Scalar(255));
+    const int side = 2 * std::abs(grow) + 1;
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(side, side));
+    if (grow > 0) cv::dilate(mask, mask, kernel);
+    if (grow < 0) cv::erode(mask, mask, kernel);
+    return mask;
+}
+
+cv::Mat PortraitTest::disc(cv::Point2f centre, float radius) {
+    cv::Mat mask(portrait.size(), CV_8UC1, cv::Scalar(0));
+    cv::circle(mask, centre, cvRound(radius * face.eyeDistance), cv::Scalar(255), cv::FILLED);
+    return mask;
+}
+
+double PortraitTest::meanChange(const cv::Mat& after, const cv::Mat& mask) {
+    cv::Mat difference;
+    cv::absdiff(portrait, after, difference);
+    const cv::Scalar mean = cv::mean(difference, mask);
+    return (mean[0] + mean[1] + mean[2]) / 3.0;
+}
+
+double PortraitTest::maxChange(const cv::Mat& after, const cv::Mat& mask) {
+    return cv::norm(portrait, after, cv::NORM_INF, mask);
+}
+
+ScratchFolder::ScratchFolder()
+    : m_path(std::filesystem::temp_directory_path() / testnames::letterName("facelumetest")) {
+    std::filesystem::remove_all(m_path);  // leftovers of a crashed run
+    std::filesystem::create_directories(m_path);
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string ScratchFolder::write(const std::string& relativePath, const std::string& text) const {
+    const std::filesystem::path file = m_path / relativePath;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+    return file.string();
+}
+
+void expectOneLineWith(const std::string& output, const std::string& text) {
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_NE(output.find(text), std::string::npos) << "expected \"" << text << "\" in " << output;
 }
 
 }  // namespace facelume::test

@@ -1,14 +1,23 @@
 #pragma once
 
-// The test pictures of the engine tests (scripts/fetch-test-images.sh names their sources) and
-// the frames made from them: letterboxed, side by side, moved, noisy, mirrored, in other lights
-// (grey, sepia, a blue flash, dim and noisy), frames of the video clips. A missing picture fails
-// the calling test with a hint.
+// What the engine tests work on, in one place: the test pictures (scripts/fetch-test-images.sh
+// names their sources) and frames made from them (letterboxed, in a grid, moved, noisy, in other
+// lights, frames of the video clips), faces found in them by the engine's own detector and
+// landmark fitter, a portrait fixture for the effects, a scratch folder and standard error
+// capture. A missing picture fails the calling test with a hint.
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "effect.h"
+#include "face.h"
+#include "landmark_fitter.h"
 
 namespace facelume::test {
 
@@ -37,6 +46,59 @@ public:
     static cv::Mat videoFrame(const std::string& name, int index);
 
     static std::string resourceFolder() { return FACELUME_TEST_RESOURCES; }
+    // The engine's landmark fitter, loaded once per program.
+    static const LandmarkFitter& fitter();
+    // The largest face found afresh in picture (no tracking, no smoothing), fully present.
+    static Face faceIn(const cv::Mat& picture);
+    // A fully present face with roll and eye distance from the eye centres, as the tracker
+    // hands faces on.
+    static Face faceOf(const Landmarks& landmarks);
 };
+
+// The astronaut portrait at twice its size (eye distance about 87 pixels, a webcam face) and its
+// face, found once per program, with measures of what an effect changed on it.
+class PortraitTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    static cv::Mat painted(Effect& effect, const std::vector<Face>& faces = {face});
+    // A filled mask from landmark indices, grown (positive) or shrunk by `grow` pixels.
+    static cv::Mat landmarkMask(const std::vector<int>& indices, int grow = 0);
+    // A disc of `radius` eye distances.
+    static cv::Mat disc(cv::Point2f centre, float radius);
+    // Mean absolute change per channel value over the mask, and the largest one.
+    static double meanChange(const cv::Mat& after, const cv::Mat& mask);
+    static double maxChange(const cv::Mat& after, const cv::Mat& mask = cv::Mat());
+
+    static inline cv::Mat portrait;
+    static inline Face face;
+    static inline const std::vector<int> kRightEye = {36, 37, 38, 39, 40, 41};
+    static inline const std::vector<int> kLeftEye = {42, 43, 44, 45, 46, 47};
+    static inline const std::vector<int> kOuterLips = {48, 49, 50, 51, 52, 53,
+                                                       54, 55, 56, 57, 58, 59};
+};
+
+// A fresh folder named after the running test, removed again at the end.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    std::string path() const { return m_path.string(); }
+    // Writes text to a file under the folder; returns the file's path.
+    std::string write(const std::string& relativePath, const std::string& text) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// What `call` writes to standard error.
+template <typename Call>
+std::string stderrOf(Call call) {
+    ::testing::internal::CaptureStderr();
+    call();
+    return ::testing::internal::GetCapturedStderr();
+}
+
+// A refusal is one line of standard error that contains `text`.
+void expectOneLineWith(const std::string& output, const std::string& text);
 
 }  // namespace facelume::test

@@ -7,15 +7,16 @@
 
 #include "protocol.h"
 #include "socket_path.h"
-#include "test_names.h"
 #include "test_application.h"
+#include "test_names.h"
 
 namespace {
 
 constexpr int kLockTimeoutMs = 1000;
 
-std::string nativeName(const QString& key) {
-    return protocol::notificationNativeName(key.toStdString());
+// The native name of the semaphore that announces messages in a segment.
+std::string notificationOf(const QString& segmentKey) {
+    return protocol::notificationNativeName(protocol::notificationKey(segmentKey.toStdString()));
 }
 
 bool openSegment(SharedMemory& memory, const QString& key, int size) {
@@ -49,10 +50,6 @@ QByteArray commandLine(const QByteArray& command) {
 
 QString segmentKey(const QString& name) {
     return QString::fromStdString(protocol::segmentKey(name.toStdString()));
-}
-
-QString notificationKey(const QString& key) {
-    return QString::fromStdString(protocol::notificationKey(key.toStdString()));
 }
 
 QString pipeName(const QString& name) {
@@ -91,8 +88,8 @@ bool ChannelClient::openSegments() {
     const QString out = segmentKey(m_sendName);
     if (!openSegment(m_toService, in, m_size) || !openSegment(m_fromService, out, m_size))
         return false;
-    m_notifyService = std::make_unique<NotificationSemaphore>(nativeName(notificationKey(in)));
-    m_serviceNotifies = std::make_unique<NotificationSemaphore>(nativeName(notificationKey(out)));
+    m_notifyService = std::make_unique<NotificationSemaphore>(notificationOf(in));
+    m_serviceNotifies = std::make_unique<NotificationSemaphore>(notificationOf(out));
     return m_serviceNotifies->isOpen();
 }
 

@@ -23,7 +23,6 @@ QByteArray invertedFrame(const QByteArray& frame);
 QByteArray commandLine(const QByteArray& command);
 // The protocol's names, for QString channel names.
 QString segmentKey(const QString& channelName);
-QString notificationKey(const QString& segmentKey);
 QString pipeName(const QString& channelName);
 // The local-socket name under which a pipe name is found: its path in the private socket folder.
 QString socketName(const QString& pipeName);

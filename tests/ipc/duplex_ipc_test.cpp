@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 #include <QtEndian>
 #include <chrono>
+#include <climits>
 #include <future>
 #include <mutex>
 #include <utility>
@@ -67,12 +68,12 @@ protected:
     }
 };
 
-// A channel of 64-byte segments reporting to a recording callback, and its client.
+// A channel (of 64-byte segments unless told) reporting to a recording callback, and its client.
 struct Channel {
-    explicit Channel(const char* tag)
+    explicit Channel(const char* tag, int size = 64)
         : names(channelNames(QString("flt_ipc_") + tag)),
-          ipc(names.receive, names.send, 64, 64),
-          client(names.receive, names.send, 64) {
+          ipc(names.receive, names.send, size, size),
+          client(names.receive, names.send, size) {
         ipc.setCallback(&callback);
     }
     ChannelNames names;
@@ -83,8 +84,7 @@ struct Channel {
 
 TEST_F(DuplexIPCTest, SendPrefixesTheLengthAndRefusesWhatDoesNotFit) {
     Channel channel("send");
-    EXPECT_FALSE(channel.ipc.send("x", 1));
-    EXPECT_EQ(channel.callback.all(), QList<QByteArray>{"message:m_sendSharedMemoryisNull"});
+    EXPECT_FALSE(channel.ipc.send("x", 1)) << "before start";
 
     (void)channel.ipc.start();
     EXPECT_FALSE(channel.ipc.start());
@@ -94,11 +94,9 @@ TEST_F(DuplexIPCTest, SendPrefixesTheLengthAndRefusesWhatDoesNotFit) {
     const QByteArray atLimit(60, 'q');
     EXPECT_TRUE(channel.ipc.send(atLimit.constData(), atLimit.size()));
     EXPECT_EQ(channel.client.readMessage(kWaitMs), atLimit);
-    EXPECT_EQ(channel.callback.all().last(), "message:sendDataSize:60");
 
     const QByteArray over(61, 'o');
     EXPECT_FALSE(channel.ipc.send(over.constData(), over.size()));
-    EXPECT_EQ(channel.callback.all().last(), "message:sendDataSize:61");
     EXPECT_FALSE(channel.ipc.send(over.constData(), -1));
     EXPECT_TRUE(channel.client.staysQuiet(200));
 }
@@ -136,6 +134,24 @@ TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreRepor
     EXPECT_EQ(all.mid(all.indexOf("command:0 50")),
               (QList<QByteArray>{"command:0 50", "message:[CMD]0 50", "message:[CMD]", "message:ab",
                                  "message:"}));
+}
+
+// A size the transports cannot use leaves the channel without segments; its pipe still works.
+TEST_F(DuplexIPCTest, UnusableSizesLeaveOnlyThePipe) {
+    Channel channel("size", 0);
+    const QString key = segmentKey(channel.names.send);
+    for (const int size : {0, -5, DuplexIPCSharedMemoryThread::kMaxSize + 1, INT_MAX}) {
+        for (const bool receiver : {true, false})
+            EXPECT_FALSE(DuplexIPCSharedMemoryThread(key, size, receiver).init()) << size;
+    }
+    (void)channel.ipc.start();
+    EXPECT_FALSE(channel.ipc.send("x", 1));
+    QLocalSocket peer;
+    peer.connectToServer(socketName(pipeName(channel.names.receive)));
+    ASSERT_TRUE(peer.waitForConnected(kWaitMs));
+    peer.write(commandLine("0 30"));
+    ASSERT_TRUE(waitUntilWritten(peer, kWaitMs));
+    EXPECT_TRUE(channel.callback.waitFor("command:0 30"));
 }
 
 // Notifications that came before the receiver woke ask for one read, and that read sees the

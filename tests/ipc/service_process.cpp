@@ -31,6 +31,7 @@ ServiceProcess::~ServiceProcess() {
 
 bool ServiceProcess::launch(const QStringList& arguments) {
     m_names = arguments.mid(0, 2);
+    m_killed = false;
     start(FACELUME_RECORDING_SERVICE, arguments);
     return waitForStarted(5000);
 }
@@ -47,16 +48,6 @@ bool ServiceProcess::killNow() {
     m_killed = true;
     kill();
     return waitForFinished(5000);
-}
-
-QStringList ServiceProcess::engineCalls() const {
-    QStringList lines;
-    for (const std::string& line : m_engineLog.lines()) lines.append(QString::fromStdString(line));
-    return lines;
-}
-
-bool ServiceProcess::waitForEngineCall(const QString& line, int from) const {
-    return m_engineLog.waitFor(line.toStdString(), static_cast<std::size_t>(from));
 }
 
 QByteArray ServiceProcess::log() {

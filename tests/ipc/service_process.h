@@ -20,10 +20,8 @@ public:
     bool launch(const QStringList& arguments);
     // Kills the service as a client (or a crash) would, and waits for it to go.
     bool killNow();
-    // The engine's calls so far, one per line.
-    [[nodiscard]] QStringList engineCalls() const;
-    // Waits (5 s at most) until an engine call equals `line`, counting from call number `from`.
-    bool waitForEngineCall(const QString& line, int from = 0) const;
+    // The engine's calls.
+    const EngineLog& engine() const { return m_engineLog; }
     // All the service wrote to its standard error so far.
     QByteArray log();
 

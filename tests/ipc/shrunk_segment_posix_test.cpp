@@ -23,7 +23,8 @@ protected:
 // Whoever may write a segment may shrink it; the service then copies only what is left instead
 // of dying of SIGBUS on the pages past the new end.
 TEST_F(ChannelServiceTest, ShrunkSegmentsAreCopiedOnlyAsFarAsTheyReach) {
-    const ChannelNames names = channelNames("flt_shrunk");
+    // A letter beyond ASCII: the segment keys are UTF-8 on both sides.
+    const ChannelNames names = channelNames(QString::fromUtf8("flt_shr\xc3\xbcnk"));
     ServiceProcess service;
     ASSERT_TRUE(service.launch({names.receive, names.send, QString::number(kDefaultSize)}));
     ChannelClient client(names.receive, names.send, kDefaultSize);

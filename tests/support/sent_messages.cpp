@@ -26,31 +26,15 @@ void SentMessages::remove(const AiIpcHandle* handle) {
     g_registry.erase(handle);
 }
 
-void SentMessages::recordCall(const QString& call, AiIpcCallbackHandle* callback) {
+void SentMessages::record(const QByteArray& message) {
     Lock lock(m_mutex);
-    m_calls.append(call);
-    if (callback) m_callback = callback;
-}
-
-void SentMessages::recordSend(const char* data, int size) {
-    Lock lock(m_mutex);
-    m_messages.append(QByteArray(data, size));
+    m_messages.append(message);
     m_sent.notify_all();
-}
-
-QStringList SentMessages::calls() const {
-    Lock lock(m_mutex);
-    return m_calls;
 }
 
 QList<QByteArray> SentMessages::messages() const {
     Lock lock(m_mutex);
     return m_messages;
-}
-
-AiIpcCallbackHandle* SentMessages::callback() const {
-    Lock lock(m_mutex);
-    return m_callback;
 }
 
 bool SentMessages::waitForMessages(int count) const {

@@ -1,18 +1,15 @@
 #pragma once
 
-// What the service did with a test build's channel handle: the handle's own calls (as text), the
-// callback it was given and every message handed to send. The test implementation of AiIpcHandle
-// (test_ipc_handle.cpp) creates one SentMessages per handle; tests find it with of(). Thread-safe:
-// send comes from the processing thread.
+// Every message that a test build of the channel handle (test_ipc_handle.cpp) was handed to send,
+// one record per handle; tests find it with of(). Thread-safe: send comes from the processing
+// thread.
 
 #include <QByteArray>
 #include <QList>
-#include <QStringList>
 
 #include <condition_variable>
 #include <mutex>
 
-class AiIpcCallbackHandle;
 class AiIpcHandle;
 
 class SentMessages {
@@ -21,13 +18,8 @@ public:
     static SentMessages* of(const AiIpcHandle* handle);
     static void remove(const AiIpcHandle* handle);
 
-    // Records call; a callback given along is kept as the handle's callback.
-    void recordCall(const QString& call, AiIpcCallbackHandle* callback = nullptr);
-    void recordSend(const char* data, int size);
-
-    QStringList calls() const;
+    void record(const QByteArray& message);
     QList<QByteArray> messages() const;
-    AiIpcCallbackHandle* callback() const;
     // Waits (5 s at most) until count messages were sent; false when they did not come.
     [[nodiscard]] bool waitForMessages(int count) const;
 
@@ -35,7 +27,5 @@ private:
     // Standard library locks, which ThreadSanitizer follows.
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_sent;
-    QStringList m_calls;
     QList<QByteArray> m_messages;
-    AiIpcCallbackHandle* m_callback = nullptr;
 };

@@ -6,22 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include "engine_log.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The test program runs alone in its process: the environment it leaves goes with it.
-void setVariable(const char* name, const std::string* value) {
-    if (value != nullptr) {
-        ::setenv(name, value->c_str(), 1);
-    } else {
-        ::unsetenv(name);
-    }
-}
 
 class SocketPathTest : public ::testing::Test {
 protected:
@@ -49,18 +41,18 @@ TEST_F(SocketPathTest, TakesOnlyAFolderOfThisUserThatNobodyElseMayEnter) {
     const std::string tmp = m_root.string();
     const std::string fallback = tmp + "/facelume-" + uid;
 
-    setVariable("TMPDIR", &tmp);
-    setVariable("XDG_RUNTIME_DIR", &privateRuntime);
+    setEnvironment("TMPDIR", tmp.c_str());
+    setEnvironment("XDG_RUNTIME_DIR", privateRuntime.c_str());
     EXPECT_EQ(protocol::socketPath("n2_pipe").path, privateRuntime + "n2_pipe");
     EXPECT_EQ(protocol::socketPath("/run/x_pipe").path, "/run/x_pipe");
     // An open runtime folder is passed over; the fallback is made private.
-    setVariable("XDG_RUNTIME_DIR", &openRuntime);
+    setEnvironment("XDG_RUNTIME_DIR", openRuntime.c_str());
     EXPECT_EQ(protocol::socketPath("n2_pipe").path, fallback + "/n2_pipe");
     struct stat status {};
     ASSERT_EQ(::lstat(fallback.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
 
-    setVariable("XDG_RUNTIME_DIR", nullptr);
+    setEnvironment("XDG_RUNTIME_DIR", nullptr);
     const auto refused = [](const std::string& why) {
         const protocol::SocketPath socket = protocol::socketPath("n2_pipe");
         EXPECT_EQ(socket.path, "") << why;

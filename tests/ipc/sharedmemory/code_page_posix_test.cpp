@@ -39,15 +39,4 @@ TEST(CodePageTest, Utf8ToUtf16AndKeys) {
         << "both bytes become U+FFFD before the digest";
 }
 
-TEST(CodePageTest, SizesAndErrorsFollowTheWindowsContract) {
-    EXPECT_EQ(nativeipc::multiByteToWideChar("ab", -1, nullptr, 0), 3) << "the NUL is counted";
-    EXPECT_EQ(nativeipc::multiByteToWideChar("ab", 2, nullptr, 0), 2);
-    char16_t small[1];
-    EXPECT_EQ(nativeipc::multiByteToWideChar("ab", 2, small, 1), 0);
-    EXPECT_EQ(nativeipc::lastError(), nativeipc::kErrorInsufficientBuffer);
-    EXPECT_EQ(nativeipc::multiByteToWideChar("ab", 0, nullptr, 0), 0);
-    EXPECT_EQ(nativeipc::lastError(), nativeipc::kErrorInvalidParameter);
-    EXPECT_EQ(nativeipc::wideCharToMultiByte(u"\u00e9", -1, nullptr, 0), 3);
-}
-
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
 // Support of the cross-process tests: the sharedmemory_helper program (built next to the tests) as
-// a real second process, names no other test process uses, and signals between the two.
+// a real second process, and signals between the two. Names come from testnames::letterName.
 
 #include <cstdint>
 #include <string>
@@ -9,6 +9,7 @@
 
 #include "native_ipc.h"
 #include "platform_safe_key.h"
+#include "test_names.h"
 
 class HelperProcess {
 public:
@@ -26,21 +27,6 @@ public:
 private:
     std::intptr_t m_process = 0;  // process id or handle; 0 when none runs
 };
-
-unsigned long currentProcessId();
-
-// The name carries this process's id in letters ("facelumetestP", digit d as 'a' + d, "X"), which
-// survive in native names, so that removeTestLeftovers can tell the names of runs that are gone.
-inline std::string uniqueName(const std::string& base) {
-    std::string id;
-    for (const char digit : std::to_string(currentProcessId())) {
-        id += static_cast<char>('a' + (digit - '0'));
-    }
-    return "facelumetestP" + id + "X_" + base;
-}
-
-// Removes what test processes that died (crashed, killed) left behind; live runs stay untouched.
-void removeTestLeftovers();
 
 // True when this Windows program runs under Wine rather than Windows.
 bool runsUnderWine();

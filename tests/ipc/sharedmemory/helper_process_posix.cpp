@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 
 #include "helper_process.h"
@@ -45,26 +44,6 @@ void HelperProcess::kill() {
         ::kill(static_cast<pid_t>(m_process), SIGKILL);
         waitpid(static_cast<pid_t>(m_process), nullptr, 0);
         m_process = 0;
-    }
-}
-
-unsigned long currentProcessId() { return static_cast<unsigned long>(getpid()); }
-
-// Objects, semaphores ("sem." prefix) and companion files of a dead run all carry its id.
-void removeTestLeftovers() {
-    const std::string mark = "facelumetestP";
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
-        const std::string name = entry.path().filename();
-        const std::size_t start = name.find(mark);
-        pid_t owner = 0;
-        for (std::size_t i = start + mark.size();
-             start != std::string::npos && i < name.size() && name[i] != 'X'; ++i) {
-            owner = owner * 10 + (name[i] - 'a');
-        }
-        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) {
-            std::filesystem::remove(entry.path(), error);
-        }
     }
 }
 

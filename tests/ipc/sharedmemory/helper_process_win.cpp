@@ -41,11 +41,6 @@ void HelperProcess::kill() {
     }
 }
 
-unsigned long currentProcessId() { return GetCurrentProcessId(); }
-
-// The kernel removes the objects of processes that ended, however they ended.
-void removeTestLeftovers() {}
-
 bool runsUnderWine() {
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;

@@ -41,9 +41,8 @@ void removeFiles(const std::string& name) {
 
 class NamedObjectPosixTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { removeTestLeftovers(); }
     void TearDown() override { removeFiles(m_name); }
-    std::string m_name = uniqueName("prepared");
+    std::string m_name = testnames::letterName("prepared");
 };
 
 TEST_F(NamedObjectPosixTest, FilesOfAStrangerOrOpenToOthersAreRefused) {
