@@ -2,9 +2,8 @@
 // process() over a few hundred frames, the median of the frame thread's CPU time and the whole
 // process's CPU time per frame (the detection worker included), for face tracking alone, each
 // control alone, all nine together on one face and on four, at 640x480, 1280x720 and
-// 1920x1080. OpenCV keeps its default worker threads, as in the service, so
-// passes that share their rows out over them lower the frame thread's CPU time while the process
-// CPU time counts the workers' share too. Full-frame face scans run on the engine's detection
+// 1920x1080. The engine runs OpenCV on the calling thread, as in the service; the process CPU
+// time counts the detection worker's scans too. Full-frame face scans run on the engine's detection
 // worker as in the service, with frames paced at 30 a second; the "scan inline" rows run the scans
 // on the frame path instead, back to back, so their 95th percentile shows a scan's cost. A control
 // that leaves the picture unchanged (its filter, sticker or colour missing from the resource
