@@ -5,8 +5,6 @@
 
 #include "test_names.h"
 
-#include "socket_path.h"
-
 namespace fs = std::filesystem;
 
 namespace clienttest {
@@ -15,21 +13,6 @@ Names uniqueNames() {
     static std::atomic<int> counter{0};
     const std::string base = testnames::letterName("sdk" + std::to_string(counter++) + "t");
     return {base + "in", base + "out"};
-}
-
-std::string leftovers(const Names& names) {
-    const std::string run = names.receive.substr(0, names.receive.size() - 2);
-    std::string found;
-    // Windows names its pipes apart from any folder.
-    fs::path sockets = fs::path(protocol::socketPath("any").path).parent_path();
-    if (sockets.empty()) sockets = fs::temp_directory_path();
-    for (const fs::path& folder : {fs::path("/dev/shm"), sockets}) {
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            const std::string name = entry.path().filename().string();
-            if (name.find(run) != std::string::npos) found += name + " ";
-        }
-    }
-    return found;
 }
 
 std::vector<std::uint8_t> makePixels(int width, int height, std::size_t stride, int first) {

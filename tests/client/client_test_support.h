@@ -11,14 +11,12 @@
 
 namespace clienttest {
 
-// The test's own channel names (testnames::letterName and a counter), and the named objects and
-// sockets of those names that are still there, separated by blanks.
+// The test's own channel names (testnames::letterName and a counter).
 struct Names {
     std::string receive;
     std::string send;
 };
 Names uniqueNames();
-std::string leftovers(const Names& names);
 
 // width x height x 3 bytes, each (first + index) % 256, rows `stride` bytes apart.
 std::vector<std::uint8_t> makePixels(int width, int height, std::size_t stride, int first);

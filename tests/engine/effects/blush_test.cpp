@@ -1,6 +1,5 @@
 #include "blush.h"
 
-#include <dlib/opencv.h>
 #include <gtest/gtest.h>
 
 #include "test_pictures.h"
@@ -88,20 +87,13 @@ TEST_F(BlushTest, AsVisibleOnDarkSkinAsOnLight) {
 TEST(BlushOnATurnedHeadTest, StaysOnTheNearCheekOffTheEarAndTheNose) {
     // The cameraman, his head turned to his left nearly into profile, with the landmarks fitted
     // to the box the learned face detector gives (dlib's own detector does not find him).
-    const cv::Mat picture = loadPicture("camera.png");
+    const cv::Mat picture = TestPictures::load("camera.png");
     ASSERT_FALSE(picture.empty());
-    dlib::shape_predictor predictor;
-    dlib::deserialize("/usr/share/dlib/shape_predictor_68_face_landmarks.dat") >> predictor;
     cv::Mat grey;
     cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
-    const dlib::full_object_detection shape =
-        predictor(dlib::cv_image<uchar>(grey), dlib::rectangle(174, 119, 265, 210));
-    std::array<cv::Point2f, 68> landmarks;
-    for (int i = 0; i < 68; ++i)
-        landmarks[i] = {float(shape.part(i).x()), float(shape.part(i).y())};
-    const Face face = faceFromLandmarks(landmarks);
+    const Face face = TestPictures::faceOf(TestPictures::fitter().fit(grey, {174, 119, 91, 91}));
 
-    Blush blush(kBuiltResources);
+    Blush blush(TestPictures::resourceFolder());
     blush.configure("#ff0000", 1.f);
     cv::Mat after = picture.clone();
     blush.apply(after, {face});
