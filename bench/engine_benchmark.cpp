@@ -2,9 +2,8 @@
 // process() over a few hundred frames, the median of the frame thread's CPU time and the whole
 // process's CPU time per frame (the detection worker included), for face tracking alone, each
 // control alone, all nine together on one face and on four, at 640x480, 1280x720 and
-// 1920x1080. OpenCV keeps its default worker threads, as in the service, so
-// passes that share their rows out over them lower the frame thread's CPU time while the process
-// CPU time counts the workers' share too. Full-frame face scans run on the engine's detection
+// 1920x1080. The engine runs OpenCV on the calling thread, as in the service; the process CPU
+// time counts the detection worker's scans too. Full-frame face scans run on the engine's detection
 // worker as in the service, with frames paced at 30 a second; the "scan inline" rows run the scans
 // on the frame path instead, back to back, so their 95th percentile shows a scan's cost. A control
 // that leaves the picture unchanged (its filter, sticker or colour missing from the resource
@@ -12,7 +11,7 @@
 //
 // With "moving" the portrait sways by a pixel a frame, so that every frame's landmarks are
 // fitted; a still face keeps its landmarks without a fit. Any other word limits the run to the
-// rows whose name starts with it (for profiling one row).
+// row of that name, or else to the rows whose name starts with it (for profiling one row).
 //
 //   engine_benchmark PORTRAIT RESOURCE_FOLDER [FRAMES [moving] [CONFIGURATION]]
 
@@ -233,8 +232,11 @@ int main(int argc, char** argv) {
             only = word;
         }
     }
-    for (const Configuration& c : configurations()) {
-        if (std::string(c.name).rfind(only, 0) != 0) continue;
+    const auto& list = configurations();
+    const bool exact = std::any_of(list.begin(), list.end(),
+                                   [&](const Configuration& c) { return c.name == only; });
+    for (const Configuration& c : list) {
+        if (exact ? c.name != only : std::string(c.name).rfind(only, 0) != 0) continue;
         std::printf("| %-28s |", c.name);
         for (const cv::Size size : sizes) {
             const Figures f = measure(c, frames(portrait, size, c.faces, moving), argv[2], count);

@@ -125,7 +125,7 @@ Result ClientPrivate::sendControl(const Result& encoded, const std::string& line
     if (!encoded) return encoded;
     if (!channel.isOpen()) return {Status::NotConnected, "start or connect to a service first"};
     const std::lock_guard<std::mutex> lock(pipeMutex);
-    Result result = pipe.writeLine(line, kControlWriteTimeoutMs);
+    Result result = pipe.writeLines(line, kControlWriteTimeoutMs);
     if (result && frameInService) refreshPending = true;
     return result;
 }
@@ -305,17 +305,21 @@ Result Client::setEyebrow(const std::string& name, float strength) {
 }
 
 Result Client::reset() {
-    Result result;
-    for (auto set : {&Client::setSkinWhite, &Client::setSkinSmooth, &Client::setEyeScale,
-                     &Client::setFaceThin}) {
-        if (result) result = (this->*set)(0.f);
+    // One write: the service applies the lines of one read in one pass, so exactly one frame
+    // comes back re-processed, and process() skips exactly that one.
+    std::string lines, line;
+    for (const auto id : {ControlCommand::SkinWhite, ControlCommand::SkinSmooth,
+                          ControlCommand::EyeScale, ControlCommand::FaceThin}) {
+        (void)ControlCommand::valueLine(id, 0.f, line);
+        lines += line;
     }
-    for (auto set :
-         {&Client::setFilter, &Client::setLipstick, &Client::setCheeks, &Client::setEyebrow}) {
-        if (result) result = (this->*set)(std::string(), 0.f);
+    for (const auto id : {ControlCommand::Filter, ControlCommand::Lipstick, ControlCommand::Cheeks,
+                          ControlCommand::Eyebrow}) {
+        (void)ControlCommand::namedLine(id, std::string(), 0.f, line);
+        lines += line;
     }
-    if (result) result = setSticker(std::string());
-    return result;
+    (void)ControlCommand::nameOnlyLine(ControlCommand::Sticker, std::string(), line);
+    return d->sendControl(Result::ok(), lines + line);
 }
 
 std::vector<std::string> Client::availableNames(NameKind kind) const {

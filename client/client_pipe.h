@@ -31,10 +31,10 @@ public:
     Result waitForAnnouncement(int timeoutMs, const std::function<bool()>& keepWaiting);
     // Connects to the service's listener, trying again until it answers or time runs out.
     Result connect(const std::string& name, int timeoutMs);
-    // Writes one whole line in one write, so that the service reads it in one piece. A service
+    // Writes whole lines in one write, so that the service reads them in one piece. A service
     // that takes nothing for timeoutMs gives Timeout; when that cuts a line off, the connection
     // is closed, since the rest of the line would run into the next one.
-    Result writeLine(const std::string& line, int timeoutMs);
+    Result writeLines(const std::string& lines, int timeoutMs);
     // Removes a leftover under `name` that nobody listens on. False when someone listens.
     static bool removeStale(const std::string& name);
     void close();

@@ -169,17 +169,17 @@ Result ClientPipe::connect(const std::string& name, int timeoutMs) {
             "no service listens at " + path + " (" + systemText(code) + ")"};
 }
 
-Result ClientPipe::writeLine(const std::string& line, int timeoutMs) {
+Result ClientPipe::writeLines(const std::string& lines, int timeoutMs) {
     if (!d->commands.isValid()) {
         return {Status::NotConnected, "the control pipe is not connected"};
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::size_t written = 0;
-    while (written < line.size()) {
+    while (written < lines.size()) {
         // No SIGPIPE: a service that went away is reported, not fatal. Never blocking: a
         // service that stopped reading must not hang the caller.
         const ssize_t count = retryOnInterrupt([&] {
-            return ::send(d->commands.get(), line.data() + written, line.size() - written,
+            return ::send(d->commands.get(), lines.data() + written, lines.size() - written,
                           MSG_NOSIGNAL | MSG_DONTWAIT);
         });
         if (count >= 0) {

@@ -175,7 +175,7 @@ Result ClientPipe::connect(const std::string& name, int timeoutMs) {
             "no service listens at \\\\.\\pipe\\" + name + " (" + systemText(code) + ")"};
 }
 
-Result ClientPipe::writeLine(const std::string& line, int timeoutMs) {
+Result ClientPipe::writeLines(const std::string& lines, int timeoutMs) {
     if (d->commands == INVALID_HANDLE_VALUE) {
         return {Status::NotConnected, "the control pipe is not connected"};
     }
@@ -185,15 +185,15 @@ Result ClientPipe::writeLine(const std::string& line, int timeoutMs) {
     ResetEvent(d->written);
     DWORD written = 0;
     // Overlapped, so that a service that stopped reading cannot hang the caller.
-    if (!WriteFile(d->commands, line.data(), static_cast<DWORD>(line.size()), nullptr,
+    if (!WriteFile(d->commands, lines.data(), static_cast<DWORD>(lines.size()), nullptr,
                    &overlapped)) {
         const DWORD code = GetLastError();
         if (code != ERROR_IO_PENDING) return closedPipe(code);
         if (waitFor(d->written, deadline, [] { return true; }) == 0) {
             cancelAndWait(d->commands, &overlapped);
             GetOverlappedResult(d->commands, &overlapped, &written, FALSE);
-            if (written == line.size()) return Result::ok();
-            const bool cutOff = written > 0 && written < line.size();
+            if (written == lines.size()) return Result::ok();
+            const bool cutOff = written > 0 && written < lines.size();
             if (cutOff) closeHandle(d->commands);
             return stalledWrite(cutOff, timeoutMs);
         }
@@ -201,7 +201,7 @@ Result ClientPipe::writeLine(const std::string& line, int timeoutMs) {
     if (!GetOverlappedResult(d->commands, &overlapped, &written, FALSE)) {
         return closedPipe(GetLastError());
     }
-    return written == line.size() ? Result::ok() : closedPipe(ERROR_BROKEN_PIPE);
+    return written == lines.size() ? Result::ok() : closedPipe(ERROR_BROKEN_PIPE);
 }
 
 void ClientPipe::close() {

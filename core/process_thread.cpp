@@ -91,11 +91,14 @@ void ProcessThread::pushFrame(const char* data, int length) {
         storeFrameLocked(m_staged, data, length);
         m_stagedFresh = true;
     }
-    if (!m_handOverPending) {
-        m_handOverPending = true;
-        QMetaObject::invokeMethod(
-            this, [this] { handOverStagedFrame(); }, Qt::QueuedConnection);
-    }
+    handOverLaterLocked();
+}
+
+void ProcessThread::handOverLaterLocked() {
+    if (m_handOverPending) return;
+    m_handOverPending = true;
+    QMetaObject::invokeMethod(
+        this, [this] { handOverStagedFrame(); }, Qt::QueuedConnection);
 }
 
 void ProcessThread::handOverStagedFrame() {
@@ -137,8 +140,10 @@ void ProcessThread::pushCommand(const char* data, int length) {
         ScopedLock locker(&m_mutex);
         m_pendingCommands.insert(id, command.mid(space + 1));
     }
+    // Woken once the main thread is done with the read that brought this line: the lines of
+    // one read reach the engine in one pass, which sends one re-processed frame, not one a line.
     ScopedLock locker(&m_frameMutex);
-    wakeLocked();
+    handOverLaterLocked();
 }
 
 void ProcessThread::run() {

@@ -8,10 +8,12 @@
 // A frame pushed on another thread than the main thread (the channel's receiving thread) is
 // stored at once into a staging buffer, and the main thread's event loop hands it over by a
 // swap: after the control lines that it read before the frame came, so that controls sent before
-// a frame apply to it. Each pass of run() applies the pending commands to the engine, then runs
-// the newest frame through the engine's process and sends its 8-byte header followed by
-// width * height * 3 processed bytes through the channel handle (the message has the slot's
-// length). Once the thread runs, every engine call comes from it.
+// a frame apply to it. A command, too, wakes the thread through the main thread's event loop,
+// once the read that brought it is done, so the lines of one read share one pass. Each pass of
+// run() applies the pending commands to the engine, then runs the newest frame through the engine's
+// process and sends its 8-byte header followed by width * height * 3 processed bytes through the
+// channel handle (the message has the slot's length). Once the thread runs, every engine call comes
+// from it.
 //
 // A frame is copied once, into the slot (or the staging buffer); the thread then takes the slot
 // over by swapping it with its working buffer, so a frame can arrive while another one is
@@ -49,7 +51,8 @@ public:
 
     // Stores a frame: width and height as 32-bit integers, then the pixels. Any thread.
     void pushFrame(const char* data, int length);
-    // Stores a control command "<id> <payload>" for ids 0 to 8; anything else is dropped.
+    // Stores a control command "<id> <payload>" for ids 0 to 8; anything else is dropped. Main
+    // thread, whose event loop then wakes the thread.
     void pushCommand(const char* data, int length);
 
 protected:
@@ -73,6 +76,9 @@ private:
     void processFrame();
     // Main thread: makes the staged frame the newest one and wakes the thread.
     void handOverStagedFrame();
+    // Has the main thread run handOverStagedFrame once it is done with its current event.
+    // REQUIRES: m_frameMutex held.
+    void handOverLaterLocked();
     // REQUIRES: m_frameMutex held.
     void storeFrameLocked(FrameBuffer& target, const char* data, int length);
     // REQUIRES: m_frameMutex held.

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "blush.h"
@@ -33,7 +34,13 @@ Engine::Engine(DetectionWorker::Mode detection)
       m_warp(std::make_unique<FaceWarp>()),
       m_skinMask(std::make_unique<SkinMask>()),
       m_smoothing(std::make_unique<SkinSmoothing>(*m_skinMask)),
-      m_whitening(std::make_unique<SkinWhitening>(*m_skinMask)) {}
+      m_whitening(std::make_unique<SkinWhitening>(*m_skinMask)) {
+    // OpenCV's worker threads cost more CPU than they save on a frame: handing rows out and
+    // waiting for them (the pool spins before it sleeps) took the frame thread and the process
+    // more time than running the rows on the frame thread alone, on a shared two-core machine.
+    // The detection worker is the engine's second thread.
+    cv::setNumThreads(0);
+}
 
 Engine::~Engine() {
     if (m_loading.joinable()) m_loading.join();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "face_shape.h"
@@ -163,30 +162,26 @@ void FaceWarp::buildMaps(const cv::Rect& region) {
                         (region.height + kGridStep - 1) / kGridStep + 1);
     m_smallX = workArea(m_buffers[0], grid, CV_32FC1);
     m_smallY = workArea(m_buffers[1], grid, CV_32FC1);
-    // Rows are independent: both passes are shared out over OpenCV's worker threads.
-    cv::parallel_for_(cv::Range(0, grid.height), [&](const cv::Range& rows) {
-        for (int gy = rows.start; gy < rows.end; ++gy) {
-            float* dx = m_smallX.ptr<float>(gy);
-            float* dy = m_smallY.ptr<float>(gy);
-            for (int gx = 0; gx < grid.width; ++gx) {
-                const cv::Point2f d = displacement(cv::Point2f(float(region.x + gx * kGridStep),
-                                                               float(region.y + gy * kGridStep)));
-                dx[gx] = d.x;
-                dy[gx] = d.y;
-            }
+    for (int gy = 0; gy < grid.height; ++gy) {
+        float* dx = m_smallX.ptr<float>(gy);
+        float* dy = m_smallY.ptr<float>(gy);
+        for (int gx = 0; gx < grid.width; ++gx) {
+            const cv::Point2f d = displacement(
+                cv::Point2f(float(region.x + gx * kGridStep), float(region.y + gy * kGridStep)));
+            dx[gx] = d.x;
+            dy[gx] = d.y;
         }
-    });
+    }
     // Every pixel: the grid's bilinear interpolation (grid point g sits at pixel g * step) plus
     // its own position, in the region's coordinates.
     m_mapX = workArea(m_buffers[2], region.size(), CV_32FC1);
     m_mapY = workArea(m_buffers[3], region.size(), CV_32FC1);
-    cv::parallel_for_(cv::Range(0, region.height),
-                      [&](const cv::Range& rows) { interpolateMaps(rows.start, rows.end); });
+    interpolateMaps();
 }
 
-void FaceWarp::interpolateMaps(int first, int end) {
+void FaceWarp::interpolateMaps() {
     constexpr float inverseStep = 1.f / float(kGridStep);
-    for (int y = first; y < end; ++y) {
+    for (int y = 0; y < m_mapX.rows; ++y) {
         const int gy = y / kGridStep;
         const float fy = float(y - gy * kGridStep) * inverseStep;
         const float* x0 = m_smallX.ptr<float>(gy);

@@ -11,8 +11,7 @@
 // face's outline it fades out within a quarter of the eye distance, so collars, lapels and
 // straight edges beyond do not bend. Both scale with each face's presence.
 // The field is computed at a quarter of the resolution and interpolated.
-// One caller at a time (the maps are built over OpenCV's worker threads); no allocation once the
-// frame and face sizes are stable.
+// One caller at a time; no allocation once the frame and face sizes are stable.
 
 #include <array>
 #include <vector>
@@ -62,8 +61,8 @@ private:
     // Fills m_regions: the bounds of the handle discs, overlapping ones merged, within frame.
     void findRegions(const cv::Mat& frame);
     void buildMaps(const cv::Rect& region);
-    // Rows first..end of the per-pixel maps from the grid.
-    void interpolateMaps(int first, int end);
+    // The per-pixel maps from the grid.
+    void interpolateMaps();
     void warpRegion(cv::Mat& frame, const cv::Rect& region);
 
     float m_eyeScale = 0.f;

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include <opencv2/core/utility.hpp>
-
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define FACELUME_LUT_AVX2 1
@@ -156,14 +154,7 @@ void LutFilter::packLattice() {
 
 void LutFilter::apply(cv::Mat& frame, const std::vector<Face>&) {
     if (!active() || frame.type() != CV_8UC3) return;
-    // Rows are independent: large frames are shared out over OpenCV's worker threads, small
-    // ones are not worth a hand-over.
-    constexpr int kRowsPerStripe = 64;
-    const int stripes = frame.total() >= 256 * 1024 ? frame.rows / kRowsPerStripe : 1;
-    if (stripes <= 1) return applyRows(frame, 0, frame.rows);
-    cv::parallel_for_(
-        cv::Range(0, frame.rows),
-        [&](const cv::Range& rows) { applyRows(frame, rows.start, rows.end); }, stripes);
+    applyRows(frame, 0, frame.rows);
 }
 
 void LutFilter::applyRows(cv::Mat& frame, int first, int end) const {

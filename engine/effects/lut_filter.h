@@ -5,8 +5,8 @@
 // configure() reads and prepares the file (null or empty name: off; unknown or malformed file:
 // off, with one line on standard error); the strength is mixed into the lattice there too.
 // apply() then only reads precomputed tables, works in integer arithmetic (the three channels
-// of a lattice colour packed in one 64-bit word) without data-dependent branches, and shares
-// the rows of large frames out over OpenCV's worker threads. On processors with AVX2 it takes
+// of a lattice colour packed in one 64-bit word) without data-dependent branches. On processors
+// with AVX2 it takes
 // eight pixels at a time with the same integer arithmetic, so the output does not depend on the
 // processor. One caller at a time; never throws.
 

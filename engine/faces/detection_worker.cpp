@@ -17,6 +17,10 @@ constexpr float kSmallSquare = 128.f;
 constexpr float kSmallFrameWidth = 640.f;
 constexpr int kHogScans = 4;
 
+int groupsOf(size_t squares) {
+    return int((squares + DetectionWorker::kSquaresPerScan - 1) / DetectionWorker::kSquaresPerScan);
+}
+
 }  // namespace
 
 DetectionWorker::DetectionWorker(Mode mode, const std::string& detectorModel) : m_mode(mode) {
@@ -38,8 +42,7 @@ DetectionWorker::~DetectionWorker() {
 
 int DetectionWorker::scansPerCycle(cv::Size frame) const {
     if (!learned()) return kHogScans;
-    const int small = int(squares(frame, false).size());
-    return 1 + (small + kSquaresPerScan - 1) / kSquaresPerScan;
+    return 1 + groupsOf(squares(frame, false).size());
 }
 
 bool DetectionWorker::idle() const {
@@ -47,7 +50,7 @@ bool DetectionWorker::idle() const {
     return !m_busy && !m_ready;
 }
 
-void DetectionWorker::submit(const cv::Mat& grey, int index) {
+void DetectionWorker::submit(const cv::Mat& grey, int index, bool followed) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_busy || m_ready) return;
@@ -55,6 +58,7 @@ void DetectionWorker::submit(const cv::Mat& grey, int index) {
         // but holding it is cheap and keeps the rule simple.
         grey.copyTo(m_frame);
         m_index = index;
+        m_followed = followed;
         m_busy = true;
     }
     if (m_mode == Mode::Synchronous) {
@@ -112,16 +116,24 @@ void DetectionWorker::scanLearned(std::vector<Detection>& found) {
         m_smallSquares = squares(m_frame.size(), false);
         m_squaresFrame = m_frame.size();
     }
-    // The first scan of a cycle finds every face of 80 pixels and more; the others look for
-    // smaller faces a few squares at a time.
-    const int index = m_index % scansPerCycle(m_frame.size());
-    if (index == 0) {
+    // The first scan of a cycle finds every face of 80 pixels and more (or, while every face is
+    // followed, the first few scans do); the others look for smaller faces a few squares at a
+    // time.
+    const int largeScans = m_followed ? std::max(1, groupsOf(m_largeSquares.size())) : 1;
+    const int index = m_index % (largeScans + groupsOf(m_smallSquares.size()));
+    if (index >= largeScans) {
+        scanSquares(m_smallSquares, size_t(index - largeScans) * kSquaresPerScan, found);
+    } else if (m_followed) {
+        scanSquares(m_largeSquares, size_t(index) * kSquaresPerScan, found);
+    } else {
         for (const ScanRegion& square : m_largeSquares) m_learned.detectIn(m_frame, square, found);
-        return;
     }
-    const size_t first = size_t(index - 1) * kSquaresPerScan;
-    for (size_t i = first; i < std::min(m_smallSquares.size(), first + kSquaresPerScan); ++i) {
-        m_learned.detectIn(m_frame, m_smallSquares[i], found);
+}
+
+void DetectionWorker::scanSquares(const std::vector<ScanRegion>& list, size_t first,
+                                  std::vector<Detection>& found) {
+    for (size_t i = first; i < std::min(list.size(), first + kSquaresPerScan); ++i) {
+        m_learned.detectIn(m_frame, list[i], found);
     }
 }
 

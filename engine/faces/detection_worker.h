@@ -11,8 +11,9 @@
 // - learned: every scan looks at the whole frame (large faces); the first also at squares of 256
 //   pixels tiling it (faces of 80 pixels and more), the others at the next few squares of 128
 //   pixels (faces down to 40 pixels in frames up to 640 pixels wide, larger faces in larger
-//   frames, as HOG). Tilted heads need no turned scan: the detector finds them as they are and
-//   gives their roll;
+//   frames, as HOG). While every face in the picture is followed, new faces are rare and a scan
+//   should cost little: the squares of 256 pixels are then looked at a few at a time as well.
+//   Tilted heads need no turned scan: the detector finds them as they are and gives their roll;
 // - HOG: the frame upright (frames wider than kMaxWidth at reduced size), enlarged for faces
 //   smaller than the detector's window, and turned either way for heads tilted by 30 to 70
 //   degrees.
@@ -48,14 +49,16 @@ public:
 
     bool learned() const { return m_learned.loaded(); }
     const std::string& loadError() const { return m_loadError; }
-    // Scans until every part of a new frame of size has been looked at, at every size and tilt.
+    // Scans until every part of a new frame of size has been looked at, at every size and tilt
+    // (while not every face is followed).
     int scansPerCycle(cv::Size frame) const;
 
     // True when a new frame may be submitted (no scan running, last results taken).
     bool idle() const;
     // Starts scan number index of a cycle (counted from 0, the whole frame) on grey (copied).
-    // Ignored unless idle().
-    void submit(const cv::Mat& grey, int index);
+    // followed: every face in the picture is followed, so the scan may take its squares a few at
+    // a time. Ignored unless idle().
+    void submit(const cv::Mat& grey, int index, bool followed = false);
     // Moves the boxes of the last finished scan into found; false when none are ready.
     bool takeResults(std::vector<Detection>& found);
 
@@ -73,6 +76,9 @@ private:
     // The large or small squares tiling a frame of size, overlapping by a quarter; no small
     // ones where they would be as large as the large ones.
     static std::vector<ScanRegion> squares(cv::Size size, bool large);
+    // Looks at squares first .. first + kSquaresPerScan of list.
+    void scanSquares(const std::vector<ScanRegion>& list, size_t first,
+                     std::vector<Detection>& found);
 
     const Mode m_mode;
     NeuralFaceDetector m_learned;
@@ -80,6 +86,7 @@ private:
     // Made on first use: unpacking dlib's detector costs CPU that the learned detector saves.
     std::unique_ptr<FaceDetector> m_hog;
     int m_index = 0;
+    bool m_followed = false;
     cv::Mat m_frame;
     std::vector<ScanRegion> m_largeSquares, m_smallSquares;
     cv::Size m_squaresFrame;

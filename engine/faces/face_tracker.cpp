@@ -42,6 +42,11 @@ constexpr double kCutDifference = 24.0;
 // add up until they are fitted.
 const cv::Size kLook(16, 16);
 constexpr double kStillDifference = 1.2;
+// A slid face is looked for this share of its box's width around where it was last, in at most
+// this many steps. Within that reach of the frame's edge a face is fitted instead: a fit from
+// where the slides left it squeezes a face that is leaving the frame, instead of losing it.
+constexpr float kSlideReach = 0.5f;
+constexpr int kSlideSteps = 4;
 
 float overlap(const cv::Rect2f& a, const cv::Rect2f& b) {
     const float inter = (a & b).area();
@@ -119,6 +124,8 @@ bool FaceTracker::unchanged(const Track& track, const cv::Mat& grey) {
 }
 
 void FaceTracker::rememberLook(Track& track, const cv::Mat& grey) {
+    track.fitted = track.raw;
+    track.slid = cv::Point2f(0.f, 0.f);
     const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw);
     track.lookBox =
         cv::Rect(cvRound(box.x), cvRound(box.y), cvRound(box.width), cvRound(box.height)) &
@@ -128,14 +135,104 @@ void FaceTracker::rememberLook(Track& track, const cv::Mat& grey) {
         return;
     }
     cv::resize(grey(track.lookBox), track.look, kLook, 0, 0, cv::INTER_AREA);
+    m_around = track.lookBox;
+    cv::integral(grey(m_around), m_integral, CV_32S);
+    cellsAt(track.lookBox, cv::Point(0, 0), track.cells);
+}
+
+bool FaceTracker::cellsAt(const cv::Rect& box, cv::Point offset, cv::Mat& cells) const {
+    const cv::Rect moved = box + offset;
+    if ((moved & m_around) != moved) return false;
+    cells.create(kLook, CV_32F);
+    const cv::Point origin = moved.tl() - m_around.tl();
+    for (int j = 0; j < kLook.height; ++j) {
+        const int top = origin.y + moved.height * j / kLook.height;
+        const int bottom = origin.y + moved.height * (j + 1) / kLook.height;
+        const int* upper = m_integral.ptr<int>(top);
+        const int* lower = m_integral.ptr<int>(bottom);
+        float* out = cells.ptr<float>(j);
+        for (int i = 0; i < kLook.width; ++i) {
+            const int left = origin.x + moved.width * i / kLook.width;
+            const int right = origin.x + moved.width * (i + 1) / kLook.width;
+            const int sum = lower[right] - lower[left] - upper[right] + upper[left];
+            out[i] = float(sum) / float((right - left) * (bottom - top));
+        }
+    }
+    return true;
+}
+
+bool FaceTracker::slidOnly(Track& track, const cv::Mat& grey) {
+    if (track.look.empty()) return false;
+    const cv::Point start(cvRound(track.slid.x), cvRound(track.slid.y));
+    const int reach = std::max(2, cvRound(kSlideReach * float(track.lookBox.width)));
+    m_around = (track.lookBox + start) + cv::Size(2 * reach, 2 * reach) - cv::Point(reach, reach);
+    if ((m_around & cv::Rect(0, 0, grey.cols, grey.rows)) != m_around) return false;
+    cv::integral(grey(m_around), m_integral, CV_32S);
+    // Gauss-Newton on the shift: the cells change about linearly with it over a pixel or two,
+    // as each cell averages many pixels.
+    cv::Point2f shift(float(start.x), float(start.y));
+    cv::Point at = start;
+    for (int step = 0; step < kSlideSteps; ++step) {
+        if (!cellsAt(track.lookBox, at, m_moved[0]) ||
+            !cellsAt(track.lookBox, at + cv::Point(1, 0), m_moved[1]) ||
+            !cellsAt(track.lookBox, at + cv::Point(0, 1), m_moved[2])) {
+            return false;
+        }
+        const float* here = m_moved[0].ptr<float>();
+        const float* right = m_moved[1].ptr<float>();
+        const float* below = m_moved[2].ptr<float>();
+        const float* wanted = track.cells.ptr<float>();
+        double xx = 0, xy = 0, yy = 0, xr = 0, yr = 0;
+        for (int i = 0; i < kLook.area(); ++i) {
+            const double dx = right[i] - here[i], dy = below[i] - here[i];
+            const double rest = wanted[i] - here[i];
+            xx += dx * dx;
+            xy += dx * dy;
+            yy += dy * dy;
+            xr += dx * rest;
+            yr += dy * rest;
+        }
+        const double determinant = xx * yy - xy * xy;
+        // A face without texture to measure a shift by is fitted instead.
+        if (!(determinant > 1e-6 * (xx + yy) * (xx + yy))) return false;
+        shift = cv::Point2f(float(at.x + (yy * xr - xy * yr) / determinant),
+                            float(at.y + (xx * yr - xy * xr) / determinant));
+        const cv::Point next(cvFloor(shift.x), cvFloor(shift.y));
+        if (next == at) break;
+        at = next;
+    }
+    // The cells at the sub-pixel shift, mixed from the four whole-pixel shifts around it.
+    const cv::Point whole(cvFloor(shift.x), cvFloor(shift.y));
+    const float fx = shift.x - float(whole.x), fy = shift.y - float(whole.y);
+    const cv::Point corners[4] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    for (size_t k = 0; k < 4; ++k) {
+        if (!cellsAt(track.lookBox, whole + corners[k], m_moved[k])) return false;
+    }
+    const float weights[4] = {(1.f - fx) * (1.f - fy), fx * (1.f - fy), (1.f - fx) * fy, fx * fy};
+    double difference = 0;
+    for (int i = 0; i < kLook.area(); ++i) {
+        float mixed = 0.f;
+        for (size_t k = 0; k < 4; ++k) mixed += weights[k] * m_moved[k].ptr<float>()[i];
+        difference += std::abs(mixed - track.cells.ptr<float>()[i]);
+    }
+    if (difference >= kStillDifference * kLook.area()) return false;
+    track.motion = shift - track.slid;
+    track.slid = shift;
+    for (size_t i = 0; i < track.raw.size(); ++i) track.raw[i] = track.fitted[i] + shift;
+    track.stabilizer.update(track.raw, kFrameSeconds);
+    return true;
 }
 
 bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
     if (unchanged(track, grey)) {
         track.motion = cv::Point2f(0.f, 0.f);
+        // Back where it was fitted, after sliding away or not.
+        track.raw = track.fitted;
+        track.slid = cv::Point2f(0.f, 0.f);
         track.stabilizer.update(track.raw, kFrameSeconds);
         return true;
     }
+    if (slidOnly(track, grey)) return true;
     // Where the face should be now if it keeps moving as in the last frame.
     const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw) + track.motion;
     if (!mostlyInside(box, grey)) return false;
@@ -235,7 +332,7 @@ void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
     const int interval = m_tracks.empty() ? kDetectionInterval : kConfirmedInterval;
     if (m_framesSinceScan >= interval && m_worker.idle()) {
         // Upright first: most faces are, and after a cut they should be back at once.
-        m_worker.submit(grey, m_scans++);
+        m_worker.submit(grey, m_scans++, !m_tracks.empty());
         m_framesSinceScan = 0;
     }
     ageRejected();

@@ -8,12 +8,15 @@
 // Up to kMaxFaces faces are followed, the largest first, and a face once followed keeps its place
 // while it lasts, so effects do not hop between people. A followed face is fitted again in every
 // frame from the box of its last landmarks, turned by its roll, unless a thumbnail of its box
-// looks as it did at its last fit (a still face keeps its landmarks at no cost); when that fit is
+// looks as it did at its last fit (a still face keeps its landmarks at no cost), or does once the
+// box is moved by some shift (a face that only slid takes the landmarks of its fit moved by that
+// shift, measured from the fit each time, so nothing adds up); when that fit is
 // no plausible face, a scan of the region around it looks for it, and when that fails too the
 // face is dropped at once, so no effect stays where a face was. A scene cut drops every face and
 // starts a scan at once. Presence ramps up over a few frames when a face appears. One thread
 // (the frame thread).
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,12 +78,23 @@ private:
         // A thumbnail of the face's box at its last landmark fit, and that box.
         cv::Mat look;
         cv::Rect lookBox;
+        // The landmarks of the last fit, the mean grey of each cell of a kLook grid over lookBox
+        // then, and how far the face slid since.
+        Landmarks fitted{};
+        cv::Mat cells;
+        cv::Point2f slid{0.f, 0.f};
     };
 
     bool sceneChanged(const cv::Mat& grey);
     // Whether the face's box looks as it did at its last fit, so the fit would give the same.
     bool unchanged(const Track& track, const cv::Mat& grey);
-    static void rememberLook(Track& track, const cv::Mat& grey);
+    void rememberLook(Track& track, const cv::Mat& grey);
+    // Whether the face's box, moved by some shift, looks as at the last fit; if so, moves the
+    // landmarks of the fit by it.
+    bool slidOnly(Track& track, const cv::Mat& grey);
+    // Mean grey of the kLook cells of box moved by offset, from m_integral of m_around; false
+    // when the moved box leaves m_around.
+    bool cellsAt(const cv::Rect& box, cv::Point offset, cv::Mat& cells) const;
     bool refit(Track& track, const cv::Mat& grey);
     void detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey);
     bool fitAround(Track& track, const cv::Rect2f& box, float roll, const cv::Mat& grey,
@@ -122,6 +136,10 @@ private:
     // A tiny copy of the last frame, to notice cuts.
     cv::Mat m_thumbnail, m_previousThumbnail;
     cv::Mat m_look;
+    // Where a slid face is looked for, its integral image, and cells moved by one pixel.
+    cv::Rect m_around;
+    cv::Mat m_integral;
+    std::array<cv::Mat, 4> m_moved;
     int m_framesSinceScan = kDetectionInterval;
     int m_scans = 0;
     // The running scan saw a frame before a cut; its faces are gone.

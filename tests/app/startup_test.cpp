@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
@@ -36,11 +35,23 @@ constexpr int kInitErrorExitCode = 255;
 
 QString folderLine(const QString& folder) { return '"' + folder + "/beauty_res\""; }
 
-QStringList lines(const QString& text) {
-    QStringList result = text.split('\n');
-    result.removeAll(QString());
-    return result;
+#ifndef _WIN32
+// What a run under the letters-only name left in /dev/shm and in the socket folder.
+QStringList leftovers(const QString& name) {
+    QStringList found =
+        QDir(QStringLiteral("/dev/shm")).entryList({'*' + name + '*'}, QDir::Files | QDir::System);
+    const QString socket = socketName(name + "R_pipe");
+    if (QFileInfo::exists(socket)) found << socket;
+    return found;
 }
+#endif
+
+// Windows has no signals to send; the console's control events are not tried here.
+#ifdef _WIN32
+const int kStopSignals[] = {0};
+#else
+const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+#endif
 
 class StartupTest : public ::testing::Test {
 protected:
@@ -58,27 +69,38 @@ protected:
     }
 
     // Starts program, expects the folder line and "initSuccess", and that it then idles in its
-    // event loop until ended from outside. What the killed service leaves is removed after it.
-    void expectReadyAndIdle(const QString& program, const QString& folder) {
+    // event loop until `signal` arrives, whereupon it takes its channel down and exits with 0.
+    void expectReadyIdleAndStop(const QString& program, const QString& folder, int signal) {
+        SCOPED_TRACE(signal);
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TMPDIR"), m_temp.path());
-        process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
-        const ChannelNames names = channelNames("flt_startup");
-        process.start(program, {names.receive, names.send, "4096"});
+        const QString name = QString::fromStdString(testnames::letterName("startup"));
+        process.start(program, {name + 'R', name + 'S', "4096"});
         QByteArray output;
-        while (!output.contains("initSuccess\n") && process.waitForReadyRead(kTimeoutMs)) {
+        while (!output.contains("initSuccess\n") && process.waitForReadyRead(kTimeoutMs))
             output += process.readAll().replace('\r', "");
-        }
         EXPECT_TRUE(output.startsWith(folderLine(folder).toLocal8Bit() + "\ninitSuccess\n"))
             << output.toStdString();
         EXPECT_FALSE(process.waitForFinished(300));
-        EXPECT_EQ(process.state(), QProcess::Running);
+#ifdef _WIN32
         process.kill();
+#else
+        // It listens once its segments are up.
+        QElapsedTimer waited;
+        waited.start();
+        while (!leftovers(name).join(' ').contains("_pipe") && waited.elapsed() < kTimeoutMs)
+            QThread::msleep(10);
+        EXPECT_GT(leftovers(name).size(), 1) << "segments, semaphores and socket";
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        EXPECT_TRUE(process.waitForFinished(kTimeoutMs));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_EQ(leftovers(name).join(' ').toStdString(), "");
+#endif
+        // Whatever it left is removed by its last holder.
         process.waitForFinished(kTimeoutMs);
-        ChannelClient lastHolder(names.receive, names.send, 4096);
-        EXPECT_TRUE(lastHolder.openSegments());
+        (void)ChannelClient(name + 'R', name + 'S', 4096).openSegments();
+        removeStaleSocket(pipeName(name + 'R'));
     }
 
     // Runs program to its end and expects the engine's failure: the folder line, "initError", -1.
@@ -90,8 +112,8 @@ protected:
         ASSERT_TRUE(process.waitForFinished(kTimeoutMs));
         EXPECT_EQ(process.exitCode(), kInitErrorExitCode);
         // Lines end in "\r\n" on Windows; Qt writes them in the local 8-bit encoding.
-        EXPECT_EQ(lines(QString::fromLocal8Bit(process.readAll()).remove('\r')),
-                  QStringList({folderLine(folder), "initError"}));
+        EXPECT_EQ(QString::fromLocal8Bit(process.readAll()).remove('\r').toStdString(),
+                  (folderLine(folder) + "\ninitError\n").toStdString());
     }
 
     QTemporaryDir m_temp;
@@ -110,21 +132,10 @@ TEST_F(StartupTest, ResourceFolderBesideTheExecutableWithSlashesInUtf8) {
     expectInitError(service, {"in", "out", "100"}, expected);
 
     ASSERT_TRUE(QDir().mkpath(expected + "/beauty_res"));
-    expectReadyAndIdle(service, expected);
+    expectReadyIdleAndStop(service, expected, kStopSignals[0]);
     const std::string initialize = "initialize " + expected.toStdString() + "/beauty_res";
     EXPECT_EQ(m_log.lines(), (std::vector<std::string>{initialize, initialize}));
 }
-
-#ifndef _WIN32
-// What a run under the letters-only name left in /dev/shm and in the socket folder.
-QStringList leftovers(const QString& name) {
-    QStringList found =
-        QDir(QStringLiteral("/dev/shm")).entryList({'*' + name + '*'}, QDir::Files | QDir::System);
-    const QString socket = socketName(name + "R_pipe");
-    if (QFileInfo::exists(socket)) found << socket;
-    return found;
-}
-#endif
 
 // The service and its engine as shipped, with the pass-through engine beside it. It idles until
 // asked to stop, and then takes its channel down and exits with 0.
@@ -134,31 +145,5 @@ TEST_F(StartupTest, ShippedServiceNeedsItsResourcesIdlesAndStopsCleanly) {
     expectInitError(service, {}, folder);
 
     ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("beauty_res")));
-    expectReadyAndIdle(service, folder);
-#ifndef _WIN32
-    // Windows has no signals to send; the console's control events are not tried here.
-    const QString name = QString::fromStdString(testnames::letterName("stop"));
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(signal);
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(service, {name + 'R', name + 'S', "4096"});
-        // It listens once its segments are up.
-        QElapsedTimer waited;
-        waited.start();
-        while (!leftovers(name).join(' ').contains("_pipe") && waited.elapsed() < kTimeoutMs)
-            QThread::msleep(10);
-        EXPECT_GT(leftovers(name).size(), 1) << "segments, semaphores and socket";
-        EXPECT_FALSE(process.waitForFinished(300));
-
-        ::kill(static_cast<pid_t>(process.processId()), signal);
-        ASSERT_TRUE(process.waitForFinished(kTimeoutMs));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process.exitCode(), 0);
-        EXPECT_EQ(leftovers(name).join(' ').toStdString(), "");
-        const QByteArray output = process.readAll();
-        EXPECT_TRUE(output.startsWith(folderLine(folder).toUtf8() + "\ninitSuccess\n"))
-            << output.toStdString();
-    }
-#endif
+    for (const int signal : kStopSignals) expectReadyIdleAndStop(service, folder, signal);
 }

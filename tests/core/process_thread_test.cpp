@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QStringList>
+#include <QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -44,34 +43,28 @@ QByteArray processed(QByteArray bytes) {
     return bytes;
 }
 
-// Collects the warnings logged while it exists.
-class WarningCapture {
-public:
-    WarningCapture() {
-        QMutexLocker locker(&s_mutex);
-        s_lines.clear();
-        qInstallMessageHandler(&handler);
-    }
-    ~WarningCapture() { qInstallMessageHandler(nullptr); }
-    static QStringList lines() {
-        QMutexLocker locker(&s_mutex);
-        return s_lines;
-    }
+// Warnings logged while a ProcessThreadTest runs, from any thread.
+std::atomic<int> g_warnings{0};
 
-private:
-    static void handler(QtMsgType type, const QMessageLogContext&, const QString& text) {
-        QMutexLocker locker(&s_mutex);
-        if (type == QtWarningMsg) s_lines.append(text);
-    }
-    inline static QMutex s_mutex;
-    inline static QStringList s_lines;
-};
+void countWarnings(QtMsgType type, const QMessageLogContext&, const QString&) {
+    if (type == QtWarningMsg) ++g_warnings;
+}
 
 }  // namespace
 
 class ProcessThreadTest : public ::testing::Test {
 protected:
+    // Commands wake the thread through the main thread's events, as in the service.
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "process_thread_test";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication application(argc, argv);
+    }
+
     void SetUp() override {
+        g_warnings = 0;
+        qInstallMessageHandler(&countWarnings);
         RecordingEngine::reset();
         m_thread = std::make_unique<ProcessThread>(&m_handle);
         m_thread->start();
@@ -80,10 +73,15 @@ protected:
     void TearDown() override {
         RecordingEngine::holdProcess(false);
         m_thread.reset();
+        qInstallMessageHandler(nullptr);
     }
 
     void push(const QByteArray& bytes) { m_thread->pushFrame(bytes.constData(), bytes.size()); }
-    void command(const QByteArray& text) { m_thread->pushCommand(text.constData(), text.size()); }
+    // As the service's main thread: a line, then back to the event loop, which wakes the thread.
+    void command(const QByteArray& text) {
+        m_thread->pushCommand(text.constData(), text.size());
+        QCoreApplication::sendPostedEvents();
+    }
 
     // Pushes two marker commands one after the other and waits until the engine got the second:
     // every pass that began before this call has then ended. Each marker's pass also processes
@@ -100,7 +98,6 @@ protected:
 
     SentMessages& sent() { return *SentMessages::of(&m_handle); }
 
-    WarningCapture m_warnings;
     AiIpcHandle m_handle{QStringLiteral("core_process_r"), QStringLiteral("core_process_s"), 0, 0};
     std::unique_ptr<ProcessThread> m_thread;
     int m_marker = 0;
@@ -173,17 +170,35 @@ TEST_F(ProcessThreadTest, FramesCommandsAndEmptyFramesEachSendTheNewestFrame) {
                      "process 4 2 10", "process 2 1 200", "process 2 1 200"}));
 }
 
-TEST_F(ProcessThreadTest, CommandsBeforeAnyFrameRunWithoutProcessing) {
+// Nothing is sent before there is a frame, nor while the engine reports failure.
+TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
     command("0 50");
     ASSERT_TRUE(RecordingEngine::waitFor(1));
     push(QByteArray());  // a zero-length frame stores nothing
-    // From another thread a frame is staged until this thread's event loop, which never runs
-    // here, hands it over: the markers' wake-ups must not process the empty working buffer.
-    std::thread([this] { push(frame(2, 2, 7)); }).join();
     settle();
     EXPECT_EQ(RecordingEngine::calls(),
               (Calls{"modify_skin_white 0.5", markerCall(1), markerCall(2)}));
+
+    RecordingEngine::setProcessResult(0);
+    push(frame(3, 1, 5));
+    ASSERT_TRUE(RecordingEngine::waitFor(4));
+    settle();
+    ASSERT_TRUE(RecordingEngine::waitFor(8));  // the second marker's pass processed the frame too
     EXPECT_TRUE(sent().messages().isEmpty());
+
+    // A frame from another thread waits for the main thread's events; a command read there
+    // shares its pass and applies to it: one process call of that frame, the slot's length kept.
+    RecordingEngine::setProcessResult(1);
+    std::thread([this] { push(frame(2, 1, 7)); }).join();
+    command("2 40");
+    ASSERT_TRUE(sent().waitForMessages(1));
+    settle();
+    const Calls calls = RecordingEngine::calls();
+    ASSERT_GE(calls.size(), 11u);
+    EXPECT_EQ(Calls(calls.begin() + 8, calls.begin() + 11),
+              (Calls{"modify_shape_eye_scale 0.4", "process 2 1 7", markerCall(5)}));
+    EXPECT_EQ(sent().messages().at(0).size(), frame(3, 1, 5).size());
+    EXPECT_TRUE(sent().messages().at(0).startsWith(processed(frame(2, 1, 7))));
 }
 
 TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCommandPerId) {
@@ -210,20 +225,6 @@ TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCom
                             "modify_sticker \"abc\"", "process 2 2 4"}));
 }
 
-TEST_F(ProcessThreadTest, ProcessReturningZeroSendsNothing) {
-    RecordingEngine::setProcessResult(0);
-    push(frame(3, 1, 5));
-    ASSERT_TRUE(RecordingEngine::waitFor(1));
-    settle();
-    ASSERT_TRUE(RecordingEngine::waitFor(5));  // the second marker's pass processed the frame too
-    EXPECT_TRUE(sent().messages().isEmpty());
-
-    RecordingEngine::setProcessResult(1);
-    command("2 40");
-    ASSERT_TRUE(sent().waitForMessages(1));
-    EXPECT_EQ(sent().messages(), QList<QByteArray>{processed(frame(3, 1, 5))});
-}
-
 TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
     const QByteArray rejected[] = {
         QByteArray("\1\0\0\0\1", 5),  // shorter than a header
@@ -239,7 +240,7 @@ TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
     }
     EXPECT_EQ(RecordingEngine::calls().size(), 2 * std::size(rejected));  // markers only
     EXPECT_TRUE(sent().messages().isEmpty());
-    EXPECT_EQ(WarningCapture::lines().size(), 1);
+    EXPECT_EQ(g_warnings, 1);
 
     // A fitting frame is processed again, and the next misfit warns again.
     const QByteArray fitting = frame(1, 1, 9) + QByteArray(8, '\xEE');
@@ -248,6 +249,6 @@ TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
     EXPECT_EQ(sent().messages().at(0).left(11), processed(fitting).left(11));
     push(header(5, 5));
     settle();
-    EXPECT_EQ(WarningCapture::lines().size(), 2);
+    EXPECT_EQ(g_warnings, 2);
     for (const QByteArray& message : sent().messages()) EXPECT_EQ(message.left(8), header(1, 1));
 }

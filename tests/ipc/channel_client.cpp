@@ -81,8 +81,6 @@ ChannelNames channelNames(const QString& prefix) {
 ChannelClient::ChannelClient(const QString& receiveName, const QString& sendName, int size)
     : m_receiveName(receiveName), m_sendName(sendName), m_size(size) {}
 
-ChannelClient::~ChannelClient() = default;
-
 bool ChannelClient::openSegments() {
     const QString in = segmentKey(m_receiveName);
     const QString out = segmentKey(m_sendName);
@@ -125,11 +123,6 @@ std::optional<QByteArray> ChannelClient::readMessage(int timeoutMs) {
         message = QByteArray(segment + 4, length);
     (void)m_fromService.unlock();
     return message;
-}
-
-bool ChannelClient::staysQuiet(int ms) {
-    return m_serviceNotifies && m_serviceNotifies->tryAcquire(static_cast<std::uint32_t>(ms)) ==
-                                    NotificationSemaphore::Wait::TimedOut;
 }
 
 bool ChannelClient::listen() { return m_listener.listen(socketName(pipeName(m_sendName))); }

@@ -45,9 +45,6 @@ class ChannelClient {
 public:
     // The names are the service's: the client writes to receiveName and reads from sendName.
     ChannelClient(const QString& receiveName, const QString& sendName, int size);
-    ~ChannelClient();
-    ChannelClient(const ChannelClient&) = delete;
-    ChannelClient& operator=(const ChannelClient&) = delete;
 
     // Creates both segments, or attaches to them when the service created them first.
     bool openSegments();
@@ -55,10 +52,9 @@ public:
     bool writeMessage(const QByteArray& payload);
     // Writes a length prefix of our choosing followed by `bytes`, and notifies.
     bool writeRaw(qint32 length, const QByteArray& bytes);
-    // Waits for the service's next notification and reads its message (payload only).
+    // Waits for the service's next notification and reads its message (payload only); nothing
+    // when none comes in time.
     std::optional<QByteArray> readMessage(int timeoutMs);
-    // True when the service sends nothing for `ms` milliseconds.
-    bool staysQuiet(int ms);
 
     // Listens under sendName + "_pipe", where the service announces itself.
     bool listen();

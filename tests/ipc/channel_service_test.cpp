@@ -6,6 +6,14 @@
 #include <QThread>
 #include <memory>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "platform_safe_key.h"
+#endif
+
 #include "channel_client.h"
 #include "service_process.h"
 #include "test_application.h"
@@ -140,5 +148,30 @@ TEST_F(ChannelServiceTest, ALockHeldTooLongIsLoggedOncePerRun) {
     EXPECT_EQ(m_service.log().count(said), 1) << m_service.log().toStdString();
     EXPECT_TRUE(m_service.log().contains("give each client its own channel names"));
 }
+
+#ifndef _WIN32
+// Whoever may write a segment may shrink it (here: shm_open and ftruncate on its file); the
+// service then copies only what is left instead of dying of SIGBUS on the pages past the new end.
+TEST_F(ChannelServiceTest, ShrunkSegmentsAreCopiedOnlyAsFarAsTheyReach) {
+    // A letter beyond ASCII: the segment keys are UTF-8 on both sides.
+    ASSERT_TRUE(serve(QString::fromUtf8("shr\xc3\xbcnk"), kDefaultSize));
+    const auto shrink = [](const QString& name) {
+        const std::string file =
+            "/" + makePlatformSafeKey(segmentKey(name).toStdString(), kSharedMemoryKeyPrefix);
+        const int fd = shm_open(file.c_str(), O_RDWR, 0);
+        const bool shrunk = fd >= 0 && ftruncate(fd, 4096) == 0;
+        if (fd >= 0) close(fd);
+        return shrunk;
+    };
+    // A result that no longer fits is dropped.
+    ASSERT_TRUE(shrink(m_names.send));
+    ASSERT_TRUE(m_client->writeMessage(makeFrame(40, 40, 1)));
+    (void)m_client->readMessage(1000);
+    // A length that reaches past the end is not read.
+    ASSERT_TRUE(shrink(m_names.receive));
+    ASSERT_TRUE(m_client->writeRaw(5000, makeFrame(2, 2, 0)));
+    EXPECT_FALSE(m_service.waitForFinished(1000)) << m_service.log().toStdString();
+}
+#endif
 
 }  // namespace

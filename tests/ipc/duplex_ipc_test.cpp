@@ -1,22 +1,28 @@
 // The channel inside this process, with a client of the protocol on the other side of its
-// segments and pipe.
+// segments and pipe, and peers of its pipe.
 
 #include "duplex_ipc.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSysInfo>
 #include <QtEndian>
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "ai_ipc_callback_handle.h"
 #include "channel_client.h"
 #include "duplex_ipc_shared_memory_thread.h"
+#include "duplex_local_pipe.h"
 #include "protocol.h"
 #include "test_application.h"
 
@@ -98,7 +104,7 @@ TEST_F(DuplexIPCTest, SendPrefixesTheLengthAndRefusesWhatDoesNotFit) {
     const QByteArray over(61, 'o');
     EXPECT_FALSE(channel.ipc.send(over.constData(), over.size()));
     EXPECT_FALSE(channel.ipc.send(over.constData(), -1));
-    EXPECT_TRUE(channel.client.staysQuiet(200));
+    EXPECT_EQ(channel.client.readMessage(200), std::nullopt);
 }
 
 TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreReportedOncePerRun) {
@@ -206,11 +212,105 @@ TEST_F(DuplexIPCTest, SenderKeepsTheNewestMessageWithinASmallerExistingSegment) 
     const QByteArray fits(mapped - 4, 's');
     EXPECT_TRUE(sender.sendData(prefixed(fits).constData(), mapped));
     EXPECT_FALSE(sender.sendData(QByteArray(mapped + 1, 'x').constData(), mapped + 1));
-    EXPECT_TRUE(client.staysQuiet(100));
+    EXPECT_EQ(client.readMessage(100), std::nullopt);
     ASSERT_TRUE(clientLock.unlock());
     sender.start();
     EXPECT_EQ(client.readMessage(kWaitMs), fits);
-    EXPECT_TRUE(client.staysQuiet(300));
+    EXPECT_EQ(client.readMessage(300), std::nullopt);
+}
+
+TEST_F(DuplexIPCTest, PipeWaitingForThePeerConnectsOnItsAnnouncement) {
+    Channel channel("wait");
+    QLocalServer peerListener;
+    ASSERT_TRUE(peerListener.listen(socketName(pipeName(channel.names.send))));
+    channel.ipc.setPipeWaitForPeer(true);
+    EXPECT_TRUE(channel.ipc.start());
+    EXPECT_FALSE(peerListener.waitForNewConnection(200));
+
+    // Two peers write; both are read, each through its own connection.
+    QLocalSocket first;
+    QLocalSocket second;
+    for (QLocalSocket* peer : {&first, &second}) {
+        peer->connectToServer(socketName(pipeName(channel.names.receive)));
+        ASSERT_TRUE(peer->waitForConnected(kWaitMs));
+    }
+    second.write("plain\n");
+    ASSERT_TRUE(waitUntilWritten(second, kWaitMs));
+    ASSERT_TRUE(channel.callback.waitFor("message:plain"));
+    first.write("hello ServerCreated there");
+    ASSERT_TRUE(waitUntilWritten(first, kWaitMs));
+    ASSERT_TRUE(channel.callback.waitFor("event:1002 createSender success"));
+    EXPECT_EQ(channel.callback.count("message:hello ServerCreated there"), 1);
+    // Our event loop may have accepted the connection already.
+    ASSERT_TRUE(peerListener.hasPendingConnections() || peerListener.waitForNewConnection(kWaitMs));
+    // Only the service side's own start writes the announcement.
+    EXPECT_FALSE(peerListener.nextPendingConnection()->waitForReadyRead(300));
+}
+
+// A socket file that a live process serves is never taken over (the service tests show that one
+// left by a killed process is replaced).
+TEST_F(DuplexIPCTest, PipeNeverListensOverALiveSocket) {
+    Channel channel("live");
+    QLocalServer owner;
+    ASSERT_TRUE(owner.listen(socketName(pipeName(channel.names.receive))));
+    EXPECT_FALSE(channel.ipc.start());
+    QLocalSocket client;
+    client.connectToServer(owner.serverName());
+    ASSERT_TRUE(client.waitForConnected(kWaitMs));
+    EXPECT_TRUE(owner.waitForNewConnection(kWaitMs));
+}
+
+// Finished connections are deleted, at most kMaxConnections are kept, and a listener that stops
+// listening (as Qt's does after an accept error) listens again.
+TEST_F(DuplexIPCTest, PipeConnectionsAreBoundedAndTheListenerComesBack) {
+    if (QSysInfo::productType() == QLatin1String("windows")) {
+        GTEST_SKIP() << "a named pipe write completes only once the listener, on this same "
+                        "thread, turns its event loop; the peers here write blocking";
+    }
+    Channel channel("bounded");
+    (void)channel.ipc.start();
+    const QString name = socketName(pipeName(channel.names.receive));
+    const auto connections = [&channel] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return channel.ipc.findChild<QLocalServer*>()->findChildren<QLocalSocket*>().size();
+    };
+
+    for (int i = 0; i < 50; ++i) {
+        QLocalSocket peer;
+        peer.connectToServer(name);
+        ASSERT_TRUE(peer.waitForConnected(kWaitMs));
+        peer.write("x\n");
+        ASSERT_TRUE(peer.waitForBytesWritten(kWaitMs));
+    }
+    ASSERT_TRUE(
+        processEventsUntil([&] { return channel.callback.count("message:x") == 50; }, kWaitMs));
+    EXPECT_TRUE(processEventsUntil([&] { return connections() == 0; }, kWaitMs));
+
+    std::vector<std::unique_ptr<QLocalSocket>> peers;
+    for (int i = 0; i < DuplexLocalPipe::kMaxConnections + 3; ++i) {
+        peers.push_back(std::make_unique<QLocalSocket>());
+        peers.back()->connectToServer(name);
+        ASSERT_TRUE(peers.back()->waitForConnected(kWaitMs));
+        QCoreApplication::processEvents();
+    }
+    const auto refused = [&peers] {
+        return std::count_if(peers.begin(), peers.end(), [](const auto& peer) {
+            return peer->state() == QLocalSocket::UnconnectedState;
+        });
+    };
+    EXPECT_TRUE(processEventsUntil([&] { return refused() == 3; }, kWaitMs));
+    EXPECT_EQ(connections(), DuplexLocalPipe::kMaxConnections);
+    peers.clear();
+    EXPECT_TRUE(processEventsUntil([&] { return connections() == 0; }, kWaitMs));
+
+    channel.ipc.findChild<QLocalServer*>()->close();
+    QLocalSocket late;
+    EXPECT_TRUE(processEventsUntil(
+        [&] {
+            late.connectToServer(name);
+            return late.waitForConnected(10);
+        },
+        kWaitMs));
 }
 
 }  // namespace

@@ -28,10 +28,11 @@ constexpr int kWaitMs = 10000;
 
 constexpr uid_t kStranger = 65534;  // nobody, and its group nogroup
 
-// One attempt of the stranger; `refused` tells whether the system turned it down.
+// One attempt of the stranger on `target`; `refused` tells whether the system turned it down.
 struct Attempt {
     std::string what;
     bool (*refused)(const std::string& target);
+    std::string target;
 };
 
 bool segmentRefused(const std::string& name) {
@@ -64,8 +65,7 @@ bool socketRefused(const std::string& path) {
 
 // Runs the attempts as the stranger in a child process: one character per attempt, '1' when it
 // got through; empty when the child could not become the stranger.
-std::string strangerAttempts(const std::vector<Attempt>& attempts,
-                             const std::vector<std::string>& targets) {
+std::string strangerAttempts(const std::vector<Attempt>& attempts) {
     int results[2];
     if (::pipe(results) != 0) return std::string();
     const pid_t child = ::fork();
@@ -73,8 +73,8 @@ std::string strangerAttempts(const std::vector<Attempt>& attempts,
         ::close(results[0]);
         if (::setgroups(0, nullptr) != 0 || ::setgid(kStranger) != 0 || ::setuid(kStranger) != 0)
             ::_exit(1);
-        for (std::size_t i = 0; i < attempts.size(); ++i) {
-            const char through = attempts[i].refused(targets[i]) ? '0' : '1';
+        for (const Attempt& attempt : attempts) {
+            const char through = attempt.refused(attempt.target) ? '0' : '1';
             if (::write(results[1], &through, 1) != 1) ::_exit(1);
         }
         ::_exit(0);
@@ -108,29 +108,27 @@ TEST_F(SecondUserTest, AnotherUserReachesNothingWhileTheServiceServesItsClient) 
     ASSERT_TRUE(client.writeMessage(frame) && client.readMessage(kWaitMs) == invertedFrame(frame));
 
     std::vector<Attempt> attempts;
-    std::vector<std::string> targets;
     for (const QString& name : {names.receive, names.send}) {
         const std::string key = protocol::segmentKey(name.toStdString());
         const std::string segment = makePlatformSafeKey(key, kSharedMemoryKeyPrefix);
-        for (const std::string& file : {segment, segment + ".holders", segment + ".gate"}) {
-            attempts.push_back({"segment file " + file, segmentRefused});
-            targets.push_back(file);
-        }
-        attempts.push_back({"segment lock", semaphoreRefused});
-        targets.push_back(makePlatformSafeKey(key, kSystemSemaphoreKeyPrefix));
-        attempts.push_back({"notification", semaphoreRefused});
-        targets.push_back(protocol::notificationNativeName(protocol::notificationKey(key)));
+        for (const std::string& file : {segment, segment + ".holders", segment + ".gate"})
+            attempts.push_back({"segment file", segmentRefused, file});
+        attempts.push_back({"segment lock", semaphoreRefused,
+                            makePlatformSafeKey(key, kSystemSemaphoreKeyPrefix)});
+        attempts.push_back({"notification", semaphoreRefused,
+                            protocol::notificationNativeName(protocol::notificationKey(key))});
     }
-    attempts.push_back({"command socket", socketRefused});
-    targets.push_back(protocol::socketPath(protocol::pipeName(names.receive.toStdString())).path);
+    attempts.push_back(
+        {"command socket", socketRefused,
+         protocol::socketPath(protocol::pipeName(names.receive.toStdString())).path});
 
     // The owner reaches every object, so a refusal below is not a missing name.
     for (std::size_t i = 0; i + 1 < attempts.size(); ++i)
-        ASSERT_FALSE(attempts[i].refused(targets[i])) << attempts[i].what << " " << targets[i];
-    const std::string outcome = strangerAttempts(attempts, targets);
+        ASSERT_FALSE(attempts[i].refused(attempts[i].target)) << attempts[i].target;
+    const std::string outcome = strangerAttempts(attempts);
     ASSERT_EQ(outcome.size(), attempts.size()) << "could not become the second user";
     for (std::size_t i = 0; i < attempts.size(); ++i)
-        EXPECT_EQ(outcome[i], '0') << attempts[i].what << " got through: " << targets[i];
+        EXPECT_EQ(outcome[i], '0') << attempts[i].what << " got through: " << attempts[i].target;
 
     const QByteArray after = makeFrame(4, 4, 9);
     EXPECT_TRUE(client.writeMessage(after) && client.readMessage(kWaitMs) == invertedFrame(after));

@@ -1,13 +1,16 @@
-// The platform layer on its own: error codes, sizes, counts and the lifetime of named objects,
-// with second processes where it matters.
+// The platform layer and the semaphore class over it: error codes, sizes, counts and the lifetime
+// of named objects, with second processes where it matters.
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <sstream>
 #include <thread>
 
 #include "helper_process.h"
 #include "native_ipc.h"
 #include "platform_safe_key.h"
+#include "system_semaphore.h"
 
 namespace {
 
@@ -97,6 +100,51 @@ TEST_F(NativeIpcTest, NamesOpenedAndClosedConcurrentlyStayOneObject) {
     EXPECT_EQ(first.waitForExit(60000), 0) << "8: both processes held the lock at once";
     EXPECT_EQ(second.waitForExit(60000), 0);
     EXPECT_TRUE(closeHandle(inside));
+}
+
+TEST_F(NativeIpcTest, SystemSemaphoreEmptyKeyMeansNoSemaphoreAndNoError) {
+    SystemSemaphore semaphore;
+    semaphore.setKey(testnames::letterName("empty"), 1, SystemSemaphore::Open);
+    EXPECT_NE(semaphore.handle(SystemSemaphore::Open), nullptr);
+    semaphore.setKey("", 1, SystemSemaphore::Open);
+    EXPECT_EQ(semaphore.handle(SystemSemaphore::Open), nullptr);
+    EXPECT_FALSE(semaphore.modifySemaphore(1, nativeipc::kInfinite));
+    EXPECT_FALSE(semaphore.modifySemaphore(-1, 0));
+    EXPECT_EQ(semaphore.error(), SystemSemaphoreError::NoError);
+    EXPECT_EQ(semaphore.errorString(), "");
+}
+
+TEST_F(NativeIpcTest, SystemSemaphoreTwoObjectsShareOneCount) {
+    const std::string key = testnames::letterName("lock");
+    SystemSemaphore first;
+    SystemSemaphore second;
+    first.setKey(key, 1, SystemSemaphore::Open);
+    second.setKey(key, 1, SystemSemaphore::Open);
+    EXPECT_EQ(first.nativeKey(), makePlatformSafeKey(key, kSystemSemaphoreKeyPrefix));
+
+    ASSERT_TRUE(first.modifySemaphore(-1, 50));
+    EXPECT_FALSE(second.modifySemaphore(0, 50)) << "count 0 takes a unit too";
+    EXPECT_TRUE(second.modifySemaphore(3, 0)) << "gives back three units at once";
+    EXPECT_TRUE(first.modifySemaphore(-5, 0)) << "takes one unit";
+    EXPECT_TRUE(second.modifySemaphore(0, nativeipc::kInfinite));
+    EXPECT_TRUE(first.modifySemaphore(-1, 0));
+    EXPECT_FALSE(first.modifySemaphore(-1, 0));
+    EXPECT_EQ(second.error(), SystemSemaphoreError::NoError);
+}
+
+TEST_F(NativeIpcTest, SystemSemaphoreFailedCloseIsReportedOnceAndForgotten) {
+    SystemSemaphore semaphore;
+    semaphore.setKey(testnames::letterName("close"), 1, SystemSemaphore::Open);
+    // Closing the handle behind the object's back makes its own close fail.
+    ASSERT_TRUE(nativeipc::closeHandle(semaphore.handle(SystemSemaphore::Open)));
+    std::ostringstream output;
+    std::streambuf* const console = std::cout.rdbuf(output.rdbuf());
+    semaphore.cleanHandle();
+    semaphore.cleanHandle();
+    std::cout.rdbuf(console);
+    EXPECT_EQ(output.str(), "SystemSemaphore::CloseHandle : sem failed\n");
+    EXPECT_EQ(semaphore.error(), SystemSemaphoreError::NoError);
+    EXPECT_NE(semaphore.handle(SystemSemaphore::Open), nullptr) << "the next use opens it anew";
 }
 
 }  // namespace
