@@ -362,7 +362,6 @@ TEST_F(FaceTrackerTest, ASwayingFaceIsFollowedBySubPixelShiftsWithoutDrift) {
         ASSERT_EQ(faces.size(), 1u);
         rest = meanError(faces[0], {0.f, 0.f});
     }
-    std::printf("swaying face: worst mean landmark error %.3f px, at rest %.3f px\n", worst, rest);
     EXPECT_LT(worst, 1.0);
     EXPECT_LT(rest, 0.15);
 }
