@@ -94,19 +94,6 @@ cv::Mat TestPictures::relit(const cv::Mat& picture, Light light) {
     return out;
 }
 
-cv::Mat TestPictures::row(const std::vector<cv::Mat>& pictures, cv::Size size) {
-    cv::Mat frame(size, CV_8UC3, cv::Scalar(60, 60, 60));
-    int x = 0;
-    for (const cv::Mat& picture : pictures) {
-        const cv::Rect place(x, (size.height - picture.rows) / 2, picture.cols, picture.rows);
-        EXPECT_TRUE((place & cv::Rect(cv::Point(0, 0), size)) == place)
-            << "pictures wider than the frame";
-        picture.copyTo(frame(place & cv::Rect(cv::Point(0, 0), size)));
-        x += picture.cols;
-    }
-    return frame;
-}
-
 cv::Mat TestPictures::videoFrame(const std::string& name, int index) {
     const std::string path = std::string(FACELUME_TEST_PICTURES) + "/" + name;
     cv::VideoCapture clip(path);

@@ -40,8 +40,6 @@ public:
     enum class Light { Grey, Sepia, BlueFlash, Dim };
     // picture as a grey or sepia print, flash-lit with a blue cast, or dim with sensor noise.
     static cv::Mat relit(const cv::Mat& picture, Light light);
-    // pictures placed side by side, vertically centred, on a grey frame of size.
-    static cv::Mat row(const std::vector<cv::Mat>& pictures, cv::Size size);
     // Frame number index (from 0) of a video clip in the test picture folder.
     static cv::Mat videoFrame(const std::string& name, int index);
 

@@ -78,7 +78,6 @@ TEST_F(BlushTest, AsVisibleOnDarkSkinAsOnLight) {
     blush.apply(darkAfter, {face});
     const double onLight = deltaE(portrait, painted(blush), cheeks);
     const double onDark = deltaE(dark, darkAfter, cheeks);
-    std::printf("blush delta E: light skin %.1f, dark skin %.1f\n", onLight, onDark);
     EXPECT_GT(onLight, 5.0);
     EXPECT_GT(onDark, onLight / 1.2);
     EXPECT_LT(onDark, onLight * 1.2);
@@ -109,8 +108,6 @@ TEST(BlushOnATurnedHeadTest, StaysOnTheNearCheekOffTheEarAndTheNose) {
         cv::circle(disc, centre, 8, cv::Scalar(255), cv::FILLED);
         return cv::mean(change, disc)[0];
     };
-    std::printf("blush on a turned head: %.0f %% by the ear, %.1f on the nose, %.1f on the cheek\n",
-                100.0 * onEar / all, around({250, 162}), around({215, 162}));
     EXPECT_LT(onEar, 0.25 * all);
     EXPECT_LT(around({250, 162}), 5.0);
     EXPECT_GT(around({215, 162}), 20.0);

@@ -82,8 +82,6 @@ TEST_F(LipstickTest, StaysOnTheLipsOfASmallSmilingFace) {
     cv::transform(change, change, cv::Matx13f(1.f, 1.f, 1.f));
     const double inside = cv::sum(change & lipPolygon)[0];
     const double outside = cv::sum(change)[0] - inside;
-    std::printf("lipstick on a small face: %.1f %% of the tint outside the lips\n",
-                100 * outside / (inside + outside));
     EXPECT_GT(inside, 0.0);
     EXPECT_LT(outside, 0.08 * (inside + outside));
 }
@@ -95,8 +93,6 @@ TEST_F(LipstickTest, NamedAndHexColoursUnknownNamesAndOff) {
     ASSERT_TRUE(byName.active());
     ASSERT_TRUE(byHex.active());
     EXPECT_EQ(cv::norm(painted(byName), painted(byHex), cv::NORM_INF), 0.0);
-    byHex.configure("#1e3ac4", 0.8f);  // a blue: the lips turn bluer
-    EXPECT_GT(cv::mean(painted(byHex), lips())[0], cv::mean(portrait, lips())[0] + 20);
 
     for (const char* unknown : {"ultraviolet", "#12345g", "#1234", "#c41e3a0", "c41e3a"}) {
         byName.configure("red", 1.f);

@@ -174,11 +174,6 @@ TEST_F(StickerOverlayTest, GlassesSitOnTheNoseBridgeAndReachPastBothEyesOfATurne
         const auto first = std::find(painted.begin(), painted.end(), true) - painted.begin();
         const auto last = painted.rend() - std::find(painted.rbegin(), painted.rend(), true) - 1;
         const float corners = p[45].x - p[36].x;
-        std::printf(
-            "turned %+.0f degrees: bridge gap centre %.1f pixels from the nose bridge, glasses "
-            "%.2f and %.2f corner spans beyond the corners\n",
-            degrees, (gapLeft + gapRight) / 2.0 - p[27].x, (p[36].x - first) / corners,
-            (last - p[45].x) / corners);
         EXPECT_NEAR((gapLeft + gapRight) / 2.0, p[27].x, 0.04 * corners) << degrees;
         // Past both outer corners, if only just on the far side, as a turned head shows it.
         EXPECT_GT(p[36].x - first, 0.03 * corners) << degrees;

@@ -93,22 +93,22 @@ cv::Mat astronaut512() { return TestPictures::load("astronaut.png"); }
 cv::Mat rolled(const cv::Mat& picture, double degrees) {
     return TestPictures::moved(picture, {0, 0}, 1.0, degrees);
 }
+cv::Mat mirrored(const cv::Mat& picture) {
+    cv::Mat out;
+    cv::flip(picture, out, 1);
+    return out;
+}
 cv::Mat relitHopper(TestPictures::Light light) { return TestPictures::relit(hopper(), light); }
 
 const PictureCase kPictureCases[] = {
     {"astronaut", astronaut, 1},
-    {"astronaut mirrored",
-     [] {
-         cv::Mat m;
-         cv::flip(astronaut(), m, 1);
-         return m;
-     },
-     1},
+    {"astronaut mirrored", [] { return mirrored(astronaut()); }, 1},
     {"hopper sepia", [] { return relitHopper(TestPictures::Light::Sepia); }, 1},
     {"hopper blue flash", [] { return relitHopper(TestPictures::Light::BlueFlash); }, 1},
     {"hopper dim", [] { return relitHopper(TestPictures::Light::Dim); }, 1},
     {"footballer, 40 px", [] { return TestPictures::load("messi5.jpg"); }, 1},
     {"cameraman, three-quarter", [] { return TestPictures::load("camera.png"); }, 1},
+    {"basketball player, 37 px", [] { return TestPictures::load("basketball1.png"); }, 1},
     {"animated, dim, tilted", [] { return TestPictures::videoFrame("Megamind.avi", 60); }, 1},
     {"animated, turned", [] { return TestPictures::videoFrame("Megamind.avi", 170); }, 1},
     {"animated, glasses", [] { return TestPictures::videoFrame("Megamind.avi", 200); }, 1},
@@ -147,7 +147,6 @@ TEST_F(FaceTrackerTest, FindsTheFacesOfTheVariedPictures) {
         if (!std::isnan(c.rollDegrees) && found == 1) {
             EXPECT_NEAR(faces[0].roll * 180.0 / CV_PI, c.rollDegrees, 10.0) << c.name;
         }
-        std::printf("%-28s %zu of %zu\n", c.name, found, c.faces);
     }
 }
 
@@ -210,7 +209,6 @@ TEST_F(FaceTrackerTest, LandmarksOfAStillNoisyFaceStayStill) {
         const double jitter = std::sqrt(squares / (68.0 * seen.size()));
         // The points fitted afresh in every frame, unstabilised, move by about 0.7 px.
         EXPECT_LT(jitter, 0.4) << "noise " << noise;
-        std::printf("landmark jitter on a still face with noise %.0f: %.3f px\n", noise, jitter);
     }
 }
 
@@ -238,7 +236,6 @@ TEST_F(FaceTrackerTest, LipsFollowPanZoomAndTiltAndAFaceLeavingTheFrameIsDropped
         ASSERT_EQ(settled.size(), 1u);
         const Landmarks reference = settled[0].landmarks;
         double worst = 0.0;
-        int shown = 0;
         for (int i = 1; i <= m.frames; ++i) {
             const cv::Point2f shift = m.shiftPerFrame * float(i);
             const double zoom = 1.0 + m.zoomPerFrame * i, degrees = m.degreesPerFrame * i;
@@ -256,7 +253,6 @@ TEST_F(FaceTrackerTest, LipsFollowPanZoomAndTiltAndAFaceLeavingTheFrameIsDropped
             if (inside > 0.9f) ASSERT_EQ(faces.size(), 1u) << m.name << ", frame " << i;
             if (inside == 0.f) EXPECT_TRUE(faces.empty()) << m.name << ", frame " << i;
             if (faces.empty()) continue;
-            ++shown;
             double error = 0.0;
             for (size_t p = 48; p < 68; ++p)
                 error += cv::norm(faces[0].landmarks[p] - moved(reference[p]));
@@ -265,8 +261,6 @@ TEST_F(FaceTrackerTest, LipsFollowPanZoomAndTiltAndAFaceLeavingTheFrameIsDropped
         }
         // Lipstick on a cheek or a chin is an error of about one eye distance.
         EXPECT_LT(worst, 0.15) << m.name;
-        std::printf("%-22s lip error at worst %.3f eye distances over %d frames\n", m.name, worst,
-                    shown);
     }
 }
 
@@ -291,8 +285,6 @@ TEST_F(FaceTrackerTest, AfterACutNoFaceStaysAndTheNewOneComesAtOnce) {
     EXPECT_EQ(ghostFrames, 0);
     EXPECT_GE(framesToNewFace, 0);
     EXPECT_LE(framesToNewFace, 2);
-    std::printf("after the cut: %d ghost frames, new face after %d frames\n", ghostFrames,
-                framesToNewFace);
 
     // The face covered within one shot (too small a change for a cut): gone in that frame.
     m_tracker->reset();
@@ -340,10 +332,6 @@ TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
         EXPECT_LT(cv::norm(eyeCentre(face, 36) - c.rightEye), 0.25 * eyeDistance) << c.name;
         EXPECT_LT(cv::norm(eyeCentre(face, 42) - c.leftEye), 0.25 * eyeDistance) << c.name;
     }
-    // And the tracker follows the player.
-    m_tracker->reset();
-    const cv::Mat players = TestPictures::load("basketball1.png");
-    EXPECT_EQ(trackFor(players, m_tracker->findFrames(players.size())).size(), 1u);
 }
 
 TEST_F(FaceTrackerTest, ASwayingFaceIsFollowedBySubPixelShiftsWithoutDrift) {
@@ -374,7 +362,6 @@ TEST_F(FaceTrackerTest, ASwayingFaceIsFollowedBySubPixelShiftsWithoutDrift) {
         ASSERT_EQ(faces.size(), 1u);
         rest = meanError(faces[0], {0.f, 0.f});
     }
-    std::printf("swaying face: worst mean landmark error %.3f px, at rest %.3f px\n", worst, rest);
     EXPECT_LT(worst, 1.0);
     EXPECT_LT(rest, 0.15);
 }
