@@ -32,6 +32,18 @@ using facelume::Detection;
 using facelume::DetectionWorker;
 using facelume::test::TestPictures;
 
+// Pictures of equal height side by side, vertically centred, on a grey frame of size.
+cv::Mat row(const std::vector<cv::Mat>& pictures, cv::Size size) {
+    cv::Mat frame(size, CV_8UC3, cv::Scalar(60, 60, 60));
+    int x = 0;
+    for (const cv::Mat& picture : pictures) {
+        picture.copyTo(frame(cv::Rect(x, (size.height - picture.rows) / 2, picture.cols,
+                                      picture.rows)));
+        x += picture.cols;
+    }
+    return frame;
+}
+
 double threadCpuMs() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -86,7 +98,7 @@ std::vector<Picture> pictures() {
          [] {
              const cv::Mat h = TestPictures::letterboxed(hopper(), {320, 400});
              const cv::Mat a = TestPictures::letterboxed(astronaut(), {320, 400});
-             return TestPictures::row({h, a, h, a}, {1280, 720});
+             return row({h, a, h, a}, {1280, 720});
          },
          4},
         {"coffee", [] { return TestPictures::load("coffee.png"); }, 0},

@@ -129,7 +129,8 @@ TEST_F(StartupTest, ResourceFolderBesideTheExecutableWithSlashesInUtf8) {
     const QString service = install(m_temp.filePath(QString::fromUtf8("one\\tw\xc3\xb6")),
                                     FACELUME_RECORDING_SERVICE, FACELUME_RECORDING_ENGINE);
     const QString expected = m_temp.path() + QString::fromUtf8("/one/tw\xc3\xb6");
-    expectInitError(service, {"in", "out", "100"}, expected);
+    const QString name = QString::fromStdString(testnames::letterName("initerror"));
+    expectInitError(service, {name + 'R', name + 'S', "100"}, expected);
 
     ASSERT_TRUE(QDir().mkpath(expected + "/beauty_res"));
     expectReadyIdleAndStop(service, expected, kStopSignals[0]);

@@ -28,7 +28,9 @@ void prepare(const std::string& file, mode_t mode, bool stranger) {
     ASSERT_GE(fd, 0) << file;
     ASSERT_EQ(ftruncate(fd, 4096), 0);
     ASSERT_EQ(fchmod(fd, mode), 0);
-    if (stranger) ASSERT_EQ(fchown(fd, kStranger, kStranger), 0);
+    if (stranger) {
+        ASSERT_EQ(fchown(fd, kStranger, kStranger), 0);
+    }
     close(fd);
 }
 
