@@ -45,8 +45,7 @@ void SkinMask::update(const cv::Mat& frame, const std::vector<Face>& faces) {
     if (m_region.empty()) return;
     // Half resolution is plenty for a mask that is feathered anyway; tiny regions stay whole.
     m_scale = std::min(m_region.width, m_region.height) >= 64 ? 0.5f : 1.f;
-    const cv::Size small(std::max(1, cvRound(m_region.width * m_scale)),
-                         std::max(1, cvRound(m_region.height * m_scale)));
+    const cv::Size small = scaledSize(m_region.size(), m_scale);
     m_small = workArea(m_buffers[0], small, CV_8UC3);
     m_ycrcb = workArea(m_buffers[1], small, CV_8UC3);
     m_faceWeight = workArea(m_buffers[2], small, CV_8UC1);

@@ -38,8 +38,7 @@ void SkinSmoothing::apply(cv::Mat& frame, const std::vector<Face>&) {
 
 void SkinSmoothing::computeCoefficients(const cv::Mat& region) {
     const double scale = std::min(region.cols, region.rows) >= 32 ? 0.5 : 1.0;
-    const cv::Size small(std::max(1, cvRound(region.cols * scale)),
-                         std::max(1, cvRound(region.rows * scale)));
+    const cv::Size small = scaledSize(region.size(), scale);
     m_small = workArea(m_buffers[0], small, CV_8UC3);
     m_guide = workArea(m_buffers[1], small, CV_32FC3);
     m_squares = workArea(m_buffers[2], small, CV_32FC3);

@@ -32,4 +32,9 @@ inline cv::Mat workArea(cv::Mat& buffer, cv::Size size, int type) {
     return buffer(cv::Rect(0, 0, size.width, size.height));
 }
 
+// size times scale, rounded, at least one pixel each way: the size of a reduced working copy.
+inline cv::Size scaledSize(cv::Size size, double scale) {
+    return {std::max(1, cvRound(size.width * scale)), std::max(1, cvRound(size.height * scale))};
+}
+
 }  // namespace facelume
