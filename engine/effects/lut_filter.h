@@ -8,14 +8,17 @@
 // of a lattice colour packed in one 64-bit word) without data-dependent branches. On processors
 // with AVX2 it takes
 // eight pixels at a time with the same integer arithmetic, so the output does not depend on the
-// processor. One caller at a time; never throws.
+// processor. Large frames are shared with a helper thread, half the rows each. One caller at a
+// time; never throws.
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "effect.h"
+#include "row_splitter.h"
 
 namespace facelume {
 
@@ -69,6 +72,8 @@ private:
     std::array<int32_t, 8> m_firstSteps{};
     std::array<int32_t, 8> m_secondSteps{};
     int32_t m_diagonal = 0;
+    // Made on the first large frame, so that an engine without a look runs no extra thread.
+    std::unique_ptr<RowSplitter> m_splitter;
 };
 
 }  // namespace facelume
