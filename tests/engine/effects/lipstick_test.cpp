@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine.h"
+#include "face_tracker.h"
 #include "test_pictures.h"
 
 namespace facelume {
@@ -111,6 +113,41 @@ TEST_F(LipstickTest, NamedAndHexColoursUnknownNamesAndOff) {
     for (const float off : {0.f, -0.5f}) {
         byName.configure("red", off);
         EXPECT_FALSE(byName.active()) << off;
+    }
+}
+
+TEST(LipstickOnTurnedHeadsTest, ColoursThreeQuarterFacesInFullAndLeavesAProfileAlone) {
+    // Faces as the tracker hands them on from the learned detector. The cameraman's landmarks,
+    // fitted to a near profile, spread his mouth over the cheek behind it (his visible lips end
+    // at x = 231); the turned faces of the footballer and of the clip keep their fitted lips and
+    // get as much colour as where the turn is unknown.
+    FaceTracker tracker(TestPictures::fitter(), DetectionWorker::Mode::Synchronous,
+                        TestPictures::resourceFolder() + "/" + Engine::kDetectorModelFile);
+    Lipstick lipstick(TestPictures::resourceFolder());
+    lipstick.configure("red", 1.f);
+    const auto paint = [&](const cv::Mat& picture, bool turnKnown) {
+        cv::Mat grey;
+        cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+        tracker.reset();
+        for (int i = tracker.findFrames(grey.size()); i > 0; --i) tracker.update(grey);
+        std::vector<Face> faces = tracker.faces();
+        EXPECT_EQ(faces.size(), 1u);
+        for (Face& face : faces) face.turn = turnKnown ? face.turn : NAN;
+        cv::Mat after = picture.clone();
+        lipstick.apply(after, faces);
+        return after;
+    };
+    const cv::Mat cameraman = TestPictures::load("camera.png");
+    EXPECT_EQ(cv::norm(cameraman, paint(cameraman, true), cv::NORM_INF), 0.0);
+    EXPECT_GT(cv::norm(cameraman(cv::Rect(0, 0, 231, 512)),
+                       paint(cameraman, false)(cv::Rect(0, 0, 231, 512)), cv::NORM_L1),
+              5000.0)
+        << "without the detector's turn, the cheek is coloured";
+    for (const cv::Mat& turned :
+         {TestPictures::load("messi5.jpg"), TestPictures::videoFrame("Megamind.avi", 80)}) {
+        const cv::Mat known = paint(turned, true);
+        EXPECT_GT(cv::norm(turned, known, cv::NORM_L1), 2000.0);
+        EXPECT_EQ(cv::norm(known, paint(turned, false), cv::NORM_INF), 0.0);
     }
 }
 
