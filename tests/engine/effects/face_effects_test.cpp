@@ -1,6 +1,7 @@
 // What every effect painted on faces shares: nothing painted without a usable face (none, one
 // gone, one with broken landmarks), opacity following presence and strength, every face painted,
-// and faces at the edge or frames of any size handled without a failure.
+// and faces at the edge or frames of any size handled without a failure. And what every effect
+// named by the user shares: a name it cannot use turns it off with one line saying why.
 
 #include <gtest/gtest.h>
 
@@ -8,9 +9,12 @@
 #include <functional>
 #include <memory>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "blush.h"
 #include "eyebrow_makeup.h"
 #include "lipstick.h"
+#include "lut_filter.h"
 #include "sticker_overlay.h"
 #include "test_pictures.h"
 
@@ -88,6 +92,74 @@ TEST_P(FaceEffectsTest, PaintsUsableFacesByPresenceAndStrengthAndSurvivesEdges) 
 
 INSTANTIATE_TEST_SUITE_P(, FaceEffectsTest, ::testing::ValuesIn(kFaceEffects),
                          [](const auto& info) { return std::string(info.param.name); });
+
+using EffectNamesTest = PortraitTest;
+
+TEST_F(EffectNamesTest, WhatCannotBeUsedTurnsTheEffectOffWithOneLineAndNoNameWithout) {
+    ScratchFolder folder;
+    const std::string invert =
+        "LUT_3D_SIZE 2\n1 1 1\n0 1 1\n1 0 1\n0 0 1\n1 1 0\n0 1 0\n1 0 0\n0 0 0\n";
+    folder.write("filters/invert.cube", invert);
+    folder.write("invert.cube", invert);  // outside the filters folder
+    folder.write("filters/broken.cube", "TITLE \"broken\"\nLUT_3D_SIZE 2\n0 0 0\n1 x 0\n");
+    folder.write("stickers/bar.yml", "%YAML:1.0\n---\nanchor: [36, 39, 42, 45]\nwidth: 2.0\n");
+    folder.write("stickers/wrong.yml", "%YAML:1.0\n---\nanchor: [36, 70]\nwidth: 2.0\n");
+    folder.write("stickers/junk.yml", "%YAML:1.0\n---\nanchor: [30]\nwidth: 1.0\n");
+    folder.write("stickers/junk.png", "not a picture");
+    for (const char* name : {"bar", "lonely", "wrong"}) {
+        cv::imwrite(folder.path() + "/stickers/" + name + ".png",
+                    cv::Mat(8, 8, CV_8UC4, cv::Scalar::all(255)));
+    }
+    LutFilter lut(folder.path()), nowhere("/nonexistent/beauty_res");
+    StickerOverlay sticker(folder.path());
+    Lipstick lips(TestPictures::resourceFolder());
+    const auto configure = [&](Effect& effect, const char* name, float strength) {
+        if (&effect == &sticker) return sticker.configure(name);
+        if (&effect == &lips) return lips.configure(name, strength);
+        static_cast<LutFilter&>(effect).configure(name, strength);
+    };
+    const struct {
+        Effect& effect;
+        const char* name;
+        float strength;
+        const char* message;  // nullptr: off without a word
+    } cases[] = {
+        {lut, "sunset", 1, "\"sunset\""},
+        {lut, "sunset", 1, "broken, invert"},
+        {lut, "broken", 1, "broken.cube line 4: expected three numbers"},
+        {lut, "../invert", 1, ""},
+        {nowhere, "warm", 1, ": none"},
+        {sticker, "rocket", 1, "unknown sticker \"rocket\""},
+        {sticker, "lonely", 1, "lonely.yml: no such file"},
+        {sticker, "wrong", 1, "anchor landmarks are 0 to 67"},
+        {sticker, "junk", 1, "junk.png: not a readable picture"},
+        {sticker, "../stickers/bar", 1, "available in"},
+        {lips, "ultraviolet", 1, "\"ultraviolet\", use #rrggbb or one of: apricot, auburn, berry"},
+        {lips, "#12345g", 1, "\"#12345g\""},
+        {lips, "#1234", 1, "\"#1234\""},
+        {lips, "#c41e3a0", 1, "\"#c41e3a0\""},
+        {lips, "c41e3a", 1, "\"c41e3a\""},
+        {lips, "red", 0, nullptr},
+        {lips, "red", -0.5f, nullptr},
+        {lut, nullptr, 1, nullptr},
+        {lut, "", 1, nullptr},
+        {sticker, nullptr, 1, nullptr},
+        {sticker, "", 1, nullptr},
+        {lips, nullptr, 1, nullptr},
+        {lips, "", 1, nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        lut.configure("invert", 1);
+        sticker.configure("bar");
+        lips.configure("red", 1);
+        ASSERT_TRUE(c.effect.active() || &c.effect == &nowhere);
+        const std::string output = stderrOf([&] { configure(c.effect, c.name, c.strength); });
+        EXPECT_FALSE(c.effect.active());
+        EXPECT_EQ(output.empty(), c.message == nullptr) << output;
+        if (c.message) expectOneLineWith(output, c.message);
+        EXPECT_EQ(maxChange(painted(c.effect)), 0.0);
+    }
+}
 
 }  // namespace
 }  // namespace facelume

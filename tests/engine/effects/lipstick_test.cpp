@@ -86,32 +86,13 @@ TEST_F(LipstickTest, StaysOnTheLipsOfASmallSmilingFace) {
     EXPECT_LT(outside, 0.08 * (inside + outside));
 }
 
-TEST_F(LipstickTest, NamedAndHexColoursUnknownNamesAndOff) {
+TEST_F(LipstickTest, NamedAndHexColoursAreTheSame) {
     Lipstick byName(TestPictures::resourceFolder()), byHex(TestPictures::resourceFolder());
     byName.configure("Red", 0.8f);  // the table has red: "#c41e3a"
     byHex.configure("#C41E3A", 0.8f);
     ASSERT_TRUE(byName.active());
     ASSERT_TRUE(byHex.active());
     EXPECT_EQ(cv::norm(painted(byName), painted(byHex), cv::NORM_INF), 0.0);
-
-    for (const char* unknown : {"ultraviolet", "#12345g", "#1234", "#c41e3a0", "c41e3a"}) {
-        byName.configure("red", 1.f);
-        const std::string output = stderrOf([&] { byName.configure(unknown, 1.f); });
-        EXPECT_FALSE(byName.active()) << unknown;
-        expectOneLineWith(output, std::string("\"") + unknown + "\"");
-        EXPECT_NE(output.find("#rrggbb"), std::string::npos) << output;
-        EXPECT_NE(output.find("berry"), std::string::npos) << output;
-        EXPECT_EQ(maxChange(painted(byName)), 0.0);
-    }
-    for (const char* off : {static_cast<const char*>(nullptr), ""}) {
-        byName.configure("red", 1.f);
-        EXPECT_EQ(stderrOf([&] { byName.configure(off, 1.f); }), "");
-        EXPECT_FALSE(byName.active());
-    }
-    for (const float off : {0.f, -0.5f}) {
-        byName.configure("red", off);
-        EXPECT_FALSE(byName.active()) << off;
-    }
 }
 
 }  // namespace

@@ -160,40 +160,5 @@ TEST(LutFilterTest, ShippedLooksDoWhatTheirNamesSay) {
     }
 }
 
-TEST(LutFilterTest, UnknownOrMalformedFilesTurnTheFilterOffWithOneLine) {
-    ScratchFolder folder;
-    folder.write("filters/invert.cube", kInvert);
-    folder.write("filters/broken.cube", "TITLE \"broken\"\nLUT_3D_SIZE 2\n0 0 0\n1 x 0\n");
-    folder.write("invert.cube", kInvert);  // outside the filters folder
-    LutFilter filter(folder.path());
-    const struct {
-        const char* name;
-        const char* message;  // nullptr: turned off without a word
-    } cases[] = {
-        {"sunset", "\"sunset\""},
-        {"sunset", "broken, invert"},
-        {"broken", "broken.cube line 4: expected three numbers"},
-        {"../invert", ""},
-        {nullptr, nullptr},
-        {"", nullptr},
-    };
-    for (const auto& c : cases) {
-        filter.configure("invert", 1.f);
-        ASSERT_TRUE(filter.active());
-        const std::string output = stderrOf([&] { filter.configure(c.name, 1.f); });
-        EXPECT_FALSE(filter.active());
-        if (!c.message) {
-            EXPECT_EQ(output, "");
-            continue;
-        }
-        expectOneLineWith(output, c.message);
-    }
-
-    LutFilter nowhere("/nonexistent/beauty_res");
-    const std::string output = stderrOf([&] { nowhere.configure("warm", 1.f); });
-    EXPECT_FALSE(nowhere.active());
-    expectOneLineWith(output, ": none");
-}
-
 }  // namespace
 }  // namespace facelume

@@ -118,36 +118,6 @@ TEST_F(StickerOverlayTest, ShippedStickersSitWhereTheyBelong) {
     }
 }
 
-TEST_F(StickerOverlayTest, UnknownOrBrokenStickersTurnOffWithOneLine) {
-    const cv::Mat white(8, 8, CV_8UC4, cv::Scalar::all(255));
-    cv::imwrite(m_folder.path() + "/stickers/lonely.png", white);
-    cv::imwrite(m_folder.path() + "/stickers/wrong.png", white);
-    m_folder.write("stickers/wrong.yml", "%YAML:1.0\n---\nanchor: [36, 70]\nwidth: 2.0\n");
-    m_folder.write("stickers/junk.png", "not a picture");
-    m_folder.write("stickers/junk.yml", "%YAML:1.0\n---\nanchor: [30]\nwidth: 1.0\n");
-    StickerOverlay overlay(m_folder.path());
-    const struct {
-        const char* name;
-        const char* message;
-    } cases[] = {
-        {"rocket", "unknown sticker \"rocket\""},  {"lonely", "lonely.yml: no such file"},
-        {"wrong", "anchor landmarks are 0 to 67"}, {"junk", "junk.png: not a readable picture"},
-        {"../stickers/bar", "available in"},
-    };
-    for (const auto& c : cases) {
-        overlay.configure("bar");
-        ASSERT_TRUE(overlay.active());
-        const std::string output = stderrOf([&] { overlay.configure(c.name); });
-        EXPECT_FALSE(overlay.active()) << c.name;
-        expectOneLineWith(output, c.message);
-    }
-    for (const char* off : {static_cast<const char*>(nullptr), ""}) {
-        overlay.configure("bar");
-        EXPECT_EQ(stderrOf([&] { overlay.configure(off); }), "");
-        EXPECT_FALSE(overlay.active());
-    }
-}
-
 TEST_F(StickerOverlayTest, GlassesSitOnTheNoseBridgeAndReachPastBothEyesOfATurnedFace) {
     StickerOverlay overlay(TestPictures::resourceFolder());
     overlay.configure("glasses");
