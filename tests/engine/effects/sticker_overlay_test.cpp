@@ -13,17 +13,7 @@ namespace {
 
 using namespace facelume::test;
 
-class StickerOverlayTest : public PortraitTest {
-protected:
-    // A white opaque bar, 200 x 40, drawn 2 eye distances wide centred on the eyes.
-    StickerOverlayTest() {
-        m_folder.write("stickers/bar.yml",
-                       "%YAML:1.0\n---\nanchor: [36, 39, 42, 45]\nwidth: 2.0\npivot: [0.5, 0.5]\n");
-        cv::imwrite(m_folder.path() + "/stickers/bar.png",
-                    cv::Mat(40, 200, CV_8UC4, cv::Scalar::all(255)));
-    }
-    ScratchFolder m_folder;
-};
+using StickerOverlayTest = PortraitTest;
 
 // The face moved by a similarity transform about a centre: shift, zoom and turn.
 Face moved(const Face& face, cv::Point2f centre, cv::Point2f shift, float zoom, float turn) {
@@ -59,7 +49,12 @@ cv::Point2f eyeCorners(const Face& face) {
 }
 
 TEST_F(StickerOverlayTest, FollowsTheFacesPositionSizeAndRoll) {
-    StickerOverlay overlay(m_folder.path());
+    // A white opaque bar, 200 x 40, drawn 2 eye distances wide centred on the eyes.
+    const ScratchFolder folder;
+    folder.write("stickers/bar.yml", "%YAML:1.0\n---\nanchor: [36, 39, 42, 45]\nwidth: 2.0\n");
+    cv::imwrite(folder.path() + "/stickers/bar.png",
+                cv::Mat(40, 200, CV_8UC4, cv::Scalar::all(255)));
+    StickerOverlay overlay(folder.path());
     EXPECT_FALSE(overlay.active());
     overlay.configure("bar");
     ASSERT_TRUE(overlay.active());
