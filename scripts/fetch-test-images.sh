@@ -19,7 +19,7 @@
 #   visp-images-data (GPL-2 per the package's copyright file; the photograph itself, by Benjamin
 #   Couprie, 1927, is public domain)
 #     1280px-Solvay_conference_1927.png  grey group photograph of the 1927 Solvay conference:
-#                    29 people in three rows, faces of 40 to 80 pixels, several turned aside
+#                    29 people in three rows, faces of 40 to 55 pixels, several turned aside
 #   texlive-publishers-doc, ftc-notebook's example (LPPL 1.3 per the package's Licenses file;
 #   by FTC team 9773 Robocracy)
 #     robocracy2018.jpg  colour photograph of a school robotics team of eleven on a climbing
