@@ -74,8 +74,13 @@ ProcessThread::~ProcessThread() {
 
 void ProcessThread::pushFrame(const char* data, int length) {
     if (!data || length < 0) length = 0;
+    const bool onMainThread = QThread::currentThread() == thread();
+    // Asked before the lock: the channel may take a lock of its own to answer.
+    const bool controlPending = !onMainThread && (!m_ipc || m_ipc->controlInputPending());
     ScopedLock locker(&m_frameMutex);
-    if (QThread::currentThread() == thread()) {
+    // Nothing waits for the main thread, nor can a control line sent before this frame: the
+    // frame is the newest as it stands.
+    if (onMainThread || (!controlPending && !m_handOverPending)) {
         if (length > 0) {
             storeFrameLocked(m_frame, data, length);
             m_frameFresh = true;
@@ -85,8 +90,8 @@ void ProcessThread::pushFrame(const char* data, int length) {
         wakeLocked();
         return;
     }
-    // From the channel's receiving thread: stored at once, handed over by the main thread after
-    // the control lines it read before, as if the frame had come there.
+    // Stored at once, handed over by the main thread after the control lines it reads before,
+    // as if the frame had come there.
     if (length > 0) {
         storeFrameLocked(m_staged, data, length);
         m_stagedFresh = true;

@@ -14,6 +14,8 @@ void AiIpcHandle::setPipeWaitForPeer(bool flag) { m_ipc->setPipeWaitForPeer(flag
 
 bool AiIpcHandle::start() { return m_ipc->start(); }
 
+bool AiIpcHandle::controlInputPending() const { return m_ipc->controlInputPending(); }
+
 bool AiIpcHandle::send(const char* data, int size) { return m_ipc->send(data, size); }
 
 bool AiIpcHandle::send(const char* head, int headSize, const char* body, int bodySize, int size) {

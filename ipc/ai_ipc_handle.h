@@ -24,6 +24,8 @@ public:
     // One message of size bytes that begins with head and then body: the channel writes the two
     // where the message goes without joining them first. Bytes past them have no meaning.
     bool send(const char* head, int headSize, const char* body, int bodySize, int size);
+    // Any thread: control lines the client wrote may not have reached the callback yet.
+    [[nodiscard]] bool controlInputPending() const;
 
 private:
     DuplexIPC* m_ipc;

@@ -51,10 +51,10 @@ bool DuplexIPC::start() {
     // Each transport logs its own failure; a direction that failed simply carries nothing.
     (void)m_receiveSharedMemory->init();
     (void)m_sendSharedMemory->init();
+    // Before the threads start: the receiving thread asks the pipe about pending control lines.
+    m_pipe = new DuplexLocalPipe(pipeName(m_receiveName), pipeName(m_sendName), this);
     m_receiveSharedMemory->start(QThread::InheritPriority);
     m_sendSharedMemory->start(QThread::InheritPriority);
-
-    m_pipe = new DuplexLocalPipe(pipeName(m_receiveName), pipeName(m_sendName), this);
 
     // Direct: the message is read from the segment on the transport's thread while it holds the
     // segment lock, instead of being copied for a hop through the main thread.
@@ -70,6 +70,8 @@ bool DuplexIPC::start() {
 
     return m_pipe->start(m_pipeWaitForPeer);
 }
+
+bool DuplexIPC::controlInputPending() const { return !m_pipe || m_pipe->controlInputPending(); }
 
 bool DuplexIPC::send(const char* data, int size) { return send(data, size, nullptr, 0, size); }
 

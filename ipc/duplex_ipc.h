@@ -30,6 +30,8 @@ public:
     // Sends a message of size payload bytes that begins with head and then body, without
     // gathering them first; bytes past the two keep whatever the segment held.
     bool send(const char* head, int headSize, const char* body, int bodySize, int size);
+    // Any thread once start has run: control lines may still be on their way to the callback.
+    [[nodiscard]] bool controlInputPending() const;
 
 private:
     void onMemoryData();

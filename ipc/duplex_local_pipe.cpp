@@ -126,9 +126,12 @@ void DuplexLocalPipe::onNewConnect() {
     }
     ++m_connections;
     if (m_connections == 2) reportSecondClient(connection);
+    const qintptr descriptor = connection->socketDescriptor();
+    m_inputWatch.watch(descriptor);
     connect(connection, &QLocalSocket::readyRead, this, &DuplexLocalPipe::onReceive);
-    connect(connection, &QLocalSocket::disconnected, this, [this, connection] {
+    connect(connection, &QLocalSocket::disconnected, this, [this, connection, descriptor] {
         if (connection->bytesAvailable() > 0) deliver(connection);
+        m_inputWatch.unwatch(descriptor);
         --m_connections;
         connection->deleteLater();
     });
@@ -183,6 +186,8 @@ void DuplexLocalPipe::deliver(QLocalSocket* connection) {
         if (piece.contains(kAnnouncement)) createSender();
     }
 }
+
+bool DuplexLocalPipe::controlInputPending() const { return m_inputWatch.pending(); }
 
 QList<QByteArray> DuplexLocalPipe::splitLines(const QByteArray& bytes) {
     return bytes.split(protocol::kLineEnd);

@@ -18,6 +18,8 @@
 #include <QObject>
 #include <QString>
 
+#include "control_input_watch.h"
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -42,6 +44,9 @@ public:
     // The pieces one read is cut into: split at every line feed, empty pieces kept.
     [[nodiscard]] static QList<QByteArray> splitLines(const QByteArray& bytes);
 
+    // Any thread: control lines may still be on their way to getData (see ControlInputWatch).
+    [[nodiscard]] bool controlInputPending() const;
+
 signals:
     void getData(QByteArray data);
     void outputMsg(QString msg);
@@ -60,6 +65,7 @@ private:
 
     QLocalServer* m_server = nullptr;
     QLocalSocket* m_sender = nullptr;
+    ControlInputWatch m_inputWatch;
     QString m_listenName;
     QString m_listenPath;
     QString m_connectName;

@@ -16,17 +16,26 @@
 #     Blender_Suzanne1.jpg  rendered monkey head, a face-like object that is not a face
 #     Megamind.avi   animated film clip: a dimly lit woman's face and a man behind her
 #     vtest.avi      street seen from above: crowds of small walking figures, no usable face
+#   visp-images-data (GPL-2 per the package's copyright file; the photograph itself, by Benjamin
+#   Couprie, 1927, is public domain)
+#     1280px-Solvay_conference_1927.png  grey group photograph of the 1927 Solvay conference:
+#                    29 people in three rows, faces of 40 to 55 pixels, several turned aside
+#   texlive-publishers-doc, ftc-notebook's example (LPPL 1.3 per the package's Licenses file;
+#   by FTC team 9773 Robocracy)
+#     robocracy2018.jpg  colour photograph of a school robotics team of eleven on a climbing
+#                    frame: light and brown skin, glasses, a cap, one head upside down, a dog
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dest="$root/tests/data/external"
 wanted=(astronaut.png camera.png coffee.png chelsea.png grace_hopper.jpg messi5.jpg baboon.jpg
-    Blender_Suzanne1.jpg Megamind.avi vtest.avi basketball1.png)
+    Blender_Suzanne1.jpg Megamind.avi vtest.avi basketball1.png 1280px-Solvay_conference_1927.png
+    robocracy2018.jpg)
 missing=0
 for f in "${wanted[@]}"; do [ -f "$dest/$f" ] || missing=1; done
 [ "$missing" = 0 ] && exit 0
 mkdir -p "$dest"
 
-packages=(python3-skimage python-matplotlib-data opencv-doc)
+packages=(python3-skimage python-matplotlib-data opencv-doc visp-images-data texlive-publishers-doc)
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -35,10 +44,21 @@ chmod 777 "$work"
 apt-get download "${packages[@]}" >/dev/null 2>&1 || {
     apt-get update -q >/dev/null && apt-get download "${packages[@]}" >/dev/null
 }
-for deb in *.deb; do dpkg-deb -x "$deb" extracted; done
+# Of the two large packages only the one picture is taken out.
+solvay=usr/share/visp-images-data/ViSP-images/faces/1280px-Solvay_conference_1927.png
+team=usr/share/doc/texlive-doc/latex/ftc-notebook/src/images/robocracy2018.jpg
+mkdir extracted
+for deb in *.deb; do
+    case "$deb" in
+    visp-images-data_*) dpkg-deb --fsys-tarfile "$deb" | tar -x -C extracted "./$solvay" ;;
+    texlive-publishers-doc_*) dpkg-deb --fsys-tarfile "$deb" | tar -x -C extracted "./$team" ;;
+    *) dpkg-deb -x "$deb" extracted ;;
+    esac
+done
 skdata=extracted/usr/lib/python3/dist-packages/skimage/data
 cvdata=extracted/usr/share/doc/opencv-doc/examples/data
 cp "$skdata"/{astronaut.png,camera.png,coffee.png,chelsea.png} "$dest/"
 cp extracted/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg "$dest/"
 cp "$cvdata"/{messi5.jpg,baboon.jpg,Blender_Suzanne1.jpg,Megamind.avi,vtest.avi,basketball1.png} "$dest/"
+cp "extracted/$solvay" "extracted/$team" "$dest/"
 echo "test pictures in $dest"

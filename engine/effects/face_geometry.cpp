@@ -27,6 +27,12 @@ bool FaceGeometry::usable() const {
     return true;
 }
 
+float FaceGeometry::turnLag() const {
+    if (!std::isfinite(m_face.turn)) return 0.f;
+    const float fitted = (point(30) - mean(36, 47)).dot(m_across) / scale();
+    return m_face.turn >= 0.f ? m_face.turn - fitted : fitted - m_face.turn;
+}
+
 cv::Point2f FaceGeometry::mean(int first, int last) const {
     cv::Point2f sum(0.f, 0.f);
     for (int i = first; i <= last; ++i) sum += m_face.landmarks[i];

@@ -24,6 +24,12 @@ public:
     cv::Point2f down() const { return m_down; }
     float scale() const { return m_face.eyeDistance; }
     float presence() const { return m_face.presence; }
+    // How far the landmarks lag behind the head's turn as the detector saw it (Face::turn), in
+    // its direction; both measure the offset of the nose tip from between the eyes. 0.2 and less
+    // for a good fit, a three-quarter face's too; 0.4 and more where the landmarks lay a frontal
+    // face over a head in profile or over features that are not there. 0 when the turn is
+    // unknown.
+    float turnLag() const;
 
 private:
     const Face& m_face;

@@ -1,5 +1,7 @@
 #include "lipstick.h"
 
+#include <algorithm>
+
 #include <opencv2/imgproc.hpp>
 
 #include "face_geometry.h"
@@ -12,6 +14,11 @@ constexpr float kOpacity = 0.85f;      // at full strength; a little of the lips
 constexpr float kLumaPull = 0.45f;     // toward the colour's brightness; keeps the highlights
 constexpr float kFeather = 0.018f;     // edge softness in eye distances
 constexpr float kLeastFeather = 0.7f;  // pixels
+// Landmarks that lag far behind the head's turn (FaceGeometry::turnLag) put the mouth where it
+// is not: on the cheek behind the mouth of a head in profile, on the chin. Lipstick fades out
+// between these lags; good fits lag by up to about 0.27, such bad ones by 0.4 and more.
+constexpr float kLagStart = 0.3f;
+constexpr float kLagFull = 0.4f;
 
 }  // namespace
 
@@ -19,6 +26,9 @@ Lipstick::Lipstick(std::string resourceFolder)
     : FaceMakeup(std::move(resourceFolder), "lipstick", "lipstick") {}
 
 void Lipstick::paintFace(cv::Mat& frame, const FaceGeometry& face) {
+    const float trusted =
+        std::clamp((kLagFull - face.turnLag()) / (kLagFull - kLagStart), 0.f, 1.f);
+    if (!(trusted > 0.f)) return;
     m_outer.clear();
     m_inner.clear();
     for (int i = 48; i <= 59; ++i) m_outer.push_back(face.point(i));
@@ -35,8 +45,8 @@ void Lipstick::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     // Small faces feather by more pixels than their lips are thick: clipped, the colour stays
     // on the lips instead of spilling onto the skin below the mouth corners.
     m_brush.clipToPolygon(m_outer);
-    m_brush.paint(frame, m_settings.color(), kOpacity * m_settings.strength() * face.presence(),
-                  kLumaPull);
+    m_brush.paint(frame, m_settings.color(),
+                  kOpacity * m_settings.strength() * face.presence() * trusted, kLumaPull);
 }
 
 }  // namespace facelume

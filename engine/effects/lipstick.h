@@ -3,7 +3,9 @@
 // Lipstick: colours the lips of every face, the outer lip contour minus the mouth opening,
 // so teeth and tongue stay as they are, keeping the lips' own shading and highlights; the soft
 // edge is clipped to the lip line, so nothing spills onto the skin of a small face. Opacity
-// is strength times the face's presence. One thread at a time; never throws.
+// is strength times the face's presence. Where the landmarks do not follow the head's turn (a head
+// in profile, whose mouth they spread over the cheek), it fades out. One thread at a time; never
+// throws.
 
 #include <string>
 #include <vector>

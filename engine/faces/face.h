@@ -6,6 +6,8 @@
 // left side of the picture), already stabilised over time, in pixel coordinates of the frame.
 
 #include <array>
+#include <cmath>
+
 #include <opencv2/core.hpp>
 
 namespace facelume {
@@ -20,6 +22,11 @@ struct Face {
     float roll = 0.f;
     // Distance between the eye centres in pixels; the face's natural scale unit.
     float eyeDistance = 0.f;
+    // How far the head is turned aside, as the learned face detector saw it at its last scan:
+    // the offset of the nose tip from between the eyes along the eye line, in eye distances,
+    // positive when turned to the person's left (0 frontal, about 0.3 three-quarter, more in
+    // profile). NaN when unknown: dlib's detector cannot tell.
+    float turn = NAN;
 };
 
 }  // namespace facelume

@@ -6,6 +6,7 @@
 // small faces. Not thread-safe: each thread uses its own detector. The first construction in a
 // process unpacks dlib's built-in model (about a third of a second); later ones copy it.
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct Detection {
     double score = 0.0;
     // In-plane rotation of the face in radians, as Face::roll.
     float roll = 0.f;
+    // How far the head is turned aside, as Face::turn; NaN when the detector cannot tell.
+    float turn = NAN;
 };
 
 // A part of a frame to scan: centre and size in frame pixels, the scale it is scanned at (2 finds

@@ -237,12 +237,18 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
     const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw) + track.motion;
     if (!mostlyInside(box, grey)) return false;
     const float roll = LandmarkFitter::rollOf(track.raw);
-    if (fitAround(track, box, roll, grey, kMaxFrameScaleChange)) return true;
+    Landmarks fitted;
+    if (fitFace(box, roll, grey, FacePlausibility::kTracked, kMaxFrameScaleChange, fitted)) {
+        follow(track, fitted, grey);
+        return true;
+    }
     // Lost its hold (a fast move, a turn): look for the face near where it was, turned as it was.
     detectAround(box, roll, grey);
     for (const Detection& d : m_detections) {
         if (sameFace(d.box, box, kMaxScaleChange) &&
-            fitAround(track, d.box, d.roll, grey, kMaxScaleChange)) {
+            fitDetection(d, grey, FacePlausibility::kTracked, fitted)) {
+            follow(track, fitted, grey);
+            track.turn = d.turn;
             return true;
         }
     }
@@ -264,17 +270,13 @@ void FaceTracker::detectAround(const cv::Rect2f& box, float roll, const cv::Mat&
     m_regionHog->detectIn(grey, region, m_detections, kKeepThreshold);
 }
 
-bool FaceTracker::fitAround(Track& track, const cv::Rect2f& box, float roll, const cv::Mat& grey,
-                            float maxScaleChange) {
-    Landmarks fitted;
-    if (!fitFace(box, roll, grey, FacePlausibility::kTracked, maxScaleChange, fitted)) return false;
+void FaceTracker::follow(Track& track, const Landmarks& fitted, const cv::Mat& grey) {
     const cv::Rect2f before = LandmarkFitter::boxFromLandmarks(track.raw);
     const cv::Rect2f after = LandmarkFitter::boxFromLandmarks(fitted);
     track.motion = (after.tl() + after.br() - before.tl() - before.br()) * 0.5f;
     track.raw = fitted;
     track.stabilizer.update(fitted, kFrameSeconds);
     rememberLook(track, grey);
-    return true;
 }
 
 bool FaceTracker::fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey,
@@ -287,9 +289,13 @@ bool FaceTracker::fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey
 }
 
 bool FaceTracker::fitNewFace(const Detection& detection, const cv::Mat& grey, Landmarks& fitted) {
+    return fitDetection(detection, grey, FacePlausibility::kNewFace, fitted);
+}
+
+bool FaceTracker::fitDetection(const Detection& detection, const cv::Mat& grey,
+                               double maxEyeContrast, Landmarks& fitted) {
     const auto fit = [&](float roll, Landmarks& landmarks) {
-        return fitFace(detection.box, roll, grey, FacePlausibility::kNewFace, kMaxScaleChange,
-                       landmarks);
+        return fitFace(detection.box, roll, grey, maxEyeContrast, kMaxScaleChange, landmarks);
     };
     if (std::abs(detection.roll) < LandmarkFitter::kUprightRoll) return fit(0.f, fitted);
     // Fitted upright, the eye line of a face tilted by up to about 45 degrees still turns the
@@ -350,28 +356,33 @@ void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
 void FaceTracker::addFaces(const cv::Mat& grey) {
     m_candidates.clear();
     for (const Detection& d : m_detections) {
-        if (covered(d.box) || rejectedBefore(d.box)) continue;
+        if (covered(d.box)) {
+            updateTurn(d);
+            continue;
+        }
+        if (rejectedBefore(d.box)) continue;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&
             wellInside(LandmarkFitter::boxFromLandmarks(fitted), grey)) {
-            m_candidates.push_back(fitted);
+            m_candidates.push_back({fitted, d.turn});
         } else if (m_rejected.size() < kMaxRejected) {
             m_rejected.push_back({d.box, kRejectedFrames});
         }
     }
     // The largest faces first; faces already followed keep their places.
-    std::sort(m_candidates.begin(), m_candidates.end(), [](const Landmarks& a, const Landmarks& b) {
-        return LandmarkFitter::boxFromLandmarks(a).area() >
-               LandmarkFitter::boxFromLandmarks(b).area();
+    std::sort(m_candidates.begin(), m_candidates.end(), [](const Candidate& a, const Candidate& b) {
+        return LandmarkFitter::boxFromLandmarks(a.fitted).area() >
+               LandmarkFitter::boxFromLandmarks(b.fitted).area();
     });
-    for (const Landmarks& fitted : m_candidates) {
+    for (const Candidate& candidate : m_candidates) {
         if (int(m_tracks.size()) >= kMaxFaces) break;
         // Two boxes of one scan on one face.
-        if (covered(LandmarkFitter::boxFromLandmarks(fitted))) continue;
+        if (covered(LandmarkFitter::boxFromLandmarks(candidate.fitted))) continue;
         Track track;
-        track.raw = fitted;
-        track.stabilizer.reset(fitted);
+        track.raw = candidate.fitted;
+        track.turn = candidate.turn;
+        track.stabilizer.reset(candidate.fitted);
         rememberLook(track, grey);
         m_tracks.push_back(track);
     }
@@ -382,6 +393,14 @@ bool FaceTracker::covered(const cv::Rect2f& box) const {
         if (overlap(box, LandmarkFitter::boxFromLandmarks(track.raw)) > 0.3f) return true;
     }
     return false;
+}
+
+void FaceTracker::updateTurn(const Detection& detection) {
+    for (Track& track : m_tracks) {
+        if (overlap(detection.box, LandmarkFitter::boxFromLandmarks(track.raw)) > 0.3f) {
+            track.turn = detection.turn;
+        }
+    }
 }
 
 bool FaceTracker::rejectedBefore(const cv::Rect2f& box) const {
@@ -425,6 +444,7 @@ void FaceTracker::publish() {
         face.roll = LandmarkFitter::rollOf(face.landmarks);
         const cv::Point2f across = eyeCentre(face.landmarks, 42) - eyeCentre(face.landmarks, 36);
         face.eyeDistance = float(std::hypot(across.x, across.y));
+        face.turn = track.turn;
         m_faces.push_back(face);
     }
 }

@@ -54,11 +54,8 @@ public:
         return m_worker.scansPerCycle(frame) * kDetectionInterval + kFadeFrames;
     }
 
-    // Fits a new face to a detector's box, at the detector's roll unless a fit of the upright box
-    // turns its eye line otherwise. The fit follows the roll it is given, and a wrong one can
-    // still look like a face: the key points of a small or turned face can be 15 degrees off,
-    // and a fit at the wrong sign of a 45 degree tilt puts the eyes on the nose and the brow.
-    // False when no fit is a plausible face that matches the box.
+    // Fits a new face to a detector's box (see fitDetection). False when no fit is a plausible
+    // face that matches the box.
     bool fitNewFace(const Detection& detection, const cv::Mat& grey, Landmarks& fitted);
 
     static constexpr int kMaxFaces = 8;
@@ -83,6 +80,8 @@ private:
         Landmarks fitted{};
         cv::Mat cells;
         cv::Point2f slid{0.f, 0.f};
+        // As Face::turn, from the last detection of the face.
+        float turn = NAN;
     };
 
     bool sceneChanged(const cv::Mat& grey);
@@ -97,8 +96,15 @@ private:
     bool cellsAt(const cv::Rect& box, cv::Point offset, cv::Mat& cells) const;
     bool refit(Track& track, const cv::Mat& grey);
     void detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey);
-    bool fitAround(Track& track, const cv::Rect2f& box, float roll, const cv::Mat& grey,
-                   float maxScaleChange);
+    // Takes a new fit of a followed face.
+    void follow(Track& track, const Landmarks& fitted, const cv::Mat& grey);
+    // Fits a face to a detector's box, new or searched for again, at the detector's roll unless
+    // a fit of the upright box turns its eye line otherwise. The fit follows the roll it is
+    // given, and a wrong one can still look like a face: the key points of a small or turned
+    // face can be 15 degrees off, and a fit at the wrong sign of a 45 degree tilt puts the eyes
+    // on the nose and the brow.
+    bool fitDetection(const Detection& detection, const cv::Mat& grey, double maxEyeContrast,
+                      Landmarks& fitted);
     // Fits a face to box; false when the fit is no plausible face that matches the box.
     bool fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey, double maxEyeContrast,
                  float maxScaleChange, Landmarks& fitted);
@@ -109,6 +115,8 @@ private:
     void scanForNewFaces(const cv::Mat& grey);
     void addFaces(const cv::Mat& grey);
     bool covered(const cv::Rect2f& box) const;
+    // A face followed under detection's box takes the detection's turn.
+    void updateTurn(const Detection& detection);
     bool rejectedBefore(const cv::Rect2f& box) const;
     void ageRejected();
     void dropDuplicates();
@@ -122,8 +130,12 @@ private:
     FacePlausibility m_plausibility;
     std::vector<Track> m_tracks;
     std::vector<Detection> m_detections;
-    // Plausible new faces of the last scan, largest first.
-    std::vector<Landmarks> m_candidates;
+    // Plausible new faces of the last scan, largest first, with their turns.
+    struct Candidate {
+        Landmarks fitted;
+        float turn = NAN;
+    };
+    std::vector<Candidate> m_candidates;
     // Boxes whose fit was not a plausible face, with the frames left until they are tried again:
     // a badge the detector takes for a face is found again in every scan.
     struct Rejected {

@@ -12,7 +12,7 @@ constexpr int kAnchors = 896;
 constexpr int kFineAnchors = 512;
 constexpr int kValues = 16;
 // Key points in the network's order (the person's right eye first).
-constexpr int kRightEye = 0, kLeftEye = 1;
+constexpr int kRightEye = 0, kLeftEye = 1, kNose = 2;
 // Two boxes of one face overlap by more than this (intersection over union).
 constexpr float kSameFace = 0.3f;
 
@@ -125,9 +125,14 @@ void NeuralFaceDetector::decode(const cv::Matx23d& back, double threshold,
         const cv::Point2f centre = apply(back, anchor + cv::Point2f(v[0], v[1]));
         const float side = float(std::max(v[2], v[3]) * std::hypot(back(0, 0), back(1, 0)));
         const cv::Point2f across = point(kLeftEye) - point(kRightEye);
+        const float eyes = across.dot(across);
+        const float turn =
+            eyes > 0.f
+                ? (point(kNose) - 0.5f * (point(kLeftEye) + point(kRightEye))).dot(across) / eyes
+                : 0.f;
         m_candidates.push_back(
             {cv::Rect2f(centre.x - 0.5f * side, centre.y - 0.5f * side, side, side), score,
-             std::atan2(across.y, across.x)});
+             std::atan2(across.y, across.x), turn});
     }
     std::sort(m_candidates.begin(), m_candidates.end(),
               [](const Detection& a, const Detection& b) { return a.score > b.score; });

@@ -1,6 +1,7 @@
 // Renders the pictures of docs/gallery/real-faces.md: several people before and after the
-// engine's looks, and a strip of frames across a cut. Frames are 640x480 and paced at 30 a
-// second, so the face detection runs in the background as in the service.
+// engine's looks, and a strip of frames across a cut. Frames are 640x480 (the group
+// photograph 1280x720) and paced at 30 a second, so the face detection runs in the background
+// as in the service.
 //
 //   real_faces_gallery PICTURE_FOLDER RESOURCE_FOLDER OUTPUT_FOLDER
 
@@ -194,7 +195,12 @@ int main(int argc, char** argv) {
     };
     const cv::Mat astronaut = load("astronaut.png"), cameraman = load("camera.png");
     const cv::Mat footballer = load("messi5.jpg"), players = load("basketball1.png");
-    if (astronaut.empty() || cameraman.empty() || footballer.empty() || players.empty()) return 1;
+    const cv::Mat solvay = load("1280px-Solvay_conference_1927.png");
+    if (astronaut.empty() || cameraman.empty() || footballer.empty() || players.empty() ||
+        solvay.empty())
+        return 1;
+    // Where the people are in the group photograph, at 1280x720.
+    const cv::Mat conference = solvay(cv::Rect(0, 206, 1280, 720));
 
     const cv::Mat light = letterboxed(astronaut, kFrame);
     const cv::Mat dark = letterboxed(darkSkinned(astronaut), kFrame);
@@ -211,6 +217,7 @@ int main(int argc, char** argv) {
         beforeAfter(resources, letterboxed(players, kFrame), out + "/real_grey_basketball.jpg") &&
         beforeAfter(resources, group(astronaut, darkSkinned(astronaut), footballer),
                     out + "/real_group.jpg") &&
-        cutStrip(resources, light, letterboxed(footballer, kFrame), out + "/real_cut_strip.jpg");
+        cutStrip(resources, light, letterboxed(footballer, kFrame), out + "/real_cut_strip.jpg") &&
+        beforeAfter(resources, conference, out + "/real_grey_conference.jpg");
     return ok ? 0 : 1;
 }

@@ -186,9 +186,11 @@ TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
     ASSERT_TRUE(RecordingEngine::waitFor(8));  // the second marker's pass processed the frame too
     EXPECT_TRUE(sent().messages().isEmpty());
 
-    // A frame from another thread waits for the main thread's events; a command read there
-    // shares its pass and applies to it: one process call of that frame, the slot's length kept.
+    // While control input is pending, a frame from another thread waits for the main thread's
+    // events; a command read there shares its pass and applies to it: one process call of that
+    // frame, the slot's length kept.
     RecordingEngine::setProcessResult(1);
+    sent().controlInputPending = true;
     std::thread([this] { push(frame(2, 1, 7)); }).join();
     command("2 40");
     ASSERT_TRUE(sent().waitForMessages(1));
@@ -199,6 +201,11 @@ TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
               (Calls{"modify_shape_eye_scale 0.4", "process 2 1 7", markerCall(5)}));
     EXPECT_EQ(sent().messages().at(0).size(), frame(3, 1, 5).size());
     EXPECT_TRUE(sent().messages().at(0).startsWith(processed(frame(2, 1, 7))));
+
+    // Without, it is processed with no help from the main thread.
+    sent().controlInputPending = false;
+    std::thread([this] { push(frame(2, 1, 9)); }).join();
+    EXPECT_TRUE(RecordingEngine::waitForCall("process 2 1 9"));
 }
 
 TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCommandPerId) {

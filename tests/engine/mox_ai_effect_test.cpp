@@ -21,17 +21,10 @@ namespace {
 
 using namespace facelume::test;
 
-std::vector<char> writable(const std::string& text) {
-    return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
-}
-
-int initializeWith(const std::string& folder) {
-    std::vector<char> path = writable(folder);
-    return initialize(path.data());
-}
+int initializeWith(std::string folder) { return initialize(folder.data()); }
 
 void setEverything(float value) {
-    std::vector<char> name = writable("warm");
+    std::string name = "warm";
     modify_skin_white(value);
     modify_skin_smooth(value);
     modify_shape_eye_scale(value);

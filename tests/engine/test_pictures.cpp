@@ -9,6 +9,7 @@
 
 #include "engine.h"
 #include "face_detector.h"
+#include "face_shape.h"
 #include "test_names.h"
 
 namespace facelume::test {
@@ -130,14 +131,9 @@ Face TestPictures::faceIn(const cv::Mat& picture) {
 Face TestPictures::faceOf(const Landmarks& landmarks) {
     Face face;
     face.landmarks = landmarks;
-    cv::Point2f right(0, 0), left(0, 0);
-    for (size_t i = 0; i < 6; ++i) {
-        right += landmarks[36 + i] / 6.f;
-        left += landmarks[42 + i] / 6.f;
-    }
-    const cv::Point2f across = left - right;
-    face.roll = std::atan2(across.y, across.x);
-    face.eyeDistance = std::hypot(across.x, across.y);
+    face.roll = LandmarkFitter::rollOf(landmarks);
+    face.eyeDistance =
+        float(cv::norm(FaceShape::leftEyeCentre(face) - FaceShape::rightEyeCentre(face)));
     face.presence = 1.f;
     return face;
 }
@@ -199,11 +195,6 @@ std::string ScratchFolder::write(const std::string& relativePath, const std::str
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << text;
     return file.string();
-}
-
-void expectOneLineWith(const std::string& output, const std::string& text) {
-    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
-    EXPECT_NE(output.find(text), std::string::npos) << "expected \"" << text << "\" in " << output;
 }
 
 }  // namespace facelume::test

@@ -96,7 +96,4 @@ std::string stderrOf(Call call) {
     return ::testing::internal::GetCapturedStderr();
 }
 
-// A refusal is one line of standard error that contains `text`.
-void expectOneLineWith(const std::string& output, const std::string& text);
-
 }  // namespace facelume::test

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSysInfo>
+#include <QTimer>
 #include <QtEndian>
 #include <algorithm>
 #include <chrono>
@@ -140,6 +142,46 @@ TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreRepor
     EXPECT_EQ(all.mid(all.indexOf("command:0 50")),
               (QList<QByteArray>{"command:0 50", "message:[CMD]0 50", "message:[CMD]", "message:ab",
                                  "message:"}));
+}
+
+// Control lines count as pending from their write until the main thread has delivered them and
+// waits again: a frame may skip the main thread only then.
+TEST_F(DuplexIPCTest, ControlLinesArePendingUntilTheirDeliveryIsOver) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Qt's pipe reader reads ahead: control input always counts as pending";
+#endif
+    struct Probe : RecordingCallback {
+        DuplexIPC* ipc = nullptr;
+        bool pendingWhileDelivered = false;
+        void onCommand(const char* data, int length) override {
+            pendingWhileDelivered = ipc->controlInputPending();
+            RecordingCallback::onCommand(data, length);
+        }
+    };
+    Channel channel("pending");
+    Probe probe;
+    probe.ipc = &channel.ipc;
+    channel.ipc.setCallback(&probe);
+    (void)channel.ipc.start();
+    const auto untilIdle = [] {
+        QEventLoop loop;
+        QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    QLocalSocket peer;
+    peer.connectToServer(socketName(pipeName(channel.names.receive)));
+    ASSERT_TRUE(peer.waitForConnected(kWaitMs));
+    ASSERT_TRUE(probe.waitFor("message:new connection get"));
+    untilIdle();
+    EXPECT_FALSE(channel.ipc.controlInputPending());
+
+    peer.write("[CMD]0 50\n");
+    ASSERT_TRUE(peer.waitForBytesWritten(kWaitMs));
+    EXPECT_TRUE(channel.ipc.controlInputPending()) << "unread";
+    untilIdle();
+    EXPECT_EQ(probe.count("command:0 50"), 1);
+    EXPECT_TRUE(probe.pendingWhileDelivered);
+    EXPECT_FALSE(channel.ipc.controlInputPending());
 }
 
 // A size the transports cannot use leaves the channel without segments; its pipe still works.

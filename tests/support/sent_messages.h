@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -22,6 +23,9 @@ public:
     QList<QByteArray> messages() const;
     // Waits (5 s at most) until count messages were sent; false when they did not come.
     [[nodiscard]] bool waitForMessages(int count) const;
+
+    // What the handle answers when asked whether control input is pending.
+    std::atomic<bool> controlInputPending{false};
 
 private:
     // Standard library locks, which ThreadSanitizer follows.

@@ -15,6 +15,8 @@ void AiIpcHandle::setPipeWaitForPeer(bool) {}
 
 bool AiIpcHandle::start() { return true; }
 
+bool AiIpcHandle::controlInputPending() const { return SentMessages::of(this)->controlInputPending; }
+
 bool AiIpcHandle::send(const char* data, int size) { return send(data, size, nullptr, 0, size); }
 
 // Keeps the message as a client would read it, with zero bytes past head and body.

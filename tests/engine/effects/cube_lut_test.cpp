@@ -4,8 +4,13 @@
 
 #include <sstream>
 
+#include "color_table.h"
+#include "test_pictures.h"
+
 namespace facelume {
 namespace {
+
+using test::ScratchFolder;
 
 LoadResult parseText(CubeLut& lut, const std::string& text) {
     std::istringstream in(text);
@@ -43,11 +48,13 @@ TEST(CubeLutTest, ReadsWhatGradingToolsWrite) {
     EXPECT_EQ(lut.domainMax(), cv::Vec3f::all(2.f));
 }
 
-TEST(CubeLutTest, RefusesMalformedFilesNamingTheLine) {
+// The grading tables and the make-up colour table.
+TEST(CubeLutTest, MalformedTablesAreRefusedNamingTheFileAndLine) {
     const std::string table = kInvertTable;
     const struct {
         std::string text;
         std::string message;
+        const char* file = "test.cube";
     } cases[] = {
         {"", "line 0: no LUT_3D_SIZE"},
         {"TITLE \"x\"\n" + table, "line 2: table data before LUT_3D_SIZE"},
@@ -70,20 +77,31 @@ TEST(CubeLutTest, RefusesMalformedFilesNamingTheLine) {
         {"LUT_3D_INPUT_RANGE 0 1\nDOMAIN_MAX 1 1 1\nLUT_3D_SIZE 2\n" + table,
          "both LUT_3D_INPUT_RANGE and DOMAIN_MIN/DOMAIN_MAX"},
         {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "no LUT_3D_SIZE"},
+        {"", "missing.cube: cannot be opened", nullptr},
+        {"%YAML:1.0\n---\nshades:\n   red: \"#ff0000\"\n", "no map named \"colors\"", "colors.yml"},
+        {"%YAML:1.0\n---\ncolors:\n   red: \"#ff00\"\n", "colour \"red\" is not \"#rrggbb\"",
+         "colors.yml"},
+        {"%YAML:1.0\n---\ncolors:\n   red: 12\n", "colour \"red\" is not", "colors.yml"},
+        {"%YAML:1.0\n---\ncolors: [\n", "not a readable colour table", "colors.yml"},
+        {"", "missing.yml: no such file", nullptr},
     };
+    const ScratchFolder folder;
     for (const auto& c : cases) {
+        const std::string path =
+            c.file ? folder.write(c.file, c.text)
+                   : folder.path() + "/" + c.message.substr(0, c.message.find(':'));
         CubeLut lut;
-        const LoadResult result = parseText(lut, c.text);
+        ColorTable colours;
+        const bool cube = path.find(".cube") != std::string::npos;
+        const LoadResult result = cube ? lut.load(path) : colours.load(path);
         EXPECT_FALSE(result.ok()) << c.text;
-        EXPECT_NE(result.error.find("test.cube"), std::string::npos) << result.error;
+        EXPECT_NE(result.error.find(path), std::string::npos) << result.error;
         EXPECT_NE(result.error.find(c.message), std::string::npos)
             << "expected \"" << c.message << "\" in \"" << result.error << "\"";
         EXPECT_TRUE(lut.empty());
+        EXPECT_EQ(colours.listing(), "none");
+        EXPECT_TRUE(colours.find("#ff0000")) << "hex colours work without a table";
     }
-    CubeLut lut;
-    EXPECT_NE(
-        lut.load("/nonexistent/none.cube").error.find("/nonexistent/none.cube: cannot be opened"),
-        std::string::npos);
 }
 
 }  // namespace

@@ -1,16 +1,22 @@
 // What every effect painted on faces shares: nothing painted without a usable face (none, one
 // gone, one with broken landmarks), opacity following presence and strength, every face painted,
-// and faces at the edge or frames of any size handled without a failure.
+// and faces at the edge or frames of any size handled without a failure. Where each make-up
+// paints on the portrait and where it must not. And what every effect named by the user shares:
+// a name it cannot use turns it off with one line saying why.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "blush.h"
 #include "eyebrow_makeup.h"
 #include "lipstick.h"
+#include "lut_filter.h"
 #include "sticker_overlay.h"
 #include "test_pictures.h"
 
@@ -88,6 +94,156 @@ TEST_P(FaceEffectsTest, PaintsUsableFacesByPresenceAndStrengthAndSurvivesEdges) 
 
 INSTANTIATE_TEST_SUITE_P(, FaceEffectsTest, ::testing::ValuesIn(kFaceEffects),
                          [](const auto& info) { return std::string(info.param.name); });
+
+double lumaSpread(const cv::Mat& bgr, const cv::Mat& mask) {
+    cv::Mat grey;
+    cv::cvtColor(bgr, grey, cv::COLOR_BGR2GRAY);
+    cv::Scalar mean, spread;
+    cv::meanStdDev(grey, mean, spread, mask);
+    return spread[0];
+}
+
+using MakeupPlacementTest = PortraitTest;
+
+TEST_F(MakeupPlacementTest, EachMakeupPaintsItsPartOfTheFaceAndNothingElse) {
+    EXPECT_FALSE(Blush(TestPictures::resourceFolder()).active());
+    Blush blush(TestPictures::resourceFolder());
+    Lipstick lipstick(TestPictures::resourceFolder());
+    EyebrowMakeup brows(TestPictures::resourceFolder());
+    blush.configure("pink", 1.f);
+    lipstick.configure("#c41e3a", 1.f);
+    brows.configure("darkbrown", 1.f);
+    const auto& p = face.landmarks;
+    const cv::Point2f up(0, face.eyeDistance);
+    // Each cheek's apple: half way between the jaw line and the nose wing, below the eye.
+    const cv::Mat rightCheek = disc((p[2] + p[31]) * 0.5f, 0.12f);
+    const double onCheek = meanChange(painted(blush), rightCheek);
+    std::vector<int> contour = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    contour.insert(contour.end(), {26, 25, 24, 23, 22, 21, 20, 19, 18, 17});
+    const std::vector<int> mouthOpening = {60, 61, 62, 63, 64, 65, 66, 67};
+    // Lips alone, a few pixels inside their edges.
+    cv::Mat lips = landmarkMask(kOuterLips, -2);
+    lips.setTo(0, landmarkMask(mouthOpening, 3));
+    const cv::Mat teeth = landmarkMask(mouthOpening, -3);
+    ASSERT_GT(cv::countNonZero(lips), 300);
+    ASSERT_GT(cv::countNonZero(teeth), 100) << "the portrait shows her teeth";
+    const cv::Scalar pinker(0, -1, 1), redder(-0.5, -0.5, 1), darker(-0.114, -0.587, -0.299);
+    const struct {
+        Effect& effect;
+        const char* where;
+        cv::Mat mask;
+        double changeAbove, changeBelow;  // mean change; changeBelow 0: not one pixel changed
+        cv::Scalar towards = {};  // the mean colour moves along (blue, green, red) by shiftAbove
+        double shiftAbove = -1;
+    } cases[] = {
+        {blush, "right cheek", rightCheek, 6, 255, pinker, 5},
+        {blush, "left cheek", disc((p[14] + p[35]) * 0.5f, 0.12f), 6, 255, pinker, 5},
+        // The nose (ridge, tip, between the nostrils), the eyes and the lips stay.
+        {blush, "nose", landmarkMask({27, 31, 32, 33, 34, 35}, -1), -1, 0.1 * onCheek},
+        {blush, "nose tip", disc(p[30], 0.1f), 0, 0},
+        {blush, "right eye", landmarkMask(kRightEye, 2), -1, 0.5},
+        {blush, "left eye", landmarkMask(kLeftEye, 2), -1, 0.5},
+        {blush, "lips", landmarkMask(kOuterLips), -1, 0.5},
+        {blush, "off the face", ~landmarkMask(contour, 8), 0, 0},
+        {lipstick, "lips", lips, 20, 255, redder, 30},
+        {lipstick, "teeth", teeth, -1, 1},
+        {lipstick, "chin", disc(p[8] * 0.6f + p[57] * 0.4f, 0.15f), 0, 0},
+        {lipstick, "off the lips", ~landmarkMask(kOuterLips, 6), 0, 0},
+        {brows, "right brow", disc(p[19], 0.05f), -1, 255, darker, 15},
+        {brows, "left brow", disc(p[24], 0.05f), -1, 255, darker, 15},
+        {brows, "forehead", disc(p[19] - 0.4f * up, 0.1f) | disc(p[24] - 0.4f * up, 0.1f), 0, 0},
+        {brows, "between the brows", disc(p[27] - 0.05f * up, 0.08f), 0, 0},
+        {brows, "eyes", landmarkMask(kRightEye, 1) | landmarkMask(kLeftEye, 1), 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        const cv::Mat after = painted(c.effect);
+        if (c.changeBelow == 0) {
+            EXPECT_EQ(maxChange(after, c.mask), 0.0);
+            continue;
+        }
+        EXPECT_GT(meanChange(after, c.mask), c.changeAbove);
+        EXPECT_LT(meanChange(after, c.mask), c.changeBelow);
+        EXPECT_GT((cv::mean(after, c.mask) - cv::mean(portrait, c.mask)).dot(c.towards),
+                  c.shiftAbove);
+    }
+    // Shading and highlights stay on the lips: the brightness still varies across them.
+    EXPECT_GT(lumaSpread(painted(lipstick), lips), 0.5 * lumaSpread(portrait, lips));
+    // A stronger colour tints: blue brows are bluer than brown ones.
+    const cv::Scalar brown = cv::mean(painted(brows), disc(p[19], 0.05f));
+    brows.configure("#2040a0", 1.f);
+    const cv::Scalar blue = cv::mean(painted(brows), disc(p[19], 0.05f));
+    EXPECT_GT(blue[0] - blue[2], brown[0] - brown[2] + 10);
+}
+
+using EffectNamesTest = PortraitTest;
+
+TEST_F(EffectNamesTest, WhatCannotBeUsedTurnsTheEffectOffWithOneLineAndNoNameWithout) {
+    ScratchFolder folder;
+    const std::string invert =
+        "LUT_3D_SIZE 2\n1 1 1\n0 1 1\n1 0 1\n0 0 1\n1 1 0\n0 1 0\n1 0 0\n0 0 0\n";
+    folder.write("filters/invert.cube", invert);
+    folder.write("invert.cube", invert);  // outside the filters folder
+    folder.write("filters/broken.cube", "TITLE \"broken\"\nLUT_3D_SIZE 2\n0 0 0\n1 x 0\n");
+    folder.write("stickers/bar.yml", "%YAML:1.0\n---\nanchor: [36, 39, 42, 45]\nwidth: 2.0\n");
+    folder.write("stickers/wrong.yml", "%YAML:1.0\n---\nanchor: [36, 70]\nwidth: 2.0\n");
+    folder.write("stickers/junk.yml", "%YAML:1.0\n---\nanchor: [30]\nwidth: 1.0\n");
+    folder.write("stickers/junk.png", "not a picture");
+    for (const char* name : {"bar", "lonely", "wrong"}) {
+        cv::imwrite(folder.path() + "/stickers/" + name + ".png",
+                    cv::Mat(8, 8, CV_8UC4, cv::Scalar::all(255)));
+    }
+    LutFilter lut(folder.path()), nowhere("/nonexistent/beauty_res");
+    StickerOverlay sticker(folder.path());
+    Lipstick lips(TestPictures::resourceFolder());
+    const auto configure = [&](Effect& effect, const char* name, float strength) {
+        if (&effect == &sticker) return sticker.configure(name);
+        if (&effect == &lips) return lips.configure(name, strength);
+        static_cast<LutFilter&>(effect).configure(name, strength);
+    };
+    const struct {
+        Effect& effect;
+        const char* name;
+        float strength;
+        const char* message;  // nullptr: off without a word
+    } cases[] = {
+        {lut, "sunset", 1, "\"sunset\""},
+        {lut, "sunset", 1, "broken, invert"},
+        {lut, "broken", 1, "broken.cube line 4: expected three numbers"},
+        {lut, "../invert", 1, ""},
+        {nowhere, "warm", 1, ": none"},
+        {sticker, "rocket", 1, "unknown sticker \"rocket\""},
+        {sticker, "lonely", 1, "lonely.yml: no such file"},
+        {sticker, "wrong", 1, "anchor landmarks are 0 to 67"},
+        {sticker, "junk", 1, "junk.png: not a readable picture"},
+        {sticker, "../stickers/bar", 1, "available in"},
+        {lips, "ultraviolet", 1, "\"ultraviolet\", use #rrggbb or one of: apricot, auburn, berry"},
+        {lips, "#12345g", 1, "\"#12345g\""},
+        {lips, "#1234", 1, "\"#1234\""},
+        {lips, "#c41e3a0", 1, "\"#c41e3a0\""},
+        {lips, "c41e3a", 1, "\"c41e3a\""},
+        {lips, "red", 0, nullptr},
+        {lips, "red", -0.5f, nullptr},
+        {lut, nullptr, 1, nullptr},
+        {lut, "", 1, nullptr},
+        {sticker, nullptr, 1, nullptr},
+        {sticker, "", 1, nullptr},
+        {lips, nullptr, 1, nullptr},
+        {lips, "", 1, nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        lut.configure("invert", 1);
+        sticker.configure("bar");
+        lips.configure("red", 1);
+        ASSERT_TRUE(c.effect.active() || &c.effect == &nowhere);
+        const std::string output = stderrOf([&] { configure(c.effect, c.name, c.strength); });
+        EXPECT_FALSE(c.effect.active());
+        EXPECT_EQ(output.empty(), c.message == nullptr) << output;
+        EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), c.message ? 1 : 0) << output;
+        EXPECT_NE(output.find(c.message ? c.message : ""), std::string::npos) << output;
+        EXPECT_EQ(maxChange(painted(c.effect)), 0.0);
+    }
+}
 
 }  // namespace
 }  // namespace facelume

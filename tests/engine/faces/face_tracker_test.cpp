@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
 #include <opencv2/imgproc.hpp>
 
 #include "engine.h"
+#include "face_shape.h"
 #include "face_tracker.h"
 #include "landmark_fitter.h"
 #include "test_pictures.h"
@@ -40,12 +42,6 @@ protected:
         return track(frame);
     }
 
-    static cv::Point2f eyeCentre(const Face& face, size_t first) {
-        cv::Point2f sum(0, 0);
-        for (size_t i = first; i < first + 6; ++i) sum += face.landmarks[i];
-        return sum / 6.f;
-    }
-
     std::unique_ptr<FaceTracker> m_tracker;
     cv::Mat m_grey;
 };
@@ -64,9 +60,9 @@ TEST_F(FaceTrackerTest, FindsTheAstronautButNotHerShoulderBadgeAndNothingInAFace
         const Face& face = faces[0];
         EXPECT_FLOAT_EQ(face.presence, 1.f);
         // Her eyes, measured by hand on this frame: about (271, 95) and (311, 97).
-        EXPECT_NEAR(eyeCentre(face, 36).x, 271, 4);
-        EXPECT_NEAR(eyeCentre(face, 36).y, 95, 4);
-        EXPECT_NEAR(eyeCentre(face, 42).x, 311, 4);
+        EXPECT_NEAR(FaceShape::rightEyeCentre(face).x, 271, 4);
+        EXPECT_NEAR(FaceShape::rightEyeCentre(face).y, 95, 4);
+        EXPECT_NEAR(FaceShape::leftEyeCentre(face).x, 311, 4);
         EXPECT_NEAR(face.eyeDistance, 40, 4);
         EXPECT_NEAR(face.roll, 0.05, 0.1);
 
@@ -90,13 +86,15 @@ struct PictureCase {
 cv::Mat hopper() { return TestPictures::load("grace_hopper.jpg"); }
 cv::Mat astronaut() { return TestPictures::astronaut640(); }
 cv::Mat astronaut512() { return TestPictures::load("astronaut.png"); }
-cv::Mat rolled(const cv::Mat& picture, double degrees) {
-    return TestPictures::moved(picture, {0, 0}, 1.0, degrees);
-}
 cv::Mat mirrored(const cv::Mat& picture) {
     cv::Mat out;
     cv::flip(picture, out, 1);
     return out;
+}
+// Where the affine transform t takes p.
+cv::Point2f transformed(const cv::Matx23d& t, cv::Point2f p) {
+    return {float(t(0, 0) * p.x + t(0, 1) * p.y + t(0, 2)),
+            float(t(1, 0) * p.x + t(1, 1) * p.y + t(1, 2))};
 }
 cv::Mat relitHopper(TestPictures::Light light) { return TestPictures::relit(hopper(), light); }
 
@@ -112,8 +110,9 @@ const PictureCase kPictureCases[] = {
     {"animated, dim, tilted", [] { return TestPictures::videoFrame("Megamind.avi", 60); }, 1},
     {"animated, turned", [] { return TestPictures::videoFrame("Megamind.avi", 170); }, 1},
     {"animated, glasses", [] { return TestPictures::videoFrame("Megamind.avi", 200); }, 1},
-    {"astronaut rolled 45", [] { return rolled(astronaut(), 45); }, 1, -45.0 + 3.0},
-    {"hopper rolled -55", [] { return rolled(hopper(), -55); }, 1, 55.0 - 3.0},
+    {"astronaut rolled 45", [] { return TestPictures::moved(astronaut(), {}, 1, 45); }, 1,
+     -45.0 + 3.0},
+    {"hopper rolled -55", [] { return TestPictures::moved(hopper(), {}, 1, -55); }, 1, 55.0 - 3.0},
     // Two astronauts side by side and neither badge; four portraits of 256x300 (faces of about
     // 110 pixels); a face of about 80 pixels in a 640x480 frame.
     {"two astronauts",
@@ -180,76 +179,58 @@ TEST_F(FaceTrackerTest, KeepsEightFacesTheLargestFirstAndKeepsThemOncePicked) {
     EXPECT_EQ(large(kept), 0);
 }
 
-TEST_F(FaceTrackerTest, LandmarksOfAStillNoisyFaceStayStill) {
-    const cv::Mat frame = TestPictures::astronaut640();
-    constexpr int kWarmUp = 10, kMeasured = 20;
-    // Noise of 6 grey levels leaves the face's thumbnail as it was (the landmarks are kept);
-    // noise of 16 makes it look changed, so every frame is fitted and the stabiliser holds the
-    // points still.
-    for (const double noise : {6.0, 16.0}) {
-        m_tracker->reset();
-        for (int i = 0; i < kWarmUp; ++i) track(TestPictures::noisy(frame, noise, i));
-        std::vector<Landmarks> seen;
-        for (int i = 0; i < kMeasured; ++i) {
-            const std::vector<Face>& faces = track(TestPictures::noisy(frame, noise, kWarmUp + i));
-            ASSERT_EQ(faces.size(), 1u);
-            seen.push_back(faces[0].landmarks);
-        }
-        // Root mean square distance of every point from its own average over the sequence.
-        double squares = 0;
-        for (size_t p = 0; p < 68; ++p) {
-            cv::Point2f average(0, 0);
-            for (const Landmarks& l : seen) average += l[p];
-            average /= float(seen.size());
-            for (const Landmarks& l : seen) {
-                const cv::Point2f d = l[p] - average;
-                squares += d.dot(d);
-            }
-        }
-        const double jitter = std::sqrt(squares / (68.0 * seen.size()));
-        // The points fitted afresh in every frame, unstabilised, move by about 0.7 px.
-        EXPECT_LT(jitter, 0.4) << "noise " << noise;
-    }
-}
-
-// A moving picture: frame i is the still frame shifted, zoomed and turned (degrees) by these.
+// A moving picture: frame i (from 1) is the still frame shifted, zoomed by 1 + and turned by
+// (degrees) i steps. A sway goes back and forth by up to four steps for 48 frames, then stays
+// still. With camera noise all landmarks count and the first 8 frames are not measured (the
+// stabiliser trails a little); else the lips. Their mean error, in eye distances, stays below
+// maxError, and below lastError in the last frame.
 struct Motion {
     const char* name;
     int frames;
-    cv::Point2f shiftPerFrame;
-    double zoomPerFrame, degreesPerFrame;
+    cv::Vec4f step;
+    bool sway = false;
+    double noise = 0;
+    // Lipstick on a cheek or a chin is an error of about one eye distance.
+    double maxError = 0.15, lastError = 1.0;
 };
 
-TEST_F(FaceTrackerTest, LipsFollowPanZoomAndTiltAndAFaceLeavingTheFrameIsDroppedAtOnce) {
+TEST_F(FaceTrackerTest, LandmarksFollowMotionStayStillInNoiseAndLeaveWithTheFace) {
     const cv::Mat still = TestPictures::astronaut640();
     const Motion motions[] = {
-        {"pan out of the frame", 50, {8.f, 0.f}, 0.0, 0.0},
-        {"zoom", 25, {0.f, 0.f}, 0.02, 0.0},
-        {"tilt to 55 degrees", 25, {0.f, 0.f}, 0.0, 2.2},
-        {"tilt the other way", 25, {0.f, 0.f}, 0.0, -2.2},
+        {"pan out of the frame", 50, {8, 0, 0, 0}},
+        {"zoom", 25, {0, 0, 0.02f, 0}},
+        {"tilt to 55 degrees", 25, {0, 0, 0, 2.2f}},
+        {"tilt the other way", 25, {0, 0, 0, -2.2f}},
         // Too slow for any one frame to look moved: the moves add up until the face is fitted.
-        {"slow drift", 60, {0.2f, 0.1f}, 0.0, 0.0},
+        {"slow drift", 60, {0.2f, 0.1f, 0, 0}},
+        // Sideways and down by up to 3 px, then back where it started.
+        {"sway, then still", 68, {0.75f, 0.25f, 0, 0}, true, 3, 0.025, 0.004},
+        // Noise of 6 grey levels leaves the face's thumbnail as it was (the landmarks are kept);
+        // noise of 16 makes it look changed, so every frame is fitted and the stabiliser holds
+        // the points still. Fitted afresh in every frame, unstabilised, they move by about 0.7 px.
+        {"still, noise 6", 30, {}, false, 6, 0.012},
+        {"still, noise 16", 30, {}, false, 16, 0.012},
     };
+    constexpr int kSway[] = {0, 1, 2, 3, 4, 3, 2, 1};
     for (const Motion& m : motions) {
         m_tracker->reset();
         const std::vector<Face>& settled = trackFor(still, FaceTracker::kFadeFrames + 1);
         ASSERT_EQ(settled.size(), 1u);
-        const Landmarks reference = settled[0].landmarks;
-        double worst = 0.0;
+        Landmarks reference = settled[0].landmarks;
+        double worst = 0.0, last = 0.0;
         for (int i = 1; i <= m.frames; ++i) {
-            const cv::Point2f shift = m.shiftPerFrame * float(i);
-            const double zoom = 1.0 + m.zoomPerFrame * i, degrees = m.degreesPerFrame * i;
+            const float steps = !m.sway ? float(i) : i < 48 ? float(kSway[i % 8]) : 0.f;
+            const cv::Point2f shift(m.step[0] * steps, m.step[1] * steps);
+            const float zoom = 1.f + m.step[2] * steps, degrees = m.step[3] * steps;
+            const cv::Mat frame = TestPictures::moved(still, shift, zoom, degrees);
             const std::vector<Face>& faces =
-                track(TestPictures::moved(still, shift, zoom, degrees));
+                track(m.noise > 0 ? TestPictures::noisy(frame, m.noise, i) : frame);
             const cv::Matx23d t = cv::getRotationMatrix2D({320, 240}, degrees, zoom);
-            const auto moved = [&](cv::Point2f p) {
-                return cv::Point2f(float(t(0, 0) * p.x + t(0, 1) * p.y + t(0, 2)) + shift.x,
-                                   float(t(1, 0) * p.x + t(1, 1) * p.y + t(1, 2)) + shift.y);
-            };
+            const auto moved = [&](cv::Point2f p) { return transformed(t, p) + shift; };
             // Part of the face box still inside the frame.
             const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(reference);
             const float inside =
-                std::clamp((640.f - moved(box.tl()).x) / float(zoom * box.width), 0.f, 1.f);
+                std::clamp((640.f - moved(box.tl()).x) / (zoom * box.width), 0.f, 1.f);
             if (inside > 0.9f) {
                 ASSERT_EQ(faces.size(), 1u) << m.name << ", frame " << i;
             }
@@ -258,13 +239,16 @@ TEST_F(FaceTrackerTest, LipsFollowPanZoomAndTiltAndAFaceLeavingTheFrameIsDropped
             }
             if (faces.empty()) continue;
             double error = 0.0;
-            for (size_t p = 48; p < 68; ++p)
+            const size_t first = m.noise > 0 ? 0 : 48;
+            for (size_t p = first; p < 68; ++p)
                 error += cv::norm(faces[0].landmarks[p] - moved(reference[p]));
-            error /= 20.0 * faces[0].eyeDistance;
-            worst = std::max(worst, error);
+            last = error / (double(68 - first) * faces[0].eyeDistance);
+            if (m.noise == 0 || i > 8) worst = std::max(worst, last);
+            // A still face in noise is measured by how much it moves from its ninth frame.
+            if (i == 8 && m.step == cv::Vec4f()) reference = faces[0].landmarks;
         }
-        // Lipstick on a cheek or a chin is an error of about one eye distance.
-        EXPECT_LT(worst, 0.15) << m.name;
+        EXPECT_LT(worst, m.maxError) << m.name;
+        EXPECT_LT(last, m.lastError) << m.name;
     }
 }
 
@@ -302,10 +286,6 @@ TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
     // The astronaut tilted by 45 degrees, as detected, then with the detection's roll mirrored:
     // her eyes must be where the tilt put them either way.
     const cv::Matx23d tilt = cv::getRotationMatrix2D({320, 240}, 45, 1.0);
-    const auto tilted = [&](cv::Point2f p) {
-        return cv::Point2f(float(tilt(0, 0) * p.x + tilt(0, 1) * p.y + tilt(0, 2)),
-                           float(tilt(1, 0) * p.x + tilt(1, 1) * p.y + tilt(1, 2)));
-    };
     // The player of the basketball picture, a face of 37 pixels turned a little aside, as the
     // learned detector sees him in a square of 256 pixels: 18 degrees of roll where he has 4.
     struct Case {
@@ -318,8 +298,8 @@ TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
         {"tilted astronaut",
          TestPictures::moved(TestPictures::astronaut640(), {0, 0}, 1.0, 45),
          {cv::Rect2f(167, 132, 80, 80), 0.9, float(CV_PI / 4)},
-         tilted({271, 95}),
-         tilted({311, 97})},
+         transformed(tilt, {271, 95}),
+         transformed(tilt, {311, 97})},
         {"basketball player",
          TestPictures::load("basketball1.png"),
          {cv::Rect2f(68, 99, 37, 37), 0.87, -0.31f},
@@ -328,46 +308,35 @@ TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
     };
     for (const Case& c : cases) {
         cv::cvtColor(c.picture, m_grey, cv::COLOR_BGR2GRAY);
-        Landmarks fitted;
-        ASSERT_TRUE(m_tracker->fitNewFace(c.detection, m_grey, fitted)) << c.name;
-        const float eyeDistance = float(cv::norm(c.leftEye - c.rightEye));
         Face face;
-        face.landmarks = fitted;
-        EXPECT_LT(cv::norm(eyeCentre(face, 36) - c.rightEye), 0.25 * eyeDistance) << c.name;
-        EXPECT_LT(cv::norm(eyeCentre(face, 42) - c.leftEye), 0.25 * eyeDistance) << c.name;
+        ASSERT_TRUE(m_tracker->fitNewFace(c.detection, m_grey, face.landmarks)) << c.name;
+        const double near = 0.25 * cv::norm(c.leftEye - c.rightEye);
+        EXPECT_LT(cv::norm(FaceShape::rightEyeCentre(face) - c.rightEye), near) << c.name;
+        EXPECT_LT(cv::norm(FaceShape::leftEyeCentre(face) - c.leftEye), near) << c.name;
     }
 }
 
-TEST_F(FaceTrackerTest, ASwayingFaceIsFollowedBySubPixelShiftsWithoutDrift) {
-    const cv::Mat still = TestPictures::astronaut640();
-    const std::vector<Face>& settled = trackFor(still, FaceTracker::kFadeFrames + 1);
-    ASSERT_EQ(settled.size(), 1u);
-    const Landmarks reference = settled[0].landmarks;
-    const auto meanError = [&](const Face& face, cv::Point2f shift) {
-        double sum = 0.0;
-        for (size_t p = 0; p < 68; ++p) sum += cv::norm(face.landmarks[p] - (reference[p] + shift));
-        return sum / 68.0;
-    };
-    // Sideways and down by up to 3 px in steps of 0.75 px, with camera noise, several times over;
-    // then still where it started.
-    constexpr int kSway[] = {0, 1, 2, 3, 4, 3, 2, 1};
-    double worst = 0.0;
-    for (int i = 0; i < 48; ++i) {
-        const cv::Point2f shift(0.75f * float(kSway[i % 8]), 0.25f * float(kSway[i % 8]));
-        const std::vector<Face>& faces =
-            track(TestPictures::noisy(TestPictures::moved(still, shift, 1.0, 0.0), 3.0, i));
-        ASSERT_EQ(faces.size(), 1u) << "frame " << i;
-        // The stabiliser trails a moving face a little.
-        if (i >= 8) worst = std::max(worst, meanError(faces[0], shift));
+TEST_F(FaceTrackerTest, FindsEachFrontFaceOfARealTeamPhotographOnce) {
+    // The front rows of the robotics team in a 1280x720 frame: five smiling faces of 70 to 85
+    // pixels, light to brown skin, glasses and a cap, a little turned; above them a head upside
+    // down and one rolled by about 60 degrees, which the engine does not take; and a dog.
+    cv::Mat team;
+    cv::resize(TestPictures::load("robocracy2018.jpg")(cv::Rect(0, 1520, 2007, 1129)), team,
+               cv::Size(1280, 720), 0, 0, cv::INTER_AREA);
+    const cv::Rect fronts[] = {{316, 169, 80, 71},
+                               {534, 210, 81, 80},
+                               {454, 340, 83, 80},
+                               {734, 326, 84, 78},
+                               {1035, 331, 79, 85}};
+    const std::vector<Face>& faces = trackFor(team, m_tracker->findFrames(team.size()));
+    EXPECT_EQ(faces.size(), 5u);
+    for (const cv::Rect& front : fronts) {
+        const long on = std::count_if(faces.begin(), faces.end(), [&](const Face& f) {
+            return front.contains((FaceShape::rightEyeCentre(f) + FaceShape::leftEyeCentre(f)) /
+                                  2.f);
+        });
+        EXPECT_EQ(on, 1) << "face at " << front;
     }
-    double rest = 0.0;
-    for (int i = 0; i < 20; ++i) {
-        const std::vector<Face>& faces = track(TestPictures::noisy(still, 3.0, 100 + i));
-        ASSERT_EQ(faces.size(), 1u);
-        rest = meanError(faces[0], {0.f, 0.f});
-    }
-    EXPECT_LT(worst, 1.0);
-    EXPECT_LT(rest, 0.15);
 }
 
 }  // namespace
