@@ -25,11 +25,7 @@ void setEnvironment(const char* name, const char* value) {
     // An empty value removes the variable.
     ::_putenv_s(name, value != nullptr ? value : "");
 #else
-    if (value != nullptr) {
-        ::setenv(name, value, 1);
-    } else {
-        ::unsetenv(name);
-    }
+    (void)(value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name));
 #endif
 }
 
@@ -59,7 +55,8 @@ bool EngineLog::waitFor(const std::string& line, std::size_t from) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     do {
         const std::vector<std::string> logged = lines();
-        if (logged.size() > from && std::find(logged.begin() + from, logged.end(), line) != logged.end())
+        if (logged.size() > from &&
+            std::find(logged.begin() + from, logged.end(), line) != logged.end())
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } while (std::chrono::steady_clock::now() < deadline);

@@ -16,11 +16,10 @@ std::string letterName(const std::string& prefix) {
         prefix + (test != nullptr ? test->name() : "") + FACELUME_TEST_BUILD_DIGITS;
     std::string name;
     for (const char c : text) {
-        if (std::isdigit(static_cast<unsigned char>(c))) {
+        if (std::isdigit(static_cast<unsigned char>(c)))
             name += static_cast<char>('a' + c - '0');
-        } else if (std::isalpha(static_cast<unsigned char>(c))) {
+        else if (std::isalpha(static_cast<unsigned char>(c)))
             name += c;
-        }
     }
     return name;
 }

@@ -31,9 +31,7 @@ int HelperProcess::waitForExit(int timeoutMs) {
             m_process = 0;
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
-        if (waitedMs >= timeoutMs) {
-            break;
-        }
+        if (waitedMs >= timeoutMs) break;
         usleep(5000);
     }
     return -1;

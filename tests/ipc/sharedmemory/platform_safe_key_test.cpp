@@ -45,9 +45,7 @@ TEST(CodePageTest, Utf8ToUtf16AndKeys) {
         {"\xc0\xaf", u"\uFFFD\uFFFD"},
         {"\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
     };
-    for (const auto& [bytes, units] : cases) {
-        EXPECT_EQ(ansiToWide(bytes), units) << bytes;
-    }
+    for (const auto& [bytes, units] : cases) EXPECT_EQ(ansiToWide(bytes), units) << bytes;
     EXPECT_EQ(wideToAnsi(u"caf\u00e9\U0001F600"), "caf\xc3\xa9\xf0\x9f\x98\x80");
     const char16_t loneSurrogate[] = {u'a', 0xD800, u'b', 0};
     EXPECT_EQ(wideToAnsi(loneSurrogate),

@@ -31,13 +31,10 @@ int useSegment(const std::string& key, int size, const std::string& ready, const
     SharedMemoryPrivate segment;
     segment.setKey(key);
     if (!segment.create(size, SharedMemoryPrivate::ReadWrite) &&
-        !segment.attach(SharedMemoryPrivate::ReadWrite)) {
+        !segment.attach(SharedMemoryPrivate::ReadWrite))
         return 3;
-    }
     const bool locking = mode == "lock" || mode == "crash-locked";
-    if (locking && !segment.tryLock(kSignalTimeoutMs)) {
-        return 4;
-    }
+    if (locking && !segment.tryLock(kSignalTimeoutMs)) return 4;
     const std::string marker = "helper:" + key;
     std::memcpy(segment.memory, marker.c_str(), marker.size() + 1);
     nativeipc::Handle readySignal = semaphore(ready, 0);
@@ -50,9 +47,7 @@ int useSegment(const std::string& key, int size, const std::string& ready, const
     nativeipc::Handle goSignal = semaphore(go, 0);
     const bool released = nativeipc::waitForSingleObject(goSignal, kSignalTimeoutMs) == 0;
     nativeipc::closeHandle(goSignal);
-    if (locking) {
-        segment.unlock();
-    }
+    if (locking) segment.unlock();
     segment.detach();
     return released ? 0 : 6;
 }
@@ -62,18 +57,13 @@ int useSegment(const std::string& key, int size, const std::string& ready, const
 int churn(const std::string& name, const std::string& key, int rounds) {
     SharedMemoryPrivate segment;
     segment.setKey(key);
-    if (!segment.attach(SharedMemoryPrivate::ReadWrite)) {
-        return 3;
-    }
+    if (!segment.attach(SharedMemoryPrivate::ReadWrite)) return 3;
     auto* inside = static_cast<volatile char*>(segment.memory);
     for (int round = 0; round < rounds; ++round) {
         nativeipc::Handle lock = semaphore(name, 1);
-        if (lock == nullptr || nativeipc::waitForSingleObject(lock, kSignalTimeoutMs) != 0) {
+        if (lock == nullptr || nativeipc::waitForSingleObject(lock, kSignalTimeoutMs) != 0)
             return 4;
-        }
-        if (*inside != 0) {
-            return 8;
-        }
+        if (*inside != 0) return 8;
         *inside = 1;
         std::this_thread::yield();
         *inside = 0;
@@ -87,11 +77,8 @@ int churn(const std::string& name, const std::string& key, int rounds) {
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "segment" && argc == 7) {
+    if (command == "segment" && argc == 7)
         return useSegment(argv[2], std::stoi(argv[3]), argv[4], argv[5], argv[6]);
-    }
-    if (command == "churn" && argc == 5) {
-        return churn(argv[2], argv[3], std::stoi(argv[4]));
-    }
+    if (command == "churn" && argc == 5) return churn(argv[2], argv[3], std::stoi(argv[4]));
     return 2;
 }
