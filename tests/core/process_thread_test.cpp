@@ -20,28 +20,11 @@
 #include "ai_ipc_handle.h"
 #include "recording_engine.h"
 #include "sent_messages.h"
+#include "test_frames.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
-
-QByteArray header(std::int32_t width, std::int32_t height) {
-    QByteArray bytes(reinterpret_cast<const char*>(&width), 4);
-    return bytes.append(reinterpret_cast<const char*>(&height), 4);
-}
-
-// Header, then width * height * 3 bytes counting up from first.
-QByteArray frame(std::int32_t width, std::int32_t height, unsigned char first) {
-    QByteArray bytes = header(width, height);
-    for (int i = 0; i < width * height * 3; ++i) bytes.append(static_cast<char>(first + i));
-    return bytes;
-}
-
-// What the recording engine makes of a frame: the same header, every pixel byte inverted.
-QByteArray processed(QByteArray bytes) {
-    for (int i = 8; i < bytes.size(); ++i) bytes[i] = static_cast<char>(255 - bytes[i]);
-    return bytes;
-}
 
 // Warnings logged while a ProcessThreadTest runs, from any thread.
 std::atomic<int> g_warnings{0};
@@ -146,24 +129,24 @@ TEST(ProcessThreadCommandTest, EachCommandReachesTheEngineAsExpected) {
 // The slot keeps the largest frame length: shorter frames overwrite its start, the message has
 // the slot's length, and a bare header that fits the slot reads the bytes of earlier frames.
 TEST_F(ProcessThreadTest, FramesCommandsAndEmptyFramesEachSendTheNewestFrame) {
-    const QByteArray large = frame(4, 2, 10);
+    const QByteArray large = makeFrame(4, 2, 10);
     push(large);
     ASSERT_TRUE(sent().waitForMessages(1));
     command("1 25");
     ASSERT_TRUE(sent().waitForMessages(2));
     push(QByteArray());
     ASSERT_TRUE(sent().waitForMessages(3));
-    for (const QByteArray& message : sent().messages()) EXPECT_EQ(message, processed(large));
+    for (const QByteArray& message : sent().messages()) EXPECT_EQ(message, invertedFrame(large));
 
-    const QByteArray small = frame(2, 1, 200);
+    const QByteArray small = makeFrame(2, 1, 200);
     push(small);
     ASSERT_TRUE(sent().waitForMessages(4));
-    push(header(2, 1));
+    push(frameHeader(2, 1));
     ASSERT_TRUE(sent().waitForMessages(5));
     const QList<QByteArray> messages = sent().messages();
     for (const int i : {3, 4}) {
         EXPECT_EQ(messages.at(i).size(), large.size());
-        EXPECT_EQ(messages.at(i).left(small.size()), processed(small));
+        EXPECT_EQ(messages.at(i).left(small.size()), invertedFrame(small));
     }
     EXPECT_EQ(RecordingEngine::calls(),
               (Calls{"process 4 2 10", "modify_skin_smooth 0.25", "process 4 2 10",
@@ -180,7 +163,7 @@ TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
               (Calls{"modify_skin_white 0.5", markerCall(1), markerCall(2)}));
 
     RecordingEngine::setProcessResult(0);
-    push(frame(3, 1, 5));
+    push(makeFrame(3, 1, 5));
     ASSERT_TRUE(RecordingEngine::waitFor(4));
     settle();
     ASSERT_TRUE(RecordingEngine::waitFor(8));  // the second marker's pass processed the frame too
@@ -191,7 +174,7 @@ TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
     // frame, the slot's length kept.
     RecordingEngine::setProcessResult(1);
     sent().controlInputPending = true;
-    std::thread([this] { push(frame(2, 1, 7)); }).join();
+    std::thread([this] { push(makeFrame(2, 1, 7)); }).join();
     command("2 40");
     ASSERT_TRUE(sent().waitForMessages(1));
     settle();
@@ -199,30 +182,30 @@ TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
     ASSERT_GE(calls.size(), 11u);
     EXPECT_EQ(Calls(calls.begin() + 8, calls.begin() + 11),
               (Calls{"modify_shape_eye_scale 0.4", "process 2 1 7", markerCall(5)}));
-    EXPECT_EQ(sent().messages().at(0).size(), frame(3, 1, 5).size());
-    EXPECT_TRUE(sent().messages().at(0).startsWith(processed(frame(2, 1, 7))));
+    EXPECT_EQ(sent().messages().at(0).size(), makeFrame(3, 1, 5).size());
+    EXPECT_TRUE(sent().messages().at(0).startsWith(invertedFrame(makeFrame(2, 1, 7))));
 
     // Without, it is processed with no help from the main thread.
     sent().controlInputPending = false;
-    std::thread([this] { push(frame(2, 1, 9)); }).join();
+    std::thread([this] { push(makeFrame(2, 1, 9)); }).join();
     EXPECT_TRUE(RecordingEngine::waitForCall("process 2 1 9"));
 }
 
 TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCommandPerId) {
     RecordingEngine::holdProcess(true);
-    push(frame(2, 2, 1));
+    push(makeFrame(2, 2, 1));
     ASSERT_TRUE(RecordingEngine::waitFor(1));
 
     // All of these arrive while the engine is busy with the first frame.
-    const QByteArray newest = frame(2, 2, 4);
+    const QByteArray newest = makeFrame(2, 2, 4);
     for (const char* text : {"0 10", "5 616263", "0 20", "1 30", "1 40"}) command(text);
-    push(frame(2, 2, 2));
+    push(makeFrame(2, 2, 2));
     push(newest);
     RecordingEngine::holdProcess(false);
     ASSERT_TRUE(sent().waitForMessages(2));
     // The frame under the engine is not the one that newer frames are stored into.
-    EXPECT_EQ(sent().messages().at(0), processed(frame(2, 2, 1)));
-    EXPECT_EQ(sent().messages().at(1), processed(newest));
+    EXPECT_EQ(sent().messages().at(0), invertedFrame(makeFrame(2, 2, 1)));
+    EXPECT_EQ(sent().messages().at(1), invertedFrame(newest));
 
     // One pass applied the latest command per id, in no promised order, then the newest frame.
     Calls calls = RecordingEngine::calls();
@@ -235,11 +218,11 @@ TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCom
 TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
     const QByteArray rejected[] = {
         QByteArray("\1\0\0\0\1", 5),  // shorter than a header
-        header(0, 1),
-        header(1, -1),
-        header(65536, 65536) + QByteArray(12, '\1'),  // width * height * 3 beyond 32 bits
-        header(INT32_MAX, INT32_MAX),                 // and beyond 63 bits
-        header(4, 4) + frame(1, 1, 0).mid(8),         // 4 x 4 pixels announced, one pixel sent
+        frameHeader(0, 1),
+        frameHeader(1, -1),
+        frameHeader(65536, 65536) + QByteArray(12, '\1'),  // width * height * 3 beyond 32 bits
+        frameHeader(INT32_MAX, INT32_MAX),                 // and beyond 63 bits
+        frameHeader(4, 4) + makeFrame(1, 1, 0).mid(8),     // 4 x 4 pixels announced, one pixel sent
     };
     for (const QByteArray& bytes : rejected) {
         push(bytes);
@@ -250,12 +233,13 @@ TEST_F(ProcessThreadTest, FramesThatDoNotFitTheirHeaderNeverReachTheEngine) {
     EXPECT_EQ(g_warnings, 1);
 
     // A fitting frame is processed again, and the next misfit warns again.
-    const QByteArray fitting = frame(1, 1, 9) + QByteArray(8, '\xEE');
+    const QByteArray fitting = makeFrame(1, 1, 9) + QByteArray(8, '\xEE');
     push(fitting);
     ASSERT_TRUE(sent().waitForMessages(1));
-    EXPECT_EQ(sent().messages().at(0).left(11), processed(fitting).left(11));
-    push(header(5, 5));
+    EXPECT_EQ(sent().messages().at(0).left(11), invertedFrame(fitting).left(11));
+    push(frameHeader(5, 5));
     settle();
     EXPECT_EQ(g_warnings, 2);
-    for (const QByteArray& message : sent().messages()) EXPECT_EQ(message.left(8), header(1, 1));
+    for (const QByteArray& message : sent().messages())
+        EXPECT_EQ(message.left(8), frameHeader(1, 1));
 }

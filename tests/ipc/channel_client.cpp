@@ -30,20 +30,6 @@ bool openSegment(SharedMemory& memory, const QString& key, int size) {
 
 }  // namespace
 
-QByteArray makeFrame(int width, int height, unsigned char first) {
-    QByteArray frame(8 + width * height * 3, Qt::Uninitialized);
-    qToLittleEndian<qint32>(width, frame.data());
-    qToLittleEndian<qint32>(height, frame.data() + 4);
-    for (int i = 8; i < frame.size(); ++i) frame[i] = static_cast<char>(first + i - 8);
-    return frame;
-}
-
-QByteArray invertedFrame(const QByteArray& frame) {
-    QByteArray result = frame;
-    for (int i = 8; i < result.size(); ++i) result[i] = static_cast<char>(255 - uchar(result[i]));
-    return result;
-}
-
 QByteArray commandLine(const QByteArray& command) {
     return QByteArray::fromStdString(protocol::commandLine(command.toStdString()));
 }

@@ -14,11 +14,8 @@
 
 #include "notification_semaphore.h"
 #include "shared_memory.h"
+#include "test_frames.h"
 
-// 8-byte header (width, height), then width * height * 3 pixel bytes counting up from `first`.
-QByteArray makeFrame(int width, int height, unsigned char first);
-// The frame as the recording engine returns it: the same header, every pixel byte inverted.
-QByteArray invertedFrame(const QByteArray& frame);
 // "[CMD]" + command + line feed.
 QByteArray commandLine(const QByteArray& command);
 // The protocol's names, for QString channel names.
