@@ -30,7 +30,7 @@ namespace {
 
 using facelume::Detection;
 using facelume::DetectionWorker;
-using facelume::test::TestPictures;
+using facelume::TestPictures;
 
 // Pictures of equal height side by side, vertically centred, on a grey frame of size.
 cv::Mat row(const std::vector<cv::Mat>& pictures, cv::Size size) {

@@ -22,8 +22,6 @@
 namespace facelume {
 namespace {
 
-using test::TestPictures;
-
 class EngineEffectsTest : public ::testing::Test {
 protected:
     void SetUp() override {

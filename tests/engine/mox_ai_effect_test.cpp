@@ -19,7 +19,7 @@
 
 namespace {
 
-using namespace facelume::test;
+using namespace facelume;
 
 int initializeWith(std::string folder) { return initialize(folder.data()); }
 

@@ -1,7 +1,6 @@
 #include "test_pictures.h"
 
 #include <cmath>
-#include <fstream>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -10,9 +9,8 @@
 #include "engine.h"
 #include "face_detector.h"
 #include "face_shape.h"
-#include "test_names.h"
 
-namespace facelume::test {
+namespace facelume {
 
 cv::Mat TestPictures::load(const std::string& name) {
     const std::string path = std::string(FACELUME_TEST_PICTURES) + "/" + name;
@@ -179,22 +177,4 @@ double PortraitTest::maxChange(const cv::Mat& after, const cv::Mat& mask) {
     return cv::norm(portrait, after, cv::NORM_INF, mask);
 }
 
-ScratchFolder::ScratchFolder()
-    : m_path(std::filesystem::temp_directory_path() / testnames::letterName("facelumetest")) {
-    std::filesystem::remove_all(m_path);  // leftovers of a crashed run
-    std::filesystem::create_directories(m_path);
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-std::string ScratchFolder::write(const std::string& relativePath, const std::string& text) const {
-    const std::filesystem::path file = m_path / relativePath;
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-    return file.string();
-}
-
-}  // namespace facelume::test
+}  // namespace facelume

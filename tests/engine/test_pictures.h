@@ -3,12 +3,11 @@
 // What the engine tests work on, in one place: the test pictures (scripts/fetch-test-images.sh
 // names their sources) and frames made from them (letterboxed, in a grid, moved, noisy, in other
 // lights, frames of the video clips), faces found in them by the engine's own detector and
-// landmark fitter, a portrait fixture for the effects, a scratch folder and standard error
-// capture. A missing picture fails the calling test with a hint.
+// landmark fitter, a portrait fixture for the effects and standard error capture. A missing
+// picture fails the calling test with a hint.
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,8 +17,9 @@
 #include "effect.h"
 #include "face.h"
 #include "landmark_fitter.h"
+#include "scratch_folder.h"
 
-namespace facelume::test {
+namespace facelume {
 
 class TestPictures {
 public:
@@ -75,19 +75,6 @@ protected:
                                                        54, 55, 56, 57, 58, 59};
 };
 
-// A fresh folder named after the running test, removed again at the end.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    std::string path() const { return m_path.string(); }
-    // Writes text to a file under the folder; returns the file's path.
-    std::string write(const std::string& relativePath, const std::string& text) const;
-
-private:
-    std::filesystem::path m_path;
-};
-
 // What `call` writes to standard error.
 template <typename Call>
 std::string stderrOf(Call call) {
@@ -96,4 +83,4 @@ std::string stderrOf(Call call) {
     return ::testing::internal::GetCapturedStderr();
 }
 
-}  // namespace facelume::test
+}  // namespace facelume

@@ -8,35 +8,20 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "client_test_support.h"
-#include "test_names.h"
+#include "scratch_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 class GstFacelumeTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
-    }
-    void TearDown() override { fs::remove_all(m_folder); }
-
     // Runs gst-launch-1.0 with the element's build folder on the plugin path; the exit code.
     int launch(const std::string& pipeline) {
         const std::string command = FACELUME_GST_LAUNCH_ENVIRONMENT
@@ -46,9 +31,9 @@ protected:
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    std::string path(const std::string& name) const { return (m_folder / name).string(); }
+    std::string path(const std::string& name) const { return m_folder.file(name); }
 
-    const fs::path m_folder = fs::temp_directory_path() / testnames::letterName("facelumegst");
+    const ScratchFolder m_folder;
     EngineLog m_log;
 };
 
@@ -64,9 +49,9 @@ TEST_F(GstFacelumeTest, VideoGoesThroughTheServiceWithEachPropertyAsItsControl) 
         " white=11 smooth=12 eyes=-13 thin=14 filter=cool:15 sticker=glasses "
         "lipstick=red:16 cheeks=peach:17 eyebrow=dark ! filesink location=" +
         path("out.raw"));
-    ASSERT_EQ(code, 0) << readFile(path("out.txt"));
-    const std::string in = readFile(path("in.raw"));
-    std::string out = readFile(path("out.raw"));
+    ASSERT_EQ(code, 0) << m_folder.read("out.txt");
+    const std::string in = m_folder.read("in.raw");
+    std::string out = m_folder.read("out.raw");
     constexpr std::size_t kFrame = 64 * 48 * 3;
     ASSERT_EQ(in.size(), 5 * kFrame);
     ASSERT_EQ(out.size(), in.size());
@@ -92,7 +77,7 @@ TEST_F(GstFacelumeTest, UnknownNameStopsThePipelineWithTheNamesThatExist) {
     EXPECT_NE(launch("videotestsrc num-buffers=2 ! video/x-raw,format=BGR,width=32,height=24 "
                      "! facelume service=" FACELUME_RECORDING_SERVICE " filter=sparkle ! fakesink"),
               0);
-    const std::string said = readFile(path("out.txt"));
+    const std::string said = m_folder.read("out.txt");
     EXPECT_NE(said.find("unknown filter \"sparkle\"; available in "), std::string::npos) << said;
     EXPECT_NE(said.find(": cool, warm"), std::string::npos) << said;
 }
@@ -108,9 +93,9 @@ TEST_F(GstFacelumeTest, PortraitGetsItsFaceEffects) {
                "! video/x-raw,framerate=30/1 ! facelume service=" FACELUME_SERVICE
                " lipstick=#c2185b:100 ! multifilesink sync=true max-files=1 location=" +
                path("frame%02d.raw"));
-    ASSERT_EQ(code, 0) << readFile(path("out.txt"));
+    ASSERT_EQ(code, 0) << m_folder.read("out.txt");
     const cv::Mat input = cv::imread(picture, cv::IMREAD_COLOR);
-    std::string last = readFile(path("frame59.raw"));
+    std::string last = m_folder.read("frame59.raw");
     ASSERT_EQ(last.size(), input.total() * 3);
     cv::Mat difference;
     cv::absdiff(input, cv::Mat(input.rows, input.cols, CV_8UC3, last.data()), difference);

@@ -7,8 +7,6 @@
 namespace facelume {
 namespace {
 
-using namespace facelume::test;
-
 using BlushTest = PortraitTest;
 
 // A dark-skinned stand-in for a picture: its lightness in CIE Lab brought down to 35 % with the

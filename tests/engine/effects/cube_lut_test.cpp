@@ -10,8 +10,6 @@
 namespace facelume {
 namespace {
 
-using test::ScratchFolder;
-
 LoadResult parseText(CubeLut& lut, const std::string& text) {
     std::istringstream in(text);
     return lut.parse(in, "test.cube");

@@ -23,8 +23,6 @@
 namespace facelume {
 namespace {
 
-using namespace facelume::test;
-
 struct FaceEffect {
     const char* name;
     // The effect turned on at strength (1 when it has no strength).

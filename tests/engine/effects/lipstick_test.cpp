@@ -9,8 +9,6 @@
 namespace facelume {
 namespace {
 
-using namespace facelume::test;
-
 using LipstickTest = PortraitTest;
 
 TEST_F(LipstickTest, StaysOnTheLipsOfASmallSmilingFace) {

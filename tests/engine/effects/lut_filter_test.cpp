@@ -13,8 +13,6 @@
 namespace facelume {
 namespace {
 
-using namespace facelume::test;
-
 cv::Mat applied(LutFilter& filter, const cv::Mat& input) {
     cv::Mat frame = input.clone();
     filter.apply(frame, {});

@@ -11,8 +11,6 @@
 namespace facelume {
 namespace {
 
-using namespace facelume::test;
-
 using StickerOverlayTest = PortraitTest;
 
 // The face moved by a similarity transform about a centre: shift, zoom and turn.

@@ -18,8 +18,6 @@
 namespace facelume {
 namespace {
 
-using test::TestPictures;
-
 class FaceTrackerTest : public ::testing::Test {
 protected:
     void SetUp() override {

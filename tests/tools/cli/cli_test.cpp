@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine_log.h"
-#include "test_names.h"
+#include "scratch_folder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -36,13 +36,6 @@ struct CliRun {
     std::string out;
     std::string err;
 };
-
-std::string readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 std::string shellQuoted(const std::string& text) {
     std::string quoted = "'";
@@ -73,15 +66,8 @@ std::vector<std::string> streamsOf(const std::string& file) {
 // Each test runs in a folder of its own, where it and facelume-cli name files without a path.
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
-        fs::current_path(m_folder);
-    }
-    void TearDown() override {
-        fs::current_path(m_folder.parent_path());
-        fs::remove_all(m_folder);
-    }
+    void SetUp() override { fs::current_path(m_folder.path()); }
+    void TearDown() override { fs::current_path(fs::temp_directory_path()); }
 
     // Runs facelume-cli with the arguments (separated by blanks: the test's paths have none),
     // with the recording service unless they name a service.
@@ -93,21 +79,21 @@ protected:
             command += " --service " + shellQuoted(FACELUME_RECORDING_SERVICE);
         }
         const int status = std::system((command + " >cli.out 2>cli.err <" + input).c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile("cli.out"),
-                readFile("cli.err")};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, m_folder.read("cli.out"),
+                m_folder.read("cli.err")};
     }
 
     // Files in the test folder other than the test's own: what a run left behind.
     std::vector<std::string> leftovers(const std::vector<std::string>& own) const {
         std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(m_folder)) {
+        for (const auto& entry : fs::directory_iterator(m_folder.path())) {
             const std::string name = entry.path().filename().string();
             if (std::find(own.begin(), own.end(), name) == own.end()) found.push_back(name);
         }
         return found;
     }
 
-    const fs::path m_folder = fs::temp_directory_path() / testnames::letterName("facelumecli");
+    const ScratchFolder m_folder;
     EngineLog m_log;
 };
 
@@ -245,7 +231,7 @@ TEST_F(CliTest, VideoKeepsItsFramesAndFrameRateAlsoOnADevice) {
     EXPECT_EQ(cli("in.avi --to-device device.yuv").exitCode, 4);
     std::ofstream("device.yuv").close();
     ASSERT_EQ(cli("in.avi --to-device device.yuv").exitCode, 0);
-    const std::string written = readFile("device.yuv");
+    const std::string written = m_folder.read("device.yuv");
     ASSERT_EQ(written.size(), 10u * 64 * 48 * 3 / 2);
     cv::VideoCapture input("in.avi", cv::CAP_FFMPEG);
     cv::Mat expected;
