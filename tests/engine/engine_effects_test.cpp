@@ -54,10 +54,7 @@ protected:
             std::vector<cv::Point2f> points(f.landmarks.begin(), f.landmarks.end());
             const cv::Point2f up = (f.landmarks[27] - f.landmarks[8]) * 0.5f;
             for (int i = 17; i <= 26; ++i) points.push_back(f.landmarks[size_t(i)] + up);
-            cv::Rect box = cv::boundingRect(points);
-            const int margin = cvCeil(f.eyeDistance / 3.f);
-            box -= cv::Point(margin, margin);
-            box += cv::Size(2 * margin, 2 * margin);
+            const cv::Rect box = grown(cv::boundingRect(points), cvCeil(f.eyeDistance / 3.f));
             changed(box & cv::Rect(0, 0, out.cols, out.rows)).setTo(0);
         }
         return cv::countNonZero(changed);
@@ -90,10 +87,11 @@ protected:
         return cv::mean(magnitude)[0];
     }
     static cv::Rect around(const Landmarks& l, int first, int last, int margin) {
-        std::vector<cv::Point2f> points(l.begin() + first, l.begin() + last + 1);
-        const cv::Rect box = cv::boundingRect(points);
-        return cv::Rect(box.x - margin, box.y - margin, box.width + 2 * margin,
-                        box.height + 2 * margin);
+        const std::vector<cv::Point2f> points(l.begin() + first, l.begin() + last + 1);
+        return grown(cv::boundingRect(points), margin);
+    }
+    static cv::Rect grown(const cv::Rect& box, int margin) {
+        return box - cv::Point(margin, margin) + cv::Size(2 * margin, 2 * margin);
     }
 
     std::unique_ptr<Engine> m_engine;
