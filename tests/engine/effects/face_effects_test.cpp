@@ -1,8 +1,9 @@
 // What every effect painted on faces shares: nothing painted without a usable face (none, one
 // gone, one with broken landmarks), opacity following presence and strength, every face painted,
 // and faces at the edge or frames of any size handled without a failure. Where each make-up
-// paints on the portrait and where it must not. And what every effect named by the user shares:
-// a name it cannot use turns it off with one line saying why.
+// paints on the portrait and where it must not, and blush and lipstick on dark skin, small faces
+// and turned heads. And what every effect named by the user shares: a name it cannot use turns it
+// off with one line saying why.
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,9 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "blush.h"
+#include "engine.h"
 #include "eyebrow_makeup.h"
+#include "face_tracker.h"
 #include "lipstick.h"
 #include "lut_filter.h"
 #include "sticker_overlay.h"
@@ -240,6 +243,158 @@ TEST_F(EffectNamesTest, WhatCannotBeUsedTurnsTheEffectOffWithOneLineAndNoNameWit
         EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), c.message ? 1 : 0) << output;
         EXPECT_NE(output.find(c.message ? c.message : ""), std::string::npos) << output;
         EXPECT_EQ(maxChange(painted(c.effect)), 0.0);
+    }
+}
+
+using BlushTest = PortraitTest;
+
+// A dark-skinned stand-in for a picture: its lightness in CIE Lab brought down to 35 % with the
+// colour's a and b kept a little stronger, as deep brown skin is (dimming in RGB would also
+// grey the colour).
+cv::Mat darkSkinned(const cv::Mat& bgr) {
+    cv::Mat lab;
+    bgr.convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    lab = lab.mul(cv::Scalar(0.35, 1.1, 1.2));
+    cv::cvtColor(lab, lab, cv::COLOR_Lab2BGR);
+    cv::Mat dark;
+    lab.convertTo(dark, CV_8U, 255.0);
+    return dark;
+}
+
+// Mean CIE Lab distance (delta E 1976) between two pictures over the mask.
+double deltaE(const cv::Mat& before, const cv::Mat& after, const cv::Mat& mask) {
+    cv::Mat a, b, difference;
+    before.convertTo(a, CV_32F, 1.0 / 255.0);
+    after.convertTo(b, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(a, a, cv::COLOR_BGR2Lab);
+    cv::cvtColor(b, b, cv::COLOR_BGR2Lab);
+    cv::subtract(a, b, difference);
+    difference = difference.mul(difference);
+    cv::transform(difference, difference, cv::Matx13f(1.f, 1.f, 1.f));
+    cv::sqrt(difference, difference);
+    return cv::mean(difference, mask)[0];
+}
+
+TEST_F(BlushTest, AsVisibleOnDarkSkinAsOnLight) {
+    Blush blush(TestPictures::resourceFolder());
+    blush.configure("blossom", 1.f);
+    const auto& p = face.landmarks;
+    const cv::Mat cheeks = disc((p[2] + p[31]) * 0.5f, 0.12f) | disc((p[14] + p[35]) * 0.5f, 0.12f);
+    const cv::Mat dark = darkSkinned(portrait);
+    cv::Mat darkAfter = dark.clone();
+    blush.apply(darkAfter, {face});
+    const double onLight = deltaE(portrait, painted(blush), cheeks);
+    const double onDark = deltaE(dark, darkAfter, cheeks);
+    EXPECT_GT(onLight, 5.0);
+    EXPECT_GT(onDark, onLight / 1.2);
+    EXPECT_LT(onDark, onLight * 1.2);
+}
+
+TEST(BlushOnATurnedHeadTest, StaysOnTheNearCheekOffTheEarAndTheNose) {
+    // The cameraman, his head turned to his left nearly into profile, with the landmarks fitted
+    // to the box the learned face detector gives (dlib's own detector does not find him).
+    const cv::Mat picture = TestPictures::load("camera.png");
+    ASSERT_FALSE(picture.empty());
+    cv::Mat grey;
+    cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+    const Face face = TestPictures::faceOf(TestPictures::fitter().fit(grey, {174, 119, 91, 91}));
+
+    Blush blush(TestPictures::resourceFolder());
+    blush.configure("#ff0000", 1.f);
+    cv::Mat after = picture.clone();
+    blush.apply(after, {face});
+    cv::Mat change;
+    cv::absdiff(picture, after, change);
+    cv::transform(change, change, cv::Matx13f(1.f, 1.f, 1.f));
+    // Where the paint is, measured by hand in the picture: his ear ends at x = 198, the tip of
+    // his nose is at (250, 162), the apple of his cheek about (215, 162).
+    const double all = cv::sum(change)[0];
+    const double onEar = cv::sum(change.colRange(0, 198))[0];
+    const auto around = [&](cv::Point centre) {
+        cv::Mat disc(change.size(), CV_8UC1, cv::Scalar(0));
+        cv::circle(disc, centre, 8, cv::Scalar(255), cv::FILLED);
+        return cv::mean(change, disc)[0];
+    };
+    EXPECT_LT(onEar, 0.25 * all);
+    EXPECT_LT(around({250, 162}), 5.0);
+    EXPECT_GT(around({215, 162}), 20.0);
+}
+
+using LipstickTest = PortraitTest;
+
+TEST_F(LipstickTest, StaysOnTheLipsOfASmallSmilingFace) {
+    // The smiling portrait at a quarter of its size: an eye distance of about 22 pixels.
+    constexpr float kScale = 0.25f;
+    cv::Mat small;
+    cv::resize(portrait, small, cv::Size(), kScale, kScale, cv::INTER_AREA);
+    Face smallFace = face;
+    for (cv::Point2f& p : smallFace.landmarks)
+        p = (p + cv::Point2f(0.5f, 0.5f)) * kScale - cv::Point2f(0.5f, 0.5f);
+    smallFace.eyeDistance *= kScale;
+    Lipstick lipstick(TestPictures::resourceFolder());
+    lipstick.configure("red", 1.f);
+    cv::Mat after = small.clone();
+    lipstick.apply(after, {smallFace});
+
+    // The lip polygon: pixels whose centre lies inside the outer lip line.
+    cv::Mat lipPolygon(small.size(), CV_8UC1, cv::Scalar(0));
+    std::vector<cv::Point> outline;
+    for (int i : kOuterLips)
+        outline.push_back(cv::Point(cvRound(smallFace.landmarks[i].x * 16),
+                                    cvRound(smallFace.landmarks[i].y * 16)));
+    cv::fillPoly(lipPolygon, std::vector<std::vector<cv::Point>>{outline}, cv::Scalar(255),
+                 cv::LINE_8, 4);
+    cv::Mat change;
+    cv::absdiff(small, after, change);
+    cv::transform(change, change, cv::Matx13f(1.f, 1.f, 1.f));
+    const double inside = cv::sum(change & lipPolygon)[0];
+    const double outside = cv::sum(change)[0] - inside;
+    EXPECT_GT(inside, 0.0);
+    EXPECT_LT(outside, 0.08 * (inside + outside));
+}
+
+TEST_F(LipstickTest, NamedAndHexColoursAreTheSame) {
+    Lipstick byName(TestPictures::resourceFolder()), byHex(TestPictures::resourceFolder());
+    byName.configure("Red", 0.8f);  // the table has red: "#c41e3a"
+    byHex.configure("#C41E3A", 0.8f);
+    ASSERT_TRUE(byName.active());
+    ASSERT_TRUE(byHex.active());
+    EXPECT_EQ(cv::norm(painted(byName), painted(byHex), cv::NORM_INF), 0.0);
+}
+
+TEST(LipstickOnTurnedHeadsTest, ColoursThreeQuarterFacesInFullAndLeavesAProfileAlone) {
+    // Faces as the tracker hands them on from the learned detector. The cameraman's landmarks,
+    // fitted to a near profile, spread his mouth over the cheek behind it (his visible lips end
+    // at x = 231); the turned faces of the footballer and of the clip keep their fitted lips and
+    // get as much colour as where the turn is unknown.
+    FaceTracker tracker(TestPictures::fitter(), DetectionWorker::Mode::Synchronous,
+                        TestPictures::resourceFolder() + "/" + Engine::kDetectorModelFile);
+    Lipstick lipstick(TestPictures::resourceFolder());
+    lipstick.configure("red", 1.f);
+    const auto paint = [&](const cv::Mat& picture, bool turnKnown) {
+        cv::Mat grey;
+        cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+        tracker.reset();
+        for (int i = tracker.findFrames(grey.size()); i > 0; --i) tracker.update(grey);
+        std::vector<Face> faces = tracker.faces();
+        EXPECT_EQ(faces.size(), 1u);
+        for (Face& face : faces) face.turn = turnKnown ? face.turn : NAN;
+        cv::Mat after = picture.clone();
+        lipstick.apply(after, faces);
+        return after;
+    };
+    const cv::Mat cameraman = TestPictures::load("camera.png");
+    EXPECT_EQ(cv::norm(cameraman, paint(cameraman, true), cv::NORM_INF), 0.0);
+    EXPECT_GT(cv::norm(cameraman(cv::Rect(0, 0, 231, 512)),
+                       paint(cameraman, false)(cv::Rect(0, 0, 231, 512)), cv::NORM_L1),
+              5000.0)
+        << "without the detector's turn, the cheek is coloured";
+    for (const cv::Mat& turned :
+         {TestPictures::load("messi5.jpg"), TestPictures::videoFrame("Megamind.avi", 80)}) {
+        const cv::Mat known = paint(turned, true);
+        EXPECT_GT(cv::norm(turned, known, cv::NORM_L1), 2000.0);
+        EXPECT_EQ(cv::norm(known, paint(turned, false), cv::NORM_INF), 0.0);
     }
 }
 
