@@ -118,18 +118,17 @@ TEST_F(ClientTest, BadArgumentsAndNamesTheServiceDoesNotOfferAreRefused) {
 }
 
 TEST_F(ClientTest, StartFailuresSayWhatIsMissing) {
-    const std::string noEngine = clienttest::serviceFolder(false, true);
-    const std::string noResources = clienttest::serviceFolder(true, false);
-    const auto serviceIn = [](const std::string& folder) {
-        return folder + "/" + std::filesystem::path(FACELUME_RECORDING_SERVICE).filename().string();
-    };
+    const ScratchFolder noEngine("sdknoengine");
+    const ScratchFolder noResources("sdknoresources");
     const struct {
         std::string executable;
         const char* failInit;
         std::vector<const char*> said;
     } failures[] = {
-        {serviceIn(noEngine), nullptr, {kEngineMissing, kLoaderSays}},
-        {serviceIn(noResources), nullptr, {"beauty_res is missing", "initError", kInitErrorExit}},
+        {clienttest::installService(noEngine, false, true), nullptr, {kEngineMissing, kLoaderSays}},
+        {clienttest::installService(noResources, true, false),
+         nullptr,
+         {"beauty_res is missing", "initError", kInitErrorExit}},
         {FACELUME_RECORDING_SERVICE, "1", {"could not start with the resources"}},
     };
     Client client;
@@ -144,8 +143,6 @@ TEST_F(ClientTest, StartFailuresSayWhatIsMissing) {
         }
         EXPECT_FALSE(client.isConnected());
     }
-    std::filesystem::remove_all(noEngine);
-    std::filesystem::remove_all(noResources);
 }
 
 // Two clients on one channel would take each other's results without a word: while one holds

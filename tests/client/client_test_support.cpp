@@ -34,18 +34,16 @@ bool isInverted(const std::vector<std::uint8_t>& in, const std::uint8_t* out, in
     return true;
 }
 
-std::string serviceFolder(bool withEngine, bool withResources) {
-    const fs::path folder = fs::temp_directory_path() / ("facelume-sdk-" + uniqueNames().receive);
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    fs::copy_file(FACELUME_RECORDING_SERVICE,
-                  folder / fs::path(FACELUME_RECORDING_SERVICE).filename());
+std::string installService(const ScratchFolder& folder, bool withEngine, bool withResources) {
+    const fs::path service =
+        fs::path(folder.path()) / fs::path(FACELUME_RECORDING_SERVICE).filename();
+    fs::copy_file(FACELUME_RECORDING_SERVICE, service);
     if (withEngine) {
         fs::copy_file(FACELUME_RECORDING_ENGINE,
-                      folder / fs::path(FACELUME_RECORDING_ENGINE).filename());
+                      folder.file(fs::path(FACELUME_RECORDING_ENGINE).filename().string()));
     }
-    if (withResources) fs::create_directory(folder / "beauty_res");
-    return folder.string();
+    if (withResources) fs::create_directory(folder.file("beauty_res"));
+    return service.string();
 }
 
 }  // namespace clienttest

@@ -1,13 +1,14 @@
 #pragma once
 
 // Shared by the client SDK tests: channel names of their own per test, frames with known bytes,
-// and service folders with pieces missing.
+// and copies of the service with pieces missing.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine_log.h"
+#include "scratch_folder.h"
 
 namespace clienttest {
 
@@ -24,8 +25,8 @@ std::vector<std::uint8_t> makePixels(int width, int height, std::size_t stride, 
 bool isInverted(const std::vector<std::uint8_t>& in, const std::uint8_t* out, int width, int height,
                 std::size_t stride);
 
-// A fresh folder holding a copy of the recording service and the chosen pieces beside it, under
-// their own file names (facelume, or facelume.exe on Windows).
-std::string serviceFolder(bool withEngine, bool withResources);
+// Copies the recording service and the chosen pieces into folder, under their own file names
+// (facelume, or facelume.exe on Windows); returns the copied service's path.
+std::string installService(const ScratchFolder& folder, bool withEngine, bool withResources);
 
 }  // namespace clienttest

@@ -5,8 +5,8 @@
 
 #include "test_names.h"
 
-ScratchFolder::ScratchFolder()
-    : m_path(std::filesystem::temp_directory_path() / testnames::letterName("facelumetest")) {
+ScratchFolder::ScratchFolder(const std::string& prefix)
+    : m_path(std::filesystem::temp_directory_path() / testnames::letterName(prefix)) {
     std::filesystem::remove_all(m_path);  // leftovers of a crashed run
     std::filesystem::create_directories(m_path);
 }

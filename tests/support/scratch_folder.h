@@ -1,13 +1,13 @@
 #pragma once
 
-// A fresh folder named after the running test, removed again at the end.
+// A fresh folder named after the prefix and the running test, removed again at the end.
 
 #include <filesystem>
 #include <string>
 
 class ScratchFolder {
 public:
-    ScratchFolder();
+    explicit ScratchFolder(const std::string& prefix = "facelumetest");
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
