@@ -20,6 +20,7 @@
 #include "ai_ipc_handle.h"
 #include "recording_engine.h"
 #include "sent_messages.h"
+#include "test_application.h"
 #include "test_frames.h"
 
 namespace {
@@ -38,12 +39,7 @@ void countWarnings(QtMsgType type, const QMessageLogContext&, const QString&) {
 class ProcessThreadTest : public ::testing::Test {
 protected:
     // Commands wake the thread through the main thread's events, as in the service.
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "process_thread_test";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication application(argc, argv);
-    }
+    static void SetUpTestSuite() { ensureApplication(); }
 
     void SetUp() override {
         g_warnings = 0;

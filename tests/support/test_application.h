@@ -1,7 +1,7 @@
 #pragma once
 
-// The Qt application object the channel tests need for local sockets and queued signals, and a
-// bounded wait that keeps the event loop turning.
+// The Qt application object that the channel tests and the processing thread's test need for
+// local sockets, queued signals and events, and a bounded wait that keeps the event loop turning.
 
 #include <QByteArray>
 #include <QLocalSocket>

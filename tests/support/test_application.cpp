@@ -6,7 +6,7 @@
 
 void ensureApplication() {
     static int argc = 1;
-    static char name[] = "channel_test";
+    static char name[] = "facelume_test";
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
 }
