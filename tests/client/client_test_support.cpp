@@ -35,15 +35,14 @@ bool isInverted(const std::vector<std::uint8_t>& in, const std::uint8_t* out, in
 }
 
 std::string installService(const ScratchFolder& folder, bool withEngine, bool withResources) {
-    const fs::path service =
-        fs::path(folder.path()) / fs::path(FACELUME_RECORDING_SERVICE).filename();
-    fs::copy_file(FACELUME_RECORDING_SERVICE, service);
-    if (withEngine) {
-        fs::copy_file(FACELUME_RECORDING_ENGINE,
-                      folder.file(fs::path(FACELUME_RECORDING_ENGINE).filename().string()));
-    }
+    const auto copy = [&folder](const fs::path& file) {
+        const std::string copied = folder.file(file.filename().string());
+        fs::copy_file(file, copied);
+        return copied;
+    };
+    if (withEngine) copy(FACELUME_RECORDING_ENGINE);
     if (withResources) fs::create_directory(folder.file("beauty_res"));
-    return service.string();
+    return copy(FACELUME_RECORDING_SERVICE);
 }
 
 }  // namespace clienttest

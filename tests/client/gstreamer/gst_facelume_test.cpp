@@ -27,11 +27,10 @@ protected:
         const std::string command = FACELUME_GST_LAUNCH_ENVIRONMENT
                                     " GST_PLUGIN_PATH=" FACELUME_GST_PLUGIN_DIR
                                     " gst-launch-1.0 -q " +
-                                    pipeline + " >" + path("out.txt") + " 2>&1";
+                                    pipeline + " >" + m_folder.file("out.txt") + " 2>&1";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    std::string path(const std::string& name) const { return m_folder.file(name); }
 
     const ScratchFolder m_folder;
     EngineLog m_log;
@@ -44,11 +43,11 @@ TEST_F(GstFacelumeTest, VideoGoesThroughTheServiceWithEachPropertyAsItsControl) 
     const int code = launch(
         "videotestsrc num-buffers=5 pattern=smpte ! video/x-raw,format=BGR,width=64,height=48 "
         "! tee name=t t. ! queue ! filesink location=" +
-        path("in.raw") +
+        m_folder.file("in.raw") +
         " t. ! queue ! facelume service=" FACELUME_RECORDING_SERVICE
         " white=11 smooth=12 eyes=-13 thin=14 filter=cool:15 sticker=glasses "
         "lipstick=red:16 cheeks=peach:17 eyebrow=dark ! filesink location=" +
-        path("out.raw"));
+        m_folder.file("out.raw"));
     ASSERT_EQ(code, 0) << m_folder.read("out.txt");
     const std::string in = m_folder.read("in.raw");
     std::string out = m_folder.read("out.raw");
@@ -92,7 +91,7 @@ TEST_F(GstFacelumeTest, PortraitGetsItsFaceEffects) {
                " ! pngdec ! videoconvert ! video/x-raw,format=BGR ! imagefreeze num-buffers=60 "
                "! video/x-raw,framerate=30/1 ! facelume service=" FACELUME_SERVICE
                " lipstick=#c2185b:100 ! multifilesink sync=true max-files=1 location=" +
-               path("frame%02d.raw"));
+               m_folder.file("frame%02d.raw"));
     ASSERT_EQ(code, 0) << m_folder.read("out.txt");
     const cv::Mat input = cv::imread(picture, cv::IMREAD_COLOR);
     std::string last = m_folder.read("frame59.raw");
