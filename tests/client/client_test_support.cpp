@@ -34,14 +34,12 @@ bool isInverted(const std::vector<std::uint8_t>& in, const std::uint8_t* out, in
     return true;
 }
 
-std::string serviceFolder(bool withExecutable, bool withEngine, bool withResources) {
+std::string serviceFolder(bool withEngine, bool withResources) {
     const fs::path folder = fs::temp_directory_path() / ("facelume-sdk-" + uniqueNames().receive);
     fs::remove_all(folder);
     fs::create_directories(folder);
-    if (withExecutable) {
-        fs::copy_file(FACELUME_RECORDING_SERVICE,
-                      folder / fs::path(FACELUME_RECORDING_SERVICE).filename());
-    }
+    fs::copy_file(FACELUME_RECORDING_SERVICE,
+                  folder / fs::path(FACELUME_RECORDING_SERVICE).filename());
     if (withEngine) {
         fs::copy_file(FACELUME_RECORDING_ENGINE,
                       folder / fs::path(FACELUME_RECORDING_ENGINE).filename());

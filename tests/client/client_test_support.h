@@ -24,8 +24,8 @@ std::vector<std::uint8_t> makePixels(int width, int height, std::size_t stride, 
 bool isInverted(const std::vector<std::uint8_t>& in, const std::uint8_t* out, int width, int height,
                 std::size_t stride);
 
-// A fresh folder holding copies of the chosen pieces of the recording service, under their own
-// file names (facelume, or facelume.exe on Windows).
-std::string serviceFolder(bool withExecutable, bool withEngine, bool withResources);
+// A fresh folder holding a copy of the recording service and the chosen pieces beside it, under
+// their own file names (facelume, or facelume.exe on Windows).
+std::string serviceFolder(bool withEngine, bool withResources);
 
 }  // namespace clienttest

@@ -85,9 +85,6 @@ TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
     ASSERT_TRUE(m_client->sendLine(commandLine("0 50")));
     EXPECT_TRUE(m_service.engine().waitFor("modify_skin_white 0.5", before));
     EXPECT_EQ(m_client->readMessage(kWaitMs), invertedFrame(large));
-    ASSERT_TRUE(m_client->sendLine(commandLine("4 616263|80") + commandLine("5 ")));
-    EXPECT_TRUE(m_service.engine().waitFor("modify_filter \"abc\" 0.8", before));
-    EXPECT_TRUE(m_service.engine().waitFor("modify_sticker null", before));
 }
 
 // The service started first finds no client listening, serves all the same, and serves a new

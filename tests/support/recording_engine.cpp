@@ -28,6 +28,8 @@ struct Recorder {
     bool holdProcess = false;
     std::vector<unsigned char> output;
 
+    Recorder() { readEnvironment(); }
+
     // REQUIRES: mutex held.
     void readEnvironment() {
         const char* log = std::getenv("FACELUME_RECORDING_LOG");
@@ -54,22 +56,16 @@ struct Recorder {
     }
 };
 
+// Never destroyed: the service may call the engine while the process exits.
+Recorder& recorder() {
+    static Recorder* const instance = new Recorder;
+    return *instance;
+}
+
 // Locks the one recorder for the caller's scope.
 struct Locked : std::unique_lock<std::mutex> {
-    Recorder& r;
-    Locked() : Locked(instance()) {}
-
-private:
-    explicit Locked(Recorder& recorder)
-        : std::unique_lock<std::mutex>(recorder.mutex), r(recorder) {}
-    static Recorder& instance() {
-        static Recorder* recorder = [] {
-            auto* created = new Recorder;
-            created->readEnvironment();
-            return created;
-        }();
-        return *recorder;
-    }
+    Locked() : std::unique_lock<std::mutex>(recorder().mutex) {}
+    Recorder& r = recorder();
 };
 
 std::string number(float value) {

@@ -67,19 +67,20 @@ class ServiceTest(unittest.TestCase):
         self.assertEqual([name for folder in folders if os.path.isdir(folder)
                           for name in os.listdir(folder) if run in name], [])
 
-    # Each setter with values of its own: one routed to another control logs another line.
+    # Each setter with values of its own, through the C entry point and the C++ client beneath
+    # it: one routed to another control, or a value cut instead of rounded, logs another line.
     def test_each_control_reaches_its_engine_call_and_reads_back(self):
         with facelume.Service(executable=SERVICE) as fx:
             fx.white, fx.smooth, fx.eyes, fx.thin, fx.sticker = 0.11, 0.12, -0.13, 0.14, "glasses"
             fx.set_filter("cool", 0.15)
             fx.set_lipstick("red", 0.16)
             fx.set_cheeks("peach", 0.17)
-            fx.set_eyebrow(None)
+            fx.set_eyebrow("dark", 0.18)
             for line in ["modify_skin_white 0.11", "modify_skin_smooth 0.12",
                          "modify_shape_eye_scale -0.13", "modify_shape_face_thin 0.14",
                          'modify_sticker "glasses"', 'modify_filter "cool" 0.15',
                          'modify_makeup_lipstick "red" 0.16', 'modify_makeup_cheeks "peach" 0.17',
-                         "modify_makeup_eyebrow null 0"]:
+                         'modify_makeup_eyebrow "dark" 0.18']:
                 self.assertTrue(self.logged(line), line)
             self.assertEqual([fx.white, fx.smooth, fx.eyes, fx.thin, fx.filter, fx.sticker],
                              [0.11, 0.12, -0.13, 0.14, ("cool", 0.15), "glasses"])

@@ -28,9 +28,6 @@ private:
     std::intptr_t m_process = 0;  // process id or handle; 0 when none runs
 };
 
-// True when this Windows program runs under Wine rather than Windows.
-bool runsUnderWine();
-
 // A named semaphore of count 0 through which a test and its helper tell each other that a step is
 // done. Create it before starting the helper, so that it outlives the helper's handles.
 struct TestSignal {

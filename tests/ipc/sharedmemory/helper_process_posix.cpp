@@ -46,5 +46,3 @@ void HelperProcess::kill() {
         m_process = 0;
     }
 }
-
-bool runsUnderWine() { return false; }

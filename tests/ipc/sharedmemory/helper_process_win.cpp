@@ -40,8 +40,3 @@ void HelperProcess::kill() {
         static_cast<void>(waitForExit(INFINITE));
     }
 }
-
-bool runsUnderWine() {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}

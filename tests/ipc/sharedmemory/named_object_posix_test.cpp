@@ -47,7 +47,7 @@ protected:
     std::string m_name = testnames::letterName("prepared");
 };
 
-TEST_F(NamedObjectPosixTest, FilesOfAStrangerOrOpenToOthersAreRefused) {
+TEST_F(NamedObjectPosixTest, FilesOfAStrangerOrOpenToOthersAreRefusedAndALockedGateTimesOut) {
     const std::u16string name(m_name.begin(), m_name.end());
     struct Case {
         std::string file;
@@ -84,15 +84,9 @@ TEST_F(NamedObjectPosixTest, FilesOfAStrangerOrOpenToOthersAreRefused) {
         removeFiles(m_name);
     }
 
-    // Files of our own, closed to others, are taken (a stale object is replaced).
+    // Files of our own, closed to others, are taken (a stale object is replaced), once a gate
+    // that somebody kept locked has ended in a time-out.
     prepare(m_name, 0600, false);
-    Handle mapping = createFileMapping(name, 4096);
-    EXPECT_NE(mapping, nullptr);
-    EXPECT_TRUE(closeHandle(mapping));
-}
-
-TEST_F(NamedObjectPosixTest, AGateKeptLockedEndsInATimeOut) {
-    const std::u16string name(m_name.begin(), m_name.end());
     const int gate = shm_open(("/" + m_name + ".gate").c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_GE(gate, 0);
     ASSERT_EQ(flock(gate, LOCK_EX), 0);
@@ -100,7 +94,7 @@ TEST_F(NamedObjectPosixTest, AGateKeptLockedEndsInATimeOut) {
     EXPECT_EQ(lastError(), kErrorTimeout);
     close(gate);
     Handle mapping = createFileMapping(name, 4096);
-    EXPECT_NE(mapping, nullptr) << "the gate is free again";
+    EXPECT_NE(mapping, nullptr);
     EXPECT_TRUE(closeHandle(mapping));
 }
 

@@ -23,16 +23,6 @@ protected:
     }
 };
 
-// A fresh creation clears the last error, which may still say that the segment's lock existed:
-// callers tell a new object from an existing one by it.
-TEST_F(NativeIpcTest, FreshMappingClearsTheLastError) {
-    setLastError(kErrorAlreadyExists);
-    Handle mapping = createFileMapping(wideName("mapping"), 4096);
-    ASSERT_NE(mapping, nullptr);
-    EXPECT_EQ(lastError(), kErrorSuccess);
-    EXPECT_TRUE(closeHandle(mapping));
-}
-
 TEST_F(NativeIpcTest, SemaphoreCountsWaitsAndLimits) {
     const std::u16string name = wideName("semaphore");
     Handle first = createSemaphore(name, 2);
@@ -69,13 +59,17 @@ TEST_F(NativeIpcTest, SemaphoreCountsWaitsAndLimits) {
 
 TEST_F(NativeIpcTest, WaitOnOneThreadWhileAnotherUsesTheLayer) {
     // The channel's transport thread waits while the main thread opens, maps and closes other
-    // objects and finally releases the unit, long before the time-out.
+    // objects and finally releases the unit, long before the time-out. A fresh mapping clears
+    // the last error, which may still say that its lock existed: callers tell a new object from
+    // an existing one by it.
     Handle semaphore = createSemaphore(wideName("threads"), 0);
     ASSERT_NE(semaphore, nullptr);
     std::uint32_t result = kWaitFailed;
     std::thread waiter([&] { result = waitForSingleObject(semaphore, 60000); });
     for (int i = 0; i < 20; ++i) {
+        setLastError(kErrorAlreadyExists);
         Handle mapping = createFileMapping(wideName("threads_" + std::to_string(i)), 4096);
+        EXPECT_EQ(lastError(), kErrorSuccess);
         void* view = mapViewOfFile(mapping, kFileMapAllAccess);
         EXPECT_NE(view, nullptr);
         EXPECT_TRUE(unmapViewOfFile(view));
@@ -102,18 +96,6 @@ TEST_F(NativeIpcTest, NamesOpenedAndClosedConcurrentlyStayOneObject) {
     EXPECT_TRUE(closeHandle(inside));
 }
 
-TEST_F(NativeIpcTest, SystemSemaphoreEmptyKeyMeansNoSemaphoreAndNoError) {
-    SystemSemaphore semaphore;
-    semaphore.setKey(testnames::letterName("empty"), 1, SystemSemaphore::Open);
-    EXPECT_NE(semaphore.handle(SystemSemaphore::Open), nullptr);
-    semaphore.setKey("", 1, SystemSemaphore::Open);
-    EXPECT_EQ(semaphore.handle(SystemSemaphore::Open), nullptr);
-    EXPECT_FALSE(semaphore.modifySemaphore(1, nativeipc::kInfinite));
-    EXPECT_FALSE(semaphore.modifySemaphore(-1, 0));
-    EXPECT_EQ(semaphore.error(), SystemSemaphoreError::NoError);
-    EXPECT_EQ(semaphore.errorString(), "");
-}
-
 TEST_F(NativeIpcTest, SystemSemaphoreTwoObjectsShareOneCount) {
     const std::string key = testnames::letterName("lock");
     SystemSemaphore first;
@@ -130,6 +112,12 @@ TEST_F(NativeIpcTest, SystemSemaphoreTwoObjectsShareOneCount) {
     EXPECT_TRUE(first.modifySemaphore(-1, 0));
     EXPECT_FALSE(first.modifySemaphore(-1, 0));
     EXPECT_EQ(second.error(), SystemSemaphoreError::NoError);
+
+    // An empty key means no semaphore, and no error either.
+    first.setKey("", 1, SystemSemaphore::Open);
+    EXPECT_EQ(first.handle(SystemSemaphore::Open), nullptr);
+    EXPECT_FALSE(first.modifySemaphore(1, nativeipc::kInfinite));
+    EXPECT_EQ(first.error(), SystemSemaphoreError::NoError);
 }
 
 TEST_F(NativeIpcTest, SystemSemaphoreFailedCloseIsReportedOnceAndForgotten) {
