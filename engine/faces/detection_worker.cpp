@@ -10,11 +10,13 @@ namespace {
 constexpr double kSmallFaceScore = 0.3;
 // The learned detector finds faces of a quarter of the square it looks at and more: squares of
 // 256 pixels find faces of 80 pixels (as HOG's upright scan does, up to frames kMaxWidth wide),
-// squares of 128 those of 40 (in frames up to 640 pixels wide; larger frames get squares as much
-// larger, as HOG's enlarged scan does).
+// squares of 128 those of 40 (in frames up to 640 pixels wide). Larger frames get squares as much
+// larger, but no larger than kSmallestFaceSquare, so that a face of 40 pixels stays 32 pixels of
+// the detector's 128 input in frames of 1280 and 1920 pixels (at 29 it misses the footballer).
 constexpr float kLargeSquare = 256.f;
 constexpr float kSmallSquare = 128.f;
 constexpr float kSmallFrameWidth = 640.f;
+constexpr float kSmallestFaceSquare = 160.f;
 constexpr int kHogScans = 4;
 
 int groupsOf(size_t squares) {
@@ -40,9 +42,13 @@ DetectionWorker::~DetectionWorker() {
     m_thread.join();
 }
 
-int DetectionWorker::scansPerCycle(cv::Size frame) const {
+int DetectionWorker::scansPerCycle(cv::Size frame, bool followed) const {
     if (!learned()) return kHogScans;
-    return 1 + groupsOf(squares(frame, false).size());
+    return largeScans(frame, followed) + groupsOf(squares(frame, false).size());
+}
+
+int DetectionWorker::largeScans(cv::Size frame, bool followed) {
+    return followed ? std::max(1, groupsOf(squares(frame, true).size())) : 1;
 }
 
 bool DetectionWorker::idle() const {
@@ -119,8 +125,8 @@ void DetectionWorker::scanLearned(std::vector<Detection>& found) {
     // The first scan of a cycle finds every face of 80 pixels and more (or, while every face is
     // followed, the first few scans do); the others look for smaller faces a few squares at a
     // time.
-    const int largeScans = m_followed ? std::max(1, groupsOf(m_largeSquares.size())) : 1;
-    const int index = m_index % (largeScans + groupsOf(m_smallSquares.size()));
+    const int largeScans = DetectionWorker::largeScans(m_frame.size(), m_followed);
+    const int index = m_index % scansPerCycle(m_frame.size(), m_followed);
     if (index >= largeScans) {
         scanSquares(m_smallSquares, size_t(index - largeScans) * kSquaresPerScan, found);
     } else if (m_followed) {
@@ -140,8 +146,9 @@ void DetectionWorker::scanSquares(const std::vector<ScanRegion>& list, size_t fi
 std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, bool large) {
     std::vector<ScanRegion> out;
     const float largeSide = kLargeSquare * std::max(1.f, float(size.width) / float(kMaxWidth));
-    const float side =
-        large ? largeSide : kSmallSquare * std::max(1.f, float(size.width) / kSmallFrameWidth);
+    const float smallSide = std::min(
+        kSmallestFaceSquare, kSmallSquare * std::max(1.f, float(size.width) / kSmallFrameWidth));
+    const float side = large ? largeSide : smallSide;
     if (side > float(std::min(size.width, size.height)) || (!large && side >= largeSide)) {
         return out;
     }

@@ -9,9 +9,10 @@
 // dlib's HOG detector otherwise. Either looks at a new picture over a cycle of scans, the first
 // of which is the frame as a whole:
 // - learned: every scan looks at the whole frame (large faces); the first also at squares of 256
-//   pixels tiling it (faces of 80 pixels and more), the others at the next few squares of 128
-//   pixels (faces down to 40 pixels in frames up to 640 pixels wide, larger faces in larger
-//   frames, as HOG). While every face in the picture is followed, new faces are rare and a scan
+//   pixels tiling it (faces of 80 pixels and more), the others at the next few smaller squares
+//   (faces down to 40 pixels): of 128 pixels in frames up to 640 pixels wide, larger in larger
+//   frames but at most 160 pixels, so that faces of 40 pixels are found in frames of 1280 and
+//   1920 pixels too. While every face in the picture is followed, new faces are rare and a scan
 //   should cost little: the squares of 256 pixels are then looked at a few at a time as well.
 //   Tilted heads need no turned scan: the detector finds them as they are and gives their roll;
 // - HOG: the frame upright (frames wider than kMaxWidth at reduced size), enlarged for faces
@@ -49,9 +50,9 @@ public:
 
     bool learned() const { return m_learned.loaded(); }
     const std::string& loadError() const { return m_loadError; }
-    // Scans until every part of a new frame of size has been looked at, at every size and tilt
-    // (while not every face is followed).
-    int scansPerCycle(cv::Size frame) const;
+    // Scans until every part of a new frame of size has been looked at, at every size and tilt,
+    // while not every face is followed, or while every face is (followed).
+    int scansPerCycle(cv::Size frame, bool followed = false) const;
 
     // True when a new frame may be submitted (no scan running, last results taken).
     bool idle() const;
@@ -76,6 +77,8 @@ private:
     // The large or small squares tiling a frame of size, overlapping by a quarter; no small
     // ones where they would be as large as the large ones.
     static std::vector<ScanRegion> squares(cv::Size size, bool large);
+    // Scans of a cycle that look at the large squares.
+    static int largeScans(cv::Size frame, bool followed);
     // Looks at squares first .. first + kSquaresPerScan of list.
     void scanSquares(const std::vector<ScanRegion>& list, size_t first,
                      std::vector<Detection>& found);

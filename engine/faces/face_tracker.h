@@ -49,9 +49,13 @@ public:
     // Why the learned face detector is not used, or empty.
     const std::string& detectorError() const { return m_worker.loadError(); }
     // Frames until every kind of scan has looked at a new picture of size, and its faces are in
-    // full.
-    int findFrames(cv::Size frame) const {
-        return m_worker.scansPerCycle(frame) * kDetectionInterval + kFadeFrames;
+    // full; besideFollowed: until a new face beside followed ones is, at the slower pace of scans
+    // while faces are followed.
+    int findFrames(cv::Size frame, bool besideFollowed = false) const {
+        if (!besideFollowed)
+            return m_worker.scansPerCycle(frame) * kDetectionInterval + kFadeFrames;
+        return kDetectionInterval + m_worker.scansPerCycle(frame, true) * kConfirmedInterval +
+               kFadeFrames;
     }
 
     // Fits a new face to a detector's box (see fitDetection). False when no fit is a plausible

@@ -337,5 +337,40 @@ TEST_F(FaceTrackerTest, FindsEachFrontFaceOfARealTeamPhotographOnce) {
     }
 }
 
+TEST_F(FaceTrackerTest, FindsFacesOfFortyPixelsInAWideFrame) {
+    // A webcam frame of 1280x720 with faces of 40, 48 and 56 pixels (the learned detector's box)
+    // made from the footballer, Grace Hopper and the astronaut, apart from one another.
+    struct Source {
+        const char* name;
+        cv::Rect2f box;
+        float side;
+        cv::Point at;
+    };
+    const Source sources[] = {{"messi5.jpg", {225, 98, 33, 33}, 40, {250, 420}},
+                              {"grace_hopper.jpg", {177, 146, 189, 189}, 48, {700, 300}},
+                              {"astronaut.png", {172, 78, 103, 103}, 56, {1060, 470}}};
+    cv::Mat frame(720, 1280, CV_8UC3, cv::Scalar(90, 100, 110));
+    for (const Source& s : sources) {
+        const cv::Mat picture = TestPictures::load(s.name);
+        const cv::Rect around = cv::Rect(s.box.x - s.box.width, s.box.y - s.box.height,
+                                         3 * s.box.width, 3 * s.box.height) &
+                                cv::Rect(0, 0, picture.cols, picture.rows);
+        const double zoom = s.side / s.box.width;
+        cv::Mat face;
+        cv::resize(picture(around), face, cv::Size(), zoom, zoom, cv::INTER_AREA);
+        const cv::Point2f centre = (s.box.tl() + s.box.br()) / 2 - cv::Point2f(around.tl());
+        const cv::Point corner = s.at - cv::Point(centre * zoom);
+        face.copyTo(frame(cv::Rect(corner, face.size())));
+    }
+    // The largest is followed from the first scan, the others are found beside it.
+    const std::vector<Face>& faces = trackFor(frame, m_tracker->findFrames(frame.size(), true));
+    EXPECT_EQ(faces.size(), 3u);
+    for (const Source& s : sources) {
+        EXPECT_TRUE(std::any_of(faces.begin(), faces.end(), [&](const Face& f) {
+            return cv::norm(FaceShape::rightEyeCentre(f) - cv::Point2f(s.at)) < s.side / 2;
+        })) << s.name;
+    }
+}
+
 }  // namespace
 }  // namespace facelume
