@@ -227,8 +227,7 @@ TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
 
 TEST_F(EngineEffectsTest, FacesApartAreWarpedEachAsIfAlone) {
     const Face left = face(m_portrait);
-    Face right = left;
-    for (cv::Point2f& p : right.landmarks) p.x += float(m_portrait.cols);
+    const Face right = TestPictures::moved(left, {float(m_portrait.cols), 0});
     cv::Mat pair;
     cv::hconcat(m_portrait, m_portrait, pair);
     FaceWarp warp;

@@ -13,18 +13,6 @@ namespace {
 
 using StickerOverlayTest = PortraitTest;
 
-// The face moved by a similarity transform about a centre: shift, zoom and turn.
-Face moved(const Face& face, cv::Point2f centre, cv::Point2f shift, float zoom, float turn) {
-    std::array<cv::Point2f, 68> landmarks;
-    for (int i = 0; i < 68; ++i) {
-        const cv::Point2f d = (face.landmarks[i] - centre) * zoom;
-        landmarks[i] = centre + shift +
-                       cv::Point2f(d.x * std::cos(turn) - d.y * std::sin(turn),
-                                   d.x * std::sin(turn) + d.y * std::cos(turn));
-    }
-    return TestPictures::faceOf(landmarks);
-}
-
 // The face as turned by `degrees` about its upright axis: the landmarks on a cylinder as wide as
 // the jaw, the nose standing out from it by a third of the eye distance.
 Face turned(const Face& face, float degrees) {
@@ -61,8 +49,9 @@ TEST_F(StickerOverlayTest, FollowsTheFacesPositionSizeAndRoll) {
     // A generated sequence: the face drifts, comes closer and tilts one way, then the other.
     for (int step = 0; step < 12; ++step) {
         const float t = step / 11.f;
-        const Face moving = moved(face, face.landmarks[30], {-120 + 240 * t, 60 * std::sin(6 * t)},
-                                  0.7f + 0.6f * t, 0.45f * std::sin(5 * t));
+        const Face moving =
+            TestPictures::moved(face, {-120 + 240 * t, 60 * std::sin(6 * t)}, 0.7 + 0.6 * t,
+                                26 * std::sin(5 * t), face.landmarks[30]);
         frame.setTo(0);
         overlay.apply(frame, {moving});
         cv::Mat grey;

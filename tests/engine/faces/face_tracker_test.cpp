@@ -89,11 +89,6 @@ cv::Mat mirrored(const cv::Mat& picture) {
     cv::flip(picture, out, 1);
     return out;
 }
-// Where the affine transform t takes p.
-cv::Point2f transformed(const cv::Matx23d& t, cv::Point2f p) {
-    return {float(t(0, 0) * p.x + t(0, 1) * p.y + t(0, 2)),
-            float(t(1, 0) * p.x + t(1, 1) * p.y + t(1, 2))};
-}
 cv::Mat relitHopper(TestPictures::Light light) { return TestPictures::relit(hopper(), light); }
 
 const PictureCase kPictureCases[] = {
@@ -214,7 +209,7 @@ TEST_F(FaceTrackerTest, LandmarksFollowMotionStayStillInNoiseAndLeaveWithTheFace
         m_tracker->reset();
         const std::vector<Face>& settled = trackFor(still, FaceTracker::kFadeFrames + 1);
         ASSERT_EQ(settled.size(), 1u);
-        Landmarks reference = settled[0].landmarks;
+        Face reference = settled[0];
         double worst = 0.0, last = 0.0;
         for (int i = 1; i <= m.frames; ++i) {
             const float steps = !m.sway ? float(i) : i < 48 ? float(kSway[i % 8]) : 0.f;
@@ -223,12 +218,11 @@ TEST_F(FaceTrackerTest, LandmarksFollowMotionStayStillInNoiseAndLeaveWithTheFace
             const cv::Mat frame = TestPictures::moved(still, shift, zoom, degrees);
             const std::vector<Face>& faces =
                 track(m.noise > 0 ? TestPictures::noisy(frame, m.noise, i) : frame);
-            const cv::Matx23d t = cv::getRotationMatrix2D({320, 240}, degrees, zoom);
-            const auto moved = [&](cv::Point2f p) { return transformed(t, p) + shift; };
+            const Landmarks expected =
+                TestPictures::moved(reference, shift, zoom, degrees, {320, 240}).landmarks;
             // Part of the face box still inside the frame.
-            const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(reference);
-            const float inside =
-                std::clamp((640.f - moved(box.tl()).x) / (zoom * box.width), 0.f, 1.f);
+            const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(expected);
+            const float inside = std::clamp((640.f - box.x) / box.width, 0.f, 1.f);
             if (inside > 0.9f) {
                 ASSERT_EQ(faces.size(), 1u) << m.name << ", frame " << i;
             }
@@ -239,11 +233,11 @@ TEST_F(FaceTrackerTest, LandmarksFollowMotionStayStillInNoiseAndLeaveWithTheFace
             double error = 0.0;
             const size_t first = m.noise > 0 ? 0 : 48;
             for (size_t p = first; p < 68; ++p)
-                error += cv::norm(faces[0].landmarks[p] - moved(reference[p]));
+                error += cv::norm(faces[0].landmarks[p] - expected[p]);
             last = error / (double(68 - first) * faces[0].eyeDistance);
             if (m.noise == 0 || i > 8) worst = std::max(worst, last);
             // A still face in noise is measured by how much it moves from its ninth frame.
-            if (i == 8 && m.step == cv::Vec4f()) reference = faces[0].landmarks;
+            if (i == 8 && m.step == cv::Vec4f()) reference = faces[0];
         }
         EXPECT_LT(worst, m.maxError) << m.name;
         EXPECT_LT(last, m.lastError) << m.name;
@@ -283,7 +277,8 @@ TEST_F(FaceTrackerTest, AfterACutNoFaceStaysAndTheNewOneComesAtOnce) {
 TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
     // The astronaut tilted by 45 degrees, as detected, then with the detection's roll mirrored:
     // her eyes must be where the tilt put them either way.
-    const cv::Matx23d tilt = cv::getRotationMatrix2D({320, 240}, 45, 1.0);
+    std::vector<cv::Point2f> eyes{{271, 95}, {311, 97}};
+    cv::transform(eyes, eyes, TestPictures::motion({320, 240}, {}, 1, 45));
     // The player of the basketball picture, a face of 37 pixels turned a little aside, as the
     // learned detector sees him in a square of 256 pixels: 18 degrees of roll where he has 4.
     struct Case {
@@ -296,8 +291,8 @@ TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
         {"tilted astronaut",
          TestPictures::moved(TestPictures::astronaut640(), {0, 0}, 1.0, 45),
          {cv::Rect2f(167, 132, 80, 80), 0.9, float(CV_PI / 4)},
-         transformed(tilt, {271, 95}),
-         transformed(tilt, {311, 97})},
+         eyes[0],
+         eyes[1]},
         {"basketball player",
          TestPictures::load("basketball1.png"),
          {cv::Rect2f(68, 99, 37, 37), 0.87, -0.31f},
