@@ -41,9 +41,6 @@ protected:
         return cv::Mat(frame.size(), CV_8UC3, const_cast<unsigned char*>(out)).clone();
     }
 
-    static Face face(const cv::Mat& frame) { return TestPictures::faceIn(frame); }
-    static Landmarks fit(const cv::Mat& frame) { return face(frame).landmarks; }
-
     // Pixels of out that differ from in outside every found face: the box of its landmarks with
     // the forehead above the brows, and a margin of a third of the eye distance for feathering.
     int changedOutsideFaces(const cv::Mat& out, const cv::Mat& in) const {
@@ -99,7 +96,7 @@ protected:
 };
 
 TEST_F(EngineEffectsTest, SmoothingFlattensTheCheeksButKeepsEyesAndLipsSharp) {
-    const Landmarks l = fit(m_portrait);
+    const Landmarks l = TestPictures::faceIn(m_portrait).landmarks;
     m_engine->setSkinSmooth(1.f);
     const cv::Mat out = run(m_portrait);
     // Below the right eye, beside the nose, above the mouth corner: a patch of 10 x 10 pixels.
@@ -120,7 +117,7 @@ TEST_F(EngineEffectsTest, SmoothingFlattensTheCheeksButKeepsEyesAndLipsSharp) {
 }
 
 TEST_F(EngineEffectsTest, WarpStopsShortOfBrowsAndRimsAndWarpsFacesApartEachAsIfAlone) {
-    const Face f = face(m_portrait);
+    const Face f = TestPictures::faceIn(m_portrait);
     for (const float value : {1.f, -1.f}) {
         FaceWarp warp;
         warp.setEyeScale(value);
@@ -167,7 +164,8 @@ TEST_F(EngineEffectsTest, WarpStopsShortOfBrowsAndRimsAndWarpsFacesApartEachAsIf
 TEST_F(EngineEffectsTest, SkinEffectsDependOnlyOnTheCurrentFrame) {
     const cv::Mat large =
         TestPictures::letterboxed(TestPictures::load("grace_hopper.jpg"), m_portrait.size());
-    const std::vector<Face> largeFaces{face(large)}, faces{face(m_portrait)};
+    const std::vector<Face> largeFaces{TestPictures::faceIn(large)},
+        faces{TestPictures::faceIn(m_portrait)};
     struct SkinEffects {
         SkinMask mask;
         SkinSmoothing smoothing{mask};
@@ -187,7 +185,7 @@ TEST_F(EngineEffectsTest, SkinEffectsDependOnlyOnTheCurrentFrame) {
 }
 
 TEST_F(EngineEffectsTest, WhiteningBrightensSkinWithoutCastOrClippingAndLeavesTheRest) {
-    const Landmarks l = fit(m_portrait);
+    const Landmarks l = TestPictures::faceIn(m_portrait).landmarks;
     m_engine->setSkinWhite(1.f);
     // Only the faces change, also while the face fades in.
     EXPECT_EQ(changedOutsideFaces(run(m_portrait, 1), m_portrait), 0);
@@ -214,7 +212,7 @@ TEST_F(EngineEffectsTest, WhiteningBrightensSkinWithoutCastOrClippingAndLeavesTh
 }
 
 TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
-    const Landmarks before = fit(m_portrait);
+    const Landmarks before = TestPictures::faceIn(m_portrait).landmarks;
     // The controls, and the range of eye width and jaw width (as parts of what they were).
     struct Case {
         float eyes, thin;
@@ -226,7 +224,7 @@ TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
         m_engine->setEyeScale(c.eyes);
         m_engine->setFaceThin(c.thin);
         const cv::Mat out = run(m_portrait, 1);
-        const Landmarks after = fit(out);
+        const Landmarks after = TestPictures::faceIn(out).landmarks;
         const double eyeWidth = (distance(after, 36, 39) + distance(after, 42, 45)) /
                                 (distance(before, 36, 39) + distance(before, 42, 45));
         const double jaw = jawWidth(after) / jawWidth(before);

@@ -58,11 +58,8 @@ TEST_F(FaceTrackerTest, FindsTheAstronautButNotHerShoulderBadgeAndNothingInAFace
         const Face& face = faces[0];
         EXPECT_FLOAT_EQ(face.presence, 1.f);
         // Her eyes, measured by hand on this frame: about (271, 95) and (311, 97).
-        EXPECT_NEAR(FaceShape::rightEyeCentre(face).x, 271, 4);
-        EXPECT_NEAR(FaceShape::rightEyeCentre(face).y, 95, 4);
-        EXPECT_NEAR(FaceShape::leftEyeCentre(face).x, 311, 4);
-        EXPECT_NEAR(face.eyeDistance, 40, 4);
-        EXPECT_NEAR(face.roll, 0.05, 0.1);
+        EXPECT_LT(cv::norm(FaceShape::rightEyeCentre(face) - cv::Point2f(271, 95)), 4);
+        EXPECT_LT(cv::norm(FaceShape::leftEyeCentre(face) - cv::Point2f(311, 97)), 4);
 
         m_tracker->reset();
         const cv::Mat coffee =
@@ -89,6 +86,7 @@ cv::Mat mirrored(const cv::Mat& picture) {
     cv::flip(picture, out, 1);
     return out;
 }
+cv::Mat boxedHopper() { return TestPictures::letterboxed(hopper(), {640, 480}); }
 cv::Mat relitHopper(TestPictures::Light light) { return TestPictures::relit(hopper(), light); }
 
 const PictureCase kPictureCases[] = {
@@ -108,20 +106,11 @@ const PictureCase kPictureCases[] = {
     {"hopper rolled -55", [] { return TestPictures::moved(hopper(), {}, 1, -55); }, 1, 55.0 - 3.0},
     // Two astronauts side by side and neither badge; four portraits of 256x300 (faces of about
     // 110 pixels); a face of about 80 pixels in a 640x480 frame.
-    {"two astronauts",
-     [] {
-         return TestPictures::grid(astronaut512(), {512, 512}, 2, 2);
-     },
+    {"two astronauts", [] { return TestPictures::grid(astronaut512(), cv::Size(512, 512), 2, 2); },
      2},
     {"four portraits", [] { return TestPictures::grid(hopper(), cv::Size(256, 300), 4, 2); }, 4},
     {"hopper, 80 px",
-     [] {
-         cv::Mat small, frame(480, 640, CV_8UC3, cv::Scalar(90, 100, 110));
-         cv::resize(hopper(), small, cv::Size(), 0.38, 0.38, cv::INTER_AREA);
-         small.copyTo(frame(cv::Rect(400, 150, small.cols, small.rows)));
-         return frame;
-     },
-     1},
+     [] { return TestPictures::moved(boxedHopper(), cv::Point2f(177, 24), 0.475, 0); }, 1},
     {"coffee", [] { return TestPictures::load("coffee.png"); }, 0},
     {"cat", [] { return TestPictures::load("chelsea.png"); }, 0},
     {"mandrill", [] { return TestPictures::load("baboon.jpg"); }, 0},
