@@ -81,6 +81,7 @@ TEST_P(FaceEffectsTest, PaintsUsableFacesByPresenceAndStrengthAndSurvivesEdges) 
 
     // Faces half out of the frame or far outside it, on frames of any size: no failure.
     const std::vector<Face> edges{TestPictures::moved(face, {-470, 0}),
+                                  TestPictures::moved(face, {550, 0}),
                                   TestPictures::moved(face, {-5000, -4000})};
     for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 5), cv::Size(1920, 1080)}) {
         cv::Mat frame(size, CV_8UC3, cv::Scalar(10, 20, 30));
