@@ -60,6 +60,7 @@ TEST_F(FaceTrackerTest, FindsTheAstronautButNotHerShoulderBadgeAndNothingInAFace
         // Her eyes, measured by hand on this frame: about (271, 95) and (311, 97).
         EXPECT_LT(cv::norm(FaceShape::rightEyeCentre(face) - cv::Point2f(271, 95)), 4);
         EXPECT_LT(cv::norm(FaceShape::leftEyeCentre(face) - cv::Point2f(311, 97)), 4);
+        EXPECT_NEAR(face.eyeDistance, 40, 4);  // the tracker's own measure
 
         m_tracker->reset();
         const cv::Mat coffee =
