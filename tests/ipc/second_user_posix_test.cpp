@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <semaphore.h>
+#include <sys/fsuid.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -46,9 +47,12 @@ bool semaphoreRefused(const std::string& name) {
     return semaphore == SEM_FAILED;
 }
 
-// Refused at connect, or closed by the service before it reads anything.
+// Refused at connect, or closed by the service before it reads anything (a connection it keeps
+// gives nothing to read, and the read ends after its time-out).
 bool socketRefused(const std::string& path) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const timeval timeout{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     path.copy(address.sun_path, sizeof address.sun_path - 1);
@@ -57,9 +61,18 @@ bool socketRefused(const std::string& path) {
         return true;
     }
     char byte = 0;
-    const bool closed = ::read(fd, &byte, 1) <= 0;
+    const bool closed = ::read(fd, &byte, 1) == 0;
     ::close(fd);
     return closed;
+}
+
+// The socket's folder and mode let the owner's file identity in; the service must still refuse
+// the connection of another user by what the kernel says about its peer.
+bool peerRefused(const std::string& path) {
+    ::setfsuid(0);
+    const bool refused = socketRefused(path);
+    ::setfsuid(kStranger);
+    return refused;
 }
 
 // Runs the attempts as the stranger in a child process, which exits with 1 + the index of the
@@ -67,7 +80,9 @@ bool socketRefused(const std::string& path) {
 std::string strangerGotThrough(const std::vector<Attempt>& attempts) {
     const pid_t child = ::fork();
     if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kStranger) != 0 || ::setuid(kStranger) != 0)
+        // Root stays the saved user, so that peerRefused can take root's file identity.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kStranger) != 0 ||
+            ::setresuid(kStranger, kStranger, 0) != 0)
             ::_exit(255);
         for (std::size_t i = 0; i < attempts.size(); ++i)
             if (!attempts[i].refused(attempts[i].target)) ::_exit(static_cast<int>(i) + 1);
@@ -110,12 +125,13 @@ TEST_F(SecondUserTest, AnotherUserReachesNothingWhileTheServiceServesItsClient) 
         attempts.push_back({"notification", semaphoreRefused,
                             protocol::notificationNativeName(protocol::notificationKey(key))});
     }
-    attempts.push_back(
-        {"command socket", socketRefused,
-         protocol::socketPath(protocol::pipeName(names.receive.toStdString())).path});
+    const std::string socket =
+        protocol::socketPath(protocol::pipeName(names.receive.toStdString())).path;
+    attempts.push_back({"command socket", socketRefused, socket});
+    attempts.push_back({"command socket past its mode", peerRefused, socket});
 
-    // The owner reaches every object, so a refusal below is not a missing name.
-    for (std::size_t i = 0; i + 1 < attempts.size(); ++i)
+    // The owner reaches every object, so a refusal below is not a missing name (the sockets last).
+    for (std::size_t i = 0; i + 2 < attempts.size(); ++i)
         ASSERT_FALSE(attempts[i].refused(attempts[i].target)) << attempts[i].target;
     EXPECT_EQ(strangerGotThrough(attempts), "");
 
