@@ -1,6 +1,5 @@
 #include "service_process.h"
 
-#include <QProcessEnvironment>
 #include <cstdio>
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -10,12 +9,8 @@
 
 #include "channel_client.h"
 
-ServiceProcess::ServiceProcess() {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("FACELUME_RECORDING_LOG", QString::fromStdString(m_engineLog.path()));
-    setProcessEnvironment(environment);
-    setProcessChannelMode(QProcess::SeparateChannels);
-}
+// The service inherits this process's environment, in which the engine log names its file.
+ServiceProcess::ServiceProcess() = default;
 
 // A service that ended by itself has failed: its log goes to the test's output.
 ServiceProcess::~ServiceProcess() {
