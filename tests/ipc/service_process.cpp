@@ -9,9 +9,6 @@
 
 #include "channel_client.h"
 
-// The service inherits this process's environment, in which the engine log names its file.
-ServiceProcess::ServiceProcess() = default;
-
 // A service that ended by itself has failed: its log goes to the test's output.
 ServiceProcess::~ServiceProcess() {
     if (!m_killed && state() == QProcess::NotRunning) {
