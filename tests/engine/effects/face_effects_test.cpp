@@ -398,7 +398,6 @@ TEST(LipstickOnTurnedHeadsTest, ColoursThreeQuarterFacesInFullAndLeavesAProfileA
     }
 }
 
-
 TEST(BlushUnderGlassesTest, StaysOffTheLensesAndShowsBelowThem) {
     // Measured by hand in the pictures: just inside a lens's lower rim, and the cheek just below
     // it. The team's girl bends her head, so her lenses cover her cheeks.
