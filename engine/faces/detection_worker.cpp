@@ -44,7 +44,8 @@ DetectionWorker::~DetectionWorker() {
 
 int DetectionWorker::scansPerCycle(cv::Size frame, bool followed) const {
     if (!learned()) return kHogScans;
-    return largeScans(frame, followed) + groupsOf(squares(frame, false).size());
+    return largeScans(frame, followed) + groupsOf(squares(frame, false).size()) +
+           groupsOf(turnedRegions(frame).size());
 }
 
 int DetectionWorker::largeScans(cv::Size frame, bool followed) {
@@ -120,6 +121,7 @@ void DetectionWorker::scanLearned(std::vector<Detection>& found) {
     if (m_squaresFrame != m_frame.size()) {
         m_largeSquares = squares(m_frame.size(), true);
         m_smallSquares = squares(m_frame.size(), false);
+        m_turned = turnedRegions(m_frame.size());
         m_squaresFrame = m_frame.size();
     }
     // The first scan of a cycle finds every face of 80 pixels and more (or, while every face is
@@ -127,7 +129,10 @@ void DetectionWorker::scanLearned(std::vector<Detection>& found) {
     // time.
     const int largeScans = DetectionWorker::largeScans(m_frame.size(), m_followed);
     const int index = m_index % scansPerCycle(m_frame.size(), m_followed);
-    if (index >= largeScans) {
+    const int smallScans = groupsOf(m_smallSquares.size());
+    if (index >= largeScans + smallScans) {
+        scanSquares(m_turned, size_t(index - largeScans - smallScans) * kSquaresPerScan, found);
+    } else if (index >= largeScans) {
         scanSquares(m_smallSquares, size_t(index - largeScans) * kSquaresPerScan, found);
     } else if (m_followed) {
         scanSquares(m_largeSquares, size_t(index) * kSquaresPerScan, found);
@@ -163,6 +168,21 @@ std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, bool large) {
             if (left + side >= float(size.width)) break;
         }
         if (top + side >= float(size.height)) break;
+    }
+    return out;
+}
+
+std::vector<ScanRegion> DetectionWorker::turnedRegions(cv::Size size) {
+    const ScanRegion whole{cv::Point2f(0.5f * size.width, 0.5f * size.height),
+                           cv::Size2f(float(size.width), float(size.height)), 1.0, 0.f};
+    std::vector<ScanRegion> upright = squares(size, true);
+    upright.insert(upright.begin(), whole);
+    std::vector<ScanRegion> out;
+    for (const float roll : {kRolledScan, -kRolledScan}) {
+        for (ScanRegion region : upright) {
+            region.roll = roll;
+            out.push_back(region);
+        }
     }
     return out;
 }

@@ -14,7 +14,9 @@
 //   frames but at most 160 pixels, so that faces of 40 pixels are found in frames of 1280 and
 //   1920 pixels too. While every face in the picture is followed, new faces are rare and a scan
 //   should cost little: the squares of 256 pixels are then looked at a few at a time as well.
-//   Tilted heads need no turned scan: the detector finds them as they are and gives their roll;
+//   It finds heads tilted up to about 40 degrees as they are and gives their roll; the last
+//   scans of a cycle look at the whole frame and the squares of 256 pixels turned by 45 degrees
+//   either way, for heads tilted by 40 to 70 degrees;
 // - HOG: the frame upright (frames wider than kMaxWidth at reduced size), enlarged for faces
 //   smaller than the detector's window, and turned either way for heads tilted by 30 to 70
 //   degrees.
@@ -79,6 +81,8 @@ private:
     static std::vector<ScanRegion> squares(cv::Size size, bool large);
     // Scans of a cycle that look at the large squares.
     static int largeScans(cv::Size frame, bool followed);
+    // The whole frame and the large squares, turned by kRolledScan either way.
+    static std::vector<ScanRegion> turnedRegions(cv::Size size);
     // Looks at squares first .. first + kSquaresPerScan of list.
     void scanSquares(const std::vector<ScanRegion>& list, size_t first,
                      std::vector<Detection>& found);
@@ -91,7 +95,7 @@ private:
     int m_index = 0;
     bool m_followed = false;
     cv::Mat m_frame;
-    std::vector<ScanRegion> m_largeSquares, m_smallSquares;
+    std::vector<ScanRegion> m_largeSquares, m_smallSquares, m_turned;
     cv::Size m_squaresFrame;
     std::vector<Detection> m_results;
     bool m_busy = false;
