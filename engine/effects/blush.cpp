@@ -14,6 +14,9 @@ constexpr float kOpacity = 0.45f;
 constexpr float kLumaPull = 0.1f;
 constexpr float kTiltDegrees = 20.f;  // the patch rises toward the temple
 constexpr float kPi = 3.14159265f;
+// Under glasses the patch moves down toward the rim, by at most this much of the eye distance:
+// further down it would leave the apple of the cheek.
+constexpr float kMaxLowering = 0.2f;
 // How far the head is turned, as the nose tip's offset between the two jaw lines (0 frontal, 1
 // the nose on a jaw line): a frontal face measures up to about 0.05; the far cheek starts to
 // fade at kTurnStart and is gone at kTurnFull, where little of it shows.
@@ -47,6 +50,19 @@ float turnOf(const FaceGeometry& face) {
 Blush::Blush(std::string resourceFolder)
     : FaceMakeup(std::move(resourceFolder), "cheek", "blush") {}
 
+cv::Point2f Blush::lowering(cv::Point2f fromEye, float rim, float halfHeight,
+                            const FaceGeometry& face) {
+    const float top = fromEye.dot(face.down()) - halfHeight;
+    return std::clamp(rim - top, 0.f, kMaxLowering * face.scale()) * face.down();
+}
+
+void Blush::keepBelow(cv::Point2f line, const FaceGeometry& face) {
+    const cv::Point2f across = 2.f * face.scale() * face.across();
+    const cv::Point2f down = 3.f * face.scale() * face.down();
+    m_brush.clipToPolygon(
+        {line - across, line + across, line + across + down, line - across + down});
+}
+
 void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     const float rollDegrees = std::atan2(face.across().y, face.across().x) * 180.f / kPi;
     const float turn = turnOf(face);
@@ -63,9 +79,11 @@ void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
         // follows the jaw-to-nose distance, so the far cheek of a turned head narrows. On the
         // near cheek of a turned head the jaw line runs by the ear: the apple is nearer the nose.
         const float toNose = far ? 0.f : 0.35f * turned;
-        const cv::Point2f centre = (0.45f - toNose) * jaw + (0.35f + toNose) * nose + 0.2f * eye;
+        cv::Point2f centre = (0.45f - toNose) * jaw + (0.35f + toNose) * nose + 0.2f * eye;
         const float width = static_cast<float>(cv::norm(jaw - nose)) * (1.f - 0.3f * turned);
         const cv::Size2f halfAxes(0.3f * width, 0.22f * face.scale());
+        const std::optional<float> rim = m_lensRims.rimBelow(frame, eye, face);
+        if (rim) centre += lowering(centre - eye, *rim, halfAxes.height, face);
         const double sigma = std::max(1.f, 0.45f * std::min(halfAxes.width, halfAxes.height));
         const int reach = static_cast<int>(std::ceil(halfAxes.width + 3 * sigma)) + 2;
         const cv::Rect area(
@@ -74,6 +92,7 @@ void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
         if (!m_brush.begin(frame.size(), area)) continue;
         m_brush.fillEllipse(centre, halfAxes, rollDegrees + cheek.tilt * kTiltDegrees, 255);
         m_brush.feather(sigma);
+        if (rim) keepBelow(eye + *rim * face.down(), face);
         m_brush.paintPerceived(frame, m_settings.color(),
                                kOpacity * m_settings.strength() * face.presence() * fade,
                                kLumaPull);
