@@ -12,6 +12,8 @@ namespace {
 constexpr float kFrameSeconds = 1.f / 30.f;
 // Scans around a lost face are scaled so that the face is about this many pixels.
 constexpr float kRegionFaceSize = 100.f;
+// The region scanned around a lost face, in sides of its box.
+constexpr float kRegionSide = 2.2f;
 // Detector scores that keep a tracked face (new faces need 0 from HOG, and
 // NeuralFaceDetector::kThreshold from the learned detector).
 constexpr double kKeepThreshold = -0.4;
@@ -51,6 +53,10 @@ constexpr double kStillDifference = 1.2;
 // where the slides left it squeezes a face that is leaving the frame, instead of losing it.
 constexpr float kSlideReach = 0.5f;
 constexpr int kSlideSteps = 4;
+// A detection shows a face in about as much detail as an earlier one when its share of the
+// detector's input is this part of the earlier one's or more: a face that moved a little into
+// the next square of a kind keeps getting its turn from that kind.
+constexpr float kComparableDetail = 0.8f;
 
 float overlap(const cv::Rect2f& a, const cv::Rect2f& b) {
     const float inter = (a & b).area();
@@ -86,9 +92,11 @@ void FaceTracker::reset() {
     m_rejected.clear();
     m_framesSinceScan = kDetectionInterval;
     m_scans = 0;
+    m_firstCycle = true;
     // A scan of the old stream may be ready or still running; its boxes are dropped.
     std::vector<Detection> stale;
-    m_worker.takeResults(stale);
+    std::vector<float> staleDetail;
+    m_worker.takeResults(stale, staleDetail);
     m_staleScan = !m_worker.idle();
 }
 
@@ -252,7 +260,9 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
         if (sameFace(d.box, box, kMaxScaleChange) &&
             fitDetection(d, grey, FacePlausibility::kTracked, fitted)) {
             follow(track, fitted, grey);
+            // The head may have turned since any earlier view: this one counts.
             track.turn = d.turn;
+            track.turnDetail = d.box.width / (kRegionSide * box.width);
             return true;
         }
     }
@@ -262,7 +272,8 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
 void FaceTracker::detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey) {
     const double scale = std::min(1.0, double(kRegionFaceSize / std::max(box.width, 1.f)));
     const ScanRegion region{cv::Point2f(box.x + 0.5f * box.width, box.y + 0.5f * box.height),
-                            cv::Size2f(2.2f * box.width, 2.2f * box.height), scale, roll};
+                            cv::Size2f(kRegionSide * box.width, kRegionSide * box.height), scale,
+                            roll};
     m_detections.clear();
     // The face passed the plausibility test when it was found: a weaker detection suffices to
     // keep it (a turned or tilted head scores lower).
@@ -355,59 +366,63 @@ bool FaceTracker::sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxSc
 
 void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
     ++m_framesSinceScan;
-    // Every face followed was confirmed by its landmarks in this frame (a face that was not is
-    // gone): new faces are looked for less often.
-    const int interval = m_tracks.empty() ? kDetectionInterval : kConfirmedInterval;
-    if (m_framesSinceScan >= interval && m_worker.idle()) {
-        // Upright first: most faces are, and after a cut they should be back at once.
-        m_worker.submit(grey, m_scans++, !m_tracks.empty());
-        m_framesSinceScan = 0;
-    }
+    submitIfDue(grey);
     ageRejected();
     m_detections.clear();
-    if (!m_worker.takeResults(m_detections)) return;
+    if (!m_worker.takeResults(m_detections, m_details)) return;
     if (m_staleScan) {
-        // Scanned before a cut: scan this frame instead.
+        // Scanned before a cut: its faces are gone.
         m_staleScan = false;
-        m_framesSinceScan = kDetectionInterval;
-        return;
+    } else {
+        addFaces(grey);
     }
-    addFaces(grey);
+    // A background worker is free again: during a first cycle the next scan starts now.
+    submitIfDue(grey);
+}
+
+void FaceTracker::submitIfDue(const cv::Mat& grey) {
+    // Every face followed was confirmed by its landmarks in this frame (a face that was not is
+    // gone): new faces are looked for less often, unless the picture is new.
+    const bool followed = !m_firstCycle && !m_tracks.empty();
+    const int interval = m_firstCycle ? 1 : followed ? kConfirmedInterval : kDetectionInterval;
+    if (m_framesSinceScan < interval || !m_worker.idle()) return;
+    m_worker.submit(grey, m_scans++, followed);
+    m_framesSinceScan = 0;
+    if (m_firstCycle && m_scans >= m_worker.scansPerCycle(grey.size())) {
+        m_firstCycle = false;
+        m_scans = 0;
+    }
 }
 
 void FaceTracker::addFaces(const cv::Mat& grey) {
     m_candidates.clear();
     for (const Detection& d : m_detections) {
-        if (covered(d.box)) {
-            updateTurn(d);
-            continue;
-        }
-        if (rejectedBefore(d.box)) continue;
+        if (covered(d.box) || rejectedBefore(d.box)) continue;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&
             wellInside(LandmarkFitter::boxFromLandmarks(fitted), grey)) {
-            m_candidates.push_back({fitted, d.turn});
+            m_candidates.push_back(fitted);
         } else if (m_rejected.size() < kMaxRejected) {
             m_rejected.push_back({d.box, kRejectedFrames});
         }
     }
     // The largest faces first; faces already followed keep their places.
-    std::sort(m_candidates.begin(), m_candidates.end(), [](const Candidate& a, const Candidate& b) {
-        return LandmarkFitter::boxFromLandmarks(a.fitted).area() >
-               LandmarkFitter::boxFromLandmarks(b.fitted).area();
+    std::sort(m_candidates.begin(), m_candidates.end(), [](const Landmarks& a, const Landmarks& b) {
+        return LandmarkFitter::boxFromLandmarks(a).area() >
+               LandmarkFitter::boxFromLandmarks(b).area();
     });
-    for (const Candidate& candidate : m_candidates) {
+    for (const Landmarks& candidate : m_candidates) {
         if (int(m_tracks.size()) >= kMaxFaces) break;
         // Two boxes of one scan on one face.
-        if (covered(LandmarkFitter::boxFromLandmarks(candidate.fitted))) continue;
+        if (covered(LandmarkFitter::boxFromLandmarks(candidate))) continue;
         Track track;
-        track.raw = candidate.fitted;
-        track.turn = candidate.turn;
-        track.stabilizer.reset(candidate.fitted);
+        track.raw = candidate;
+        track.stabilizer.reset(candidate);
         rememberLook(track, grey);
         m_tracks.push_back(track);
     }
+    for (size_t i = 0; i < m_detections.size(); ++i) updateTurn(m_detections[i], m_details[i]);
 }
 
 bool FaceTracker::covered(const cv::Rect2f& box) const {
@@ -417,10 +432,13 @@ bool FaceTracker::covered(const cv::Rect2f& box) const {
     return false;
 }
 
-void FaceTracker::updateTurn(const Detection& detection) {
+void FaceTracker::updateTurn(const Detection& detection, float detail) {
+    if (std::isnan(detection.turn)) return;
     for (Track& track : m_tracks) {
-        if (overlap(detection.box, LandmarkFitter::boxFromLandmarks(track.raw)) > 0.3f) {
+        if (sameFace(detection.box, LandmarkFitter::boxFromLandmarks(track.raw), kMaxScaleChange) &&
+            detail >= kComparableDetail * track.turnDetail) {
             track.turn = detection.turn;
+            track.turnDetail = detail;
         }
     }
 }

@@ -46,10 +46,6 @@ QString socketName(const QString& pipeName) {
     return QString::fromStdString(protocol::socketPath(pipeName.toStdString()).path);
 }
 
-QString testName(const QString& prefix) {
-    return QString::fromStdString(testnames::testName(prefix.toStdString()));
-}
-
 void removeStaleSocket(const QString& name) {
     QLocalSocket probe;
     probe.connectToServer(socketName(name), QIODevice::WriteOnly);
@@ -58,7 +54,10 @@ void removeStaleSocket(const QString& name) {
 }
 
 ChannelNames channelNames(const QString& prefix) {
-    const ChannelNames names{testName(prefix + "-1"), testName(prefix + "-2")};
+    const auto name = [&prefix](const char* digit) {
+        return QString::fromStdString(testnames::testName(prefix.toStdString() + digit));
+    };
+    const ChannelNames names{name("-1"), name("-2")};
     removeStaleSocket(pipeName(names.receive));
     removeStaleSocket(pipeName(names.send));
     return names;

@@ -24,14 +24,12 @@ QString pipeName(const QString& channelName);
 // The local-socket name under which a pipe name is found: its path in the private socket folder.
 QString socketName(const QString& pipeName);
 
-// testnames::testName for QString names.
-QString testName(const QString& prefix);
 // Removes the socket file of a local-socket name, unless a live process answers on it.
 void removeStaleSocket(const QString& name);
 
-// A test's own channel names, testName(prefix + "-1") and testName(prefix + "-2"): they differ
-// only in digits, which the native names keep only in their digest. Stale socket files of the
-// names are removed.
+// A test's own channel names, testnames::testName of prefix + "-1" and of prefix + "-2": they
+// differ only in digits, which the native names keep only in their digest. Stale socket files of
+// the names are removed.
 struct ChannelNames {
     QString receive;
     QString send;

@@ -129,12 +129,9 @@ TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreRepor
     ASSERT_TRUE(channel.client.writeMessage(QByteArray(60, 'L')));
     EXPECT_TRUE(callback.waitFor("data:" + QByteArray(60, 'L')));
 
-    QLocalSocket peer;
-    peer.connectToServer(socketName(pipeName(channel.names.receive)));
-    ASSERT_TRUE(peer.waitForConnected(kWaitMs));
+    ASSERT_TRUE(channel.client.connectCommands(kWaitMs));
     const char lines[] = "[CMD]0 50\n[CMD]\nab\0cd\n";
-    peer.write(lines, sizeof lines - 1);
-    ASSERT_TRUE(waitUntilWritten(peer, kWaitMs));
+    ASSERT_TRUE(channel.client.sendLine(QByteArray(lines, sizeof lines - 1)));
     ASSERT_TRUE(processEventsUntil(
         [&] { return callback.count("message:ab") == 1 && callback.all().last() == "message:"; },
         kWaitMs));
@@ -194,11 +191,8 @@ TEST_F(DuplexIPCTest, UnusableSizesLeaveOnlyThePipe) {
     }
     (void)channel.ipc.start();
     EXPECT_FALSE(channel.ipc.send("x", 1));
-    QLocalSocket peer;
-    peer.connectToServer(socketName(pipeName(channel.names.receive)));
-    ASSERT_TRUE(peer.waitForConnected(kWaitMs));
-    peer.write(commandLine("0 30"));
-    ASSERT_TRUE(waitUntilWritten(peer, kWaitMs));
+    ASSERT_TRUE(channel.client.connectCommands(kWaitMs));
+    ASSERT_TRUE(channel.client.sendLine(commandLine("0 30")));
     EXPECT_TRUE(channel.callback.waitFor("command:0 30"));
 }
 
@@ -270,17 +264,11 @@ TEST_F(DuplexIPCTest, PipeWaitingForThePeerConnectsOnItsAnnouncement) {
     EXPECT_FALSE(peerListener.waitForNewConnection(200));
 
     // Two peers write; both are read, each through its own connection.
-    QLocalSocket first;
-    QLocalSocket second;
-    for (QLocalSocket* peer : {&first, &second}) {
-        peer->connectToServer(socketName(pipeName(channel.names.receive)));
-        ASSERT_TRUE(peer->waitForConnected(kWaitMs));
-    }
-    second.write("plain\n");
-    ASSERT_TRUE(waitUntilWritten(second, kWaitMs));
+    ChannelClient second(channel.names.receive, channel.names.send, 64);
+    ASSERT_TRUE(channel.client.connectCommands(kWaitMs) && second.connectCommands(kWaitMs));
+    ASSERT_TRUE(second.sendLine("plain\n"));
     ASSERT_TRUE(channel.callback.waitFor("message:plain"));
-    first.write("hello ServerCreated there");
-    ASSERT_TRUE(waitUntilWritten(first, kWaitMs));
+    ASSERT_TRUE(channel.client.sendLine("hello ServerCreated there"));
     ASSERT_TRUE(channel.callback.waitFor("event:1002 createSender success"));
     EXPECT_EQ(channel.callback.count("message:hello ServerCreated there"), 1);
     // Our event loop may have accepted the connection already.
@@ -318,11 +306,8 @@ TEST_F(DuplexIPCTest, PipeConnectionsAreBoundedAndTheListenerComesBack) {
     };
 
     for (int i = 0; i < 50; ++i) {
-        QLocalSocket peer;
-        peer.connectToServer(name);
-        ASSERT_TRUE(peer.waitForConnected(kWaitMs));
-        peer.write("x\n");
-        ASSERT_TRUE(peer.waitForBytesWritten(kWaitMs));
+        ChannelClient peer(channel.names.receive, channel.names.send, 64);
+        ASSERT_TRUE(peer.connectCommands(kWaitMs) && peer.sendLine("x\n"));
     }
     ASSERT_TRUE(
         processEventsUntil([&] { return channel.callback.count("message:x") == 50; }, kWaitMs));

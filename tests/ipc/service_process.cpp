@@ -1,6 +1,5 @@
 #include "service_process.h"
 
-#include <QProcessEnvironment>
 #include <cstdio>
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -9,13 +8,6 @@
 #endif
 
 #include "channel_client.h"
-
-ServiceProcess::ServiceProcess() {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("FACELUME_RECORDING_LOG", QString::fromStdString(m_engineLog.path()));
-    setProcessEnvironment(environment);
-    setProcessChannelMode(QProcess::SeparateChannels);
-}
 
 // A service that ended by itself has failed: its log goes to the test's output.
 ServiceProcess::~ServiceProcess() {

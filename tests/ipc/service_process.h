@@ -3,7 +3,7 @@
 // The facelume service built with the recording engine, run as a child process for the channel
 // tests. On Linux the child dies with the test process, so a crashed test leaves no service
 // behind; the destructor kills it and removes what it left. The engine's calls go to an
-// EngineLog: one service at a time.
+// EngineLog, which names its file in this process's environment: one service at a time.
 
 #include <QByteArray>
 #include <QProcess>
@@ -14,7 +14,6 @@
 
 class ServiceProcess : public QProcess {
 public:
-    ServiceProcess();
     ~ServiceProcess() override;
 
     bool launch(const QStringList& arguments);

@@ -9,6 +9,7 @@
 
 #include "helper_process.h"
 #include "native_ipc.h"
+#include "notification_semaphore.h"
 #include "platform_safe_key.h"
 #include "system_semaphore.h"
 
@@ -94,6 +95,20 @@ TEST_F(NativeIpcTest, NamesOpenedAndClosedConcurrentlyStayOneObject) {
     EXPECT_EQ(first.waitForExit(60000), 0) << "8: both processes held the lock at once";
     EXPECT_EQ(second.waitForExit(60000), 0);
     EXPECT_TRUE(closeHandle(inside));
+}
+
+// Far more notifications than a System V semaphore with undo lets one process give or take.
+TEST_F(NativeIpcTest, HundredThousandNotificationsBetweenTwoProcessesArriveAll) {
+    constexpr int kCount = 100000;
+    const std::string there = testnames::letterName("notifythere");
+    const std::string back = testnames::letterName("notifyback");
+    NotificationSemaphore toPeer(there);
+    NotificationSemaphore fromPeer(back);
+    HelperProcess peer;
+    ASSERT_TRUE(peer.start({"notify", there, back, std::to_string(kCount)}));
+    for (int i = 0; i < kCount; ++i) ASSERT_TRUE(toPeer.release(1)) << i;
+    EXPECT_EQ(peer.waitForExit(120000), 0);
+    EXPECT_EQ(fromPeer.takeAll(), kCount);
 }
 
 TEST_F(NativeIpcTest, SystemSemaphoreTwoObjectsShareOneCount) {

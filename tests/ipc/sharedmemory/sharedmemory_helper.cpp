@@ -8,6 +8,8 @@
 //   churn NAME KEY ROUNDS
 //       ROUNDS times: opens semaphore NAME (count 1), takes it, checks and toggles the "inside"
 //       byte of segment KEY, releases and closes it.
+//   notify TAKE GIVE COUNT
+//       takes COUNT notifications from semaphore TAKE, then gives COUNT, one at a time, on GIVE.
 
 #include <chrono>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include <thread>
 
 #include "native_ipc.h"
+#include "notification_semaphore.h"
 #include "platform_safe_key.h"
 #include "shared_memory_p.h"
 
@@ -73,6 +76,18 @@ int churn(const std::string& name, const std::string& key, int rounds) {
     return 0;
 }
 
+int notify(const std::string& take, const std::string& give, int count) {
+    NotificationSemaphore from(take);
+    NotificationSemaphore to(give);
+    for (int i = 0; i < count; ++i) {
+        if (!from.acquire()) return 4;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (!to.release(1)) return 3;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,5 +95,6 @@ int main(int argc, char** argv) {
     if (command == "segment" && argc == 7)
         return useSegment(argv[2], std::stoi(argv[3]), argv[4], argv[5], argv[6]);
     if (command == "churn" && argc == 5) return churn(argv[2], argv[3], std::stoi(argv[4]));
+    if (command == "notify" && argc == 5) return notify(argv[2], argv[3], std::stoi(argv[4]));
     return 2;
 }
