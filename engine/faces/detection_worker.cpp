@@ -55,7 +55,7 @@ DetectionWorker::~DetectionWorker() {
 int DetectionWorker::scansPerCycle(cv::Size frame, bool followed) const {
     if (!learned()) return kHogScans;
     const int small = groupsOf(squares(frame, Squares::Small).size());
-    if (!followed) return 1 + small;
+    if (!followed) return 1 + small + groupsOf(turnedRegions(frame).size());
     const int round = followedRound(groupsOf(squares(frame, Squares::Followed).size()), small);
     return std::max(1, round * std::max(1, small));
 }
@@ -137,13 +137,20 @@ void DetectionWorker::scanLearned(std::vector<Detection>& found, std::vector<flo
         m_largeSquares = squares(m_frame.size(), Squares::Large);
         m_followedSquares = squares(m_frame.size(), Squares::Followed);
         m_smallSquares = squares(m_frame.size(), Squares::Small);
+        m_turned = turnedRegions(m_frame.size());
         m_squaresFrame = m_frame.size();
     }
     const int index = m_index % scansPerCycle(m_frame.size(), m_followed);
     const size_t k = kSquaresPerScan;
     if (!m_followed) {
-        // The first scan of a cycle finds every face of 80 pixels and more; the others look for
-        // smaller faces a few squares at a time.
+        // The first scan of a cycle finds every face of 80 pixels and more; the next ones look for
+        // smaller faces a few squares at a time, the last ones for heads rolled beyond what the
+        // detector finds as they are.
+        const int small = groupsOf(m_smallSquares.size());
+        if (index > small) {
+            scanSquares(m_turned, size_t(index - 1 - small) * k, found, detail);
+            return;
+        }
         if (index > 0) {
             scanSquares(m_smallSquares, size_t(index - 1) * k, found, detail);
             return;
@@ -200,6 +207,21 @@ std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, Squares kind) {
             if (left + side >= float(size.width)) break;
         }
         if (top + side >= float(size.height)) break;
+    }
+    return out;
+}
+
+std::vector<ScanRegion> DetectionWorker::turnedRegions(cv::Size size) {
+    const ScanRegion whole{cv::Point2f(0.5f * size.width, 0.5f * size.height),
+                           cv::Size2f(float(size.width), float(size.height)), 1.0, 0.f};
+    std::vector<ScanRegion> upright = squares(size, Squares::Large);
+    upright.insert(upright.begin(), whole);
+    std::vector<ScanRegion> out;
+    for (const float roll : {kRolledScan, -kRolledScan}) {
+        for (ScanRegion region : upright) {
+            region.roll = roll;
+            out.push_back(region);
+        }
     }
     return out;
 }

@@ -17,7 +17,9 @@
 //   squares of 320 pixels (faces of 80 pixels and more) a few at a time, and after all of them
 //   at the next few small squares, so that a face of 80 pixels is found within a few scans
 //   wherever it appears, a smaller one within a longer cycle.
-//   Tilted heads need no turned scan: the detector finds them as they are and gives their roll;
+//   It finds heads tilted up to about 40 degrees as they are and gives their roll; while not
+//   every face is followed, the last scans of a cycle look at the whole frame and the squares of
+//   256 pixels turned by 45 degrees either way, for heads tilted by 40 to 70 degrees;
 // - HOG: the frame upright (frames wider than kMaxWidth at reduced size), enlarged for faces
 //   smaller than the detector's window, and turned either way for heads tilted by 30 to 70
 //   degrees.
@@ -83,6 +85,8 @@ private:
     // The squares of a kind tiling a frame of size, overlapping by a quarter; no small ones where
     // they would be as large as the large ones, none larger than the frame.
     static std::vector<ScanRegion> squares(cv::Size size, Squares kind);
+    // The whole frame and the large squares, turned by kRolledScan either way.
+    static std::vector<ScanRegion> turnedRegions(cv::Size size);
     // Looks at region, and notes the detail of each face found.
     void scanRegion(const ScanRegion& region, std::vector<Detection>& found,
                     std::vector<float>& detail);
@@ -98,7 +102,7 @@ private:
     int m_index = 0;
     bool m_followed = false;
     cv::Mat m_frame;
-    std::vector<ScanRegion> m_largeSquares, m_followedSquares, m_smallSquares;
+    std::vector<ScanRegion> m_largeSquares, m_followedSquares, m_smallSquares, m_turned;
     cv::Size m_squaresFrame;
     std::vector<Detection> m_results;
     std::vector<float> m_details;

@@ -32,6 +32,10 @@ constexpr float kMaxFrameScaleChange = 0.08f;
 constexpr float kMaxSlide = 0.35f;
 // Two rolls (radians, 15 degrees) that give one landmark fit.
 constexpr float kSameRoll = 0.26f;
+// Beyond this roll (radians, 30 degrees) a fit of the upright box may not turn far enough to
+// judge the detector's roll; a fit turned by kTurnedJudge (45 degrees) does.
+constexpr float kSteepRoll = 0.52f;
+constexpr float kTurnedJudge = 0.785f;
 // How many implausible boxes are remembered, and for how many frames.
 constexpr size_t kMaxRejected = 8;
 constexpr int kRejectedFrames = 60;
@@ -350,22 +354,40 @@ bool FaceTracker::fitNewFace(const Detection& detection, const cv::Mat& grey, La
 
 bool FaceTracker::fitDetection(const Detection& detection, const cv::Mat& grey,
                                double maxEyeContrast, Landmarks& fitted) {
+    if (!fitAtJudgedRoll(detection, grey, maxEyeContrast, fitted)) return false;
+    // A weak detection whose landmarks tilt another way than the detector's key points is a
+    // pattern each took for a face in its own way (a duck's head through a colour mask).
+    return !detection.weak || sameRoll(detection.roll, LandmarkFitter::rollOf(fitted));
+}
+
+bool FaceTracker::fitAtJudgedRoll(const Detection& detection, const cv::Mat& grey,
+                                  double maxEyeContrast, Landmarks& fitted) {
     const auto fit = [&](float roll, Landmarks& landmarks) {
         return fitFace(detection.box, roll, grey, maxEyeContrast, kMaxScaleChange, landmarks);
     };
     if (std::abs(detection.roll) < LandmarkFitter::kUprightRoll) return fit(0.f, fitted);
     // Fitted upright, the eye line of a face tilted by up to about 45 degrees still turns the
-    // right way: its roll is the judge of the detector's.
+    // right way: its roll is the judge of the detector's. Beyond that it stays within 30 degrees
+    // of upright, and a fit turned by 45 degrees the detector's way judges instead, for a clear
+    // detection only: a fit turned toward a wrong roll follows it.
     Landmarks upright;
     if (!fit(0.f, upright)) return fit(detection.roll, fitted);
     const float uprightRoll = LandmarkFitter::rollOf(upright);
-    const float roll =
-        std::abs(std::remainder(detection.roll - uprightRoll, 2.f * float(CV_PI))) <= kSameRoll
-            ? detection.roll
-            : uprightRoll;
+    bool confirmed = sameRoll(detection.roll, uprightRoll);
+    if (!confirmed && !detection.weak && std::abs(detection.roll) > kSteepRoll &&
+        std::abs(uprightRoll) < kSteepRoll) {
+        Landmarks turned;
+        confirmed = fit(std::copysign(kTurnedJudge, detection.roll), turned) &&
+                    sameRoll(detection.roll, LandmarkFitter::rollOf(turned));
+    }
+    const float roll = confirmed ? detection.roll : uprightRoll;
     if (std::abs(roll) >= LandmarkFitter::kUprightRoll && fit(roll, fitted)) return true;
     fitted = upright;
     return true;
+}
+
+bool FaceTracker::sameRoll(float a, float b) {
+    return std::abs(std::remainder(a - b, 2.f * float(CV_PI))) <= kSameRoll;
 }
 
 bool FaceTracker::mostlyInside(const cv::Rect2f& box, const cv::Mat& grey) {

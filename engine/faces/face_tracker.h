@@ -117,6 +117,10 @@ private:
     // on the nose and the brow.
     bool fitDetection(const Detection& detection, const cv::Mat& grey, double maxEyeContrast,
                       Landmarks& fitted);
+    bool fitAtJudgedRoll(const Detection& detection, const cv::Mat& grey, double maxEyeContrast,
+                         Landmarks& fitted);
+    // Rolls (radians) within the detector's key points' error of each other.
+    static bool sameRoll(float a, float b);
     // Fits a face to box; false when the fit is no plausible face that matches the box.
     bool fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey, double maxEyeContrast,
                  float maxScaleChange, Landmarks& fitted);
