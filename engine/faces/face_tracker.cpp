@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include <opencv2/imgproc.hpp>
 
@@ -173,17 +174,63 @@ bool FaceTracker::cellsAt(const cv::Rect& box, cv::Point offset, cv::Mat& cells)
     return true;
 }
 
-bool FaceTracker::slidOnly(Track& track, const cv::Mat& grey) {
+bool FaceTracker::slidOnly(Track& track, const cv::Mat& grey, std::optional<cv::Point2f>& seen) {
     if (track.look.empty()) return false;
     const cv::Point start(cvRound(track.slid.x), cvRound(track.slid.y));
     const int reach = std::max(2, cvRound(kSlideReach * float(track.lookBox.width)));
-    m_around = (track.lookBox + start) + cv::Size(2 * reach, 2 * reach) - cv::Point(reach, reach);
+    // Gauss-Newton at the reach's edge looks a pixel beyond it.
+    const int margin = reach + 2;
+    m_around =
+        (track.lookBox + start) + cv::Size(2 * margin, 2 * margin) - cv::Point(margin, margin);
     if ((m_around & cv::Rect(0, 0, grey.cols, grey.rows)) != m_around) return false;
     cv::integral(grey(m_around), m_integral, CV_32S);
+    cv::Point2f shift;
+    double difference = HUGE_VAL;
+    if (!measureShift(track, start, shift, difference) ||
+        difference >= kStillDifference * kLook.area()) {
+        // A fast move goes past the pixel or two over which the cells change linearly: measure
+        // again from where the look is closest.
+        const cv::Point closest = closestLook(track, start, reach);
+        if (!measureShift(track, closest, shift, difference)) {
+            seen = cv::Point2f(closest);
+            return false;
+        }
+        seen = shift;
+        if (difference >= kStillDifference * kLook.area()) return false;
+    }
+    track.motion = shift - track.slid;
+    track.slid = shift;
+    for (size_t i = 0; i < track.raw.size(); ++i) track.raw[i] = track.fitted[i] + shift;
+    track.stabilizer.update(track.raw, kFrameSeconds);
+    return true;
+}
+
+cv::Point FaceTracker::closestLook(const Track& track, cv::Point start, int reach) {
+    // A cell apart, so a face of any size costs about the same.
+    const int step = std::max(1, track.lookBox.width / kLook.width);
+    const int steps = (reach - 1) / step;
+    cv::Point closest = start;
+    double least = HUGE_VAL;
+    for (int j = -steps; j <= steps; ++j) {
+        for (int i = -steps; i <= steps; ++i) {
+            const cv::Point at = start + cv::Point(i, j) * step;
+            if (!cellsAt(track.lookBox, at, m_moved[0])) continue;
+            const double difference = cv::norm(m_moved[0], track.cells, cv::NORM_L1);
+            if (difference < least) {
+                least = difference;
+                closest = at;
+            }
+        }
+    }
+    return closest;
+}
+
+bool FaceTracker::measureShift(const Track& track, cv::Point from, cv::Point2f& shift,
+                               double& difference) {
     // Gauss-Newton on the shift: the cells change about linearly with it over a pixel or two,
     // as each cell averages many pixels.
-    cv::Point2f shift(float(start.x), float(start.y));
-    cv::Point at = start;
+    shift = cv::Point2f(float(from.x), float(from.y));
+    cv::Point at = from;
     for (int step = 0; step < kSlideSteps; ++step) {
         if (!cellsAt(track.lookBox, at, m_moved[0]) ||
             !cellsAt(track.lookBox, at + cv::Point(1, 0), m_moved[1]) ||
@@ -221,17 +268,12 @@ bool FaceTracker::slidOnly(Track& track, const cv::Mat& grey) {
         if (!cellsAt(track.lookBox, whole + corners[k], m_moved[k])) return false;
     }
     const float weights[4] = {(1.f - fx) * (1.f - fy), fx * (1.f - fy), (1.f - fx) * fy, fx * fy};
-    double difference = 0;
+    difference = 0;
     for (int i = 0; i < kLook.area(); ++i) {
         float mixed = 0.f;
         for (size_t k = 0; k < 4; ++k) mixed += weights[k] * m_moved[k].ptr<float>()[i];
         difference += std::abs(mixed - track.cells.ptr<float>()[i]);
     }
-    if (difference >= kStillDifference * kLook.area()) return false;
-    track.motion = shift - track.slid;
-    track.slid = shift;
-    for (size_t i = 0; i < track.raw.size(); ++i) track.raw[i] = track.fitted[i] + shift;
-    track.stabilizer.update(track.raw, kFrameSeconds);
     return true;
 }
 
@@ -244,9 +286,12 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
         track.stabilizer.update(track.raw, kFrameSeconds);
         return true;
     }
-    if (slidOnly(track, grey)) return true;
-    // Where the face should be now if it keeps moving as in the last frame.
-    const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(track.raw) + track.motion;
+    std::optional<cv::Point2f> seen;
+    if (slidOnly(track, grey, seen)) return true;
+    // Where its look was seen, or where the face should be now if it keeps moving as in the
+    // last frame: a fit from where the face was before a fast move can stay off the face.
+    const cv::Rect2f box = seen ? LandmarkFitter::boxFromLandmarks(track.fitted) + *seen
+                                : LandmarkFitter::boxFromLandmarks(track.raw) + track.motion;
     if (!mostlyInside(box, grey)) return false;
     const float roll = LandmarkFitter::rollOf(track.raw);
     Landmarks fitted;

@@ -12,14 +12,17 @@
 // frame from the box of its last landmarks, turned by its roll, unless a thumbnail of its box
 // looks as it did at its last fit (a still face keeps its landmarks at no cost), or does once the
 // box is moved by some shift (a face that only slid takes the landmarks of its fit moved by that
-// shift, measured from the fit each time, so nothing adds up); when that fit is
-// no plausible face, a scan of the region around it looks for it, and when that fails too the
-// face is dropped at once, so no effect stays where a face was. A scene cut drops every face and
-// starts a scan at once. Presence ramps up over a few frames when a face appears. One thread
-// (the frame thread).
+// shift, measured from the fit each time, so nothing adds up). A face that no shift within half
+// its width matches (it turned, blurred or moved further) is fitted from the box where it looks
+// most as it did (after a fast move the box of its last landmarks can hold a plausible fit beside
+// the face); when that fit is no plausible face, a scan of the region around it looks for it, and
+// when that fails too the face is dropped at once, so no effect stays where a face was. A scene cut
+// drops every face and starts a scan at once. Presence ramps up over a few frames when a face
+// appears. One thread (the frame thread).
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,8 +94,15 @@ private:
     bool unchanged(const Track& track, const cv::Mat& grey);
     void rememberLook(Track& track, const cv::Mat& grey);
     // Whether the face's box, moved by some shift, looks as at the last fit; if so, moves the
-    // landmarks of the fit by it.
-    bool slidOnly(Track& track, const cv::Mat& grey);
+    // landmarks of the fit by it. seen: the shift where it looks closest, when that was looked
+    // for beyond the last one.
+    bool slidOnly(Track& track, const cv::Mat& grey, std::optional<cv::Point2f>& seen);
+    // The shift, a cell apart within reach of start, at which the cells look most as at the last
+    // fit.
+    cv::Point closestLook(const Track& track, cv::Point start, int reach);
+    // The shift near from at which the cells look most as at the last fit, and the sum over the
+    // cells of their grey difference from the fit's there; false when no shift can be measured.
+    bool measureShift(const Track& track, cv::Point from, cv::Point2f& shift, double& difference);
     // Mean grey of the kLook cells of box moved by offset, from m_integral of m_around; false
     // when the moved box leaves m_around.
     bool cellsAt(const cv::Rect& box, cv::Point offset, cv::Mat& cells) const;
