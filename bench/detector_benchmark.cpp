@@ -9,12 +9,12 @@
 //
 // MODEL_FILE: face_detection_front_128x128_barracuda.onnx (scripts/fetch-models.sh).
 //
-//   detector_benchmark MODEL_FILE join
+//   detector_benchmark MODEL_FILE join|cut
 //
-// Instead: frames until a face of 100 or 40 pixels joining three followed ones is followed too,
-// at 1280x720 and 1920x1080, over places and moments of the scan cycle (synchronous scans); and
-// frames until the footballer of 40 pixels is followed after a cut, with the background worker at
-// 30 frames a second.
+// Instead, join: frames until a face of 100 or 40 pixels joining three followed ones is followed
+// too, at 1280x720 and 1920x1080, over places and moments of the scan cycle (synchronous scans);
+// cut: frames until the footballer of 40 pixels is followed after a cut, with the background
+// worker at 30 frames a second.
 
 #include <time.h>
 
@@ -197,7 +197,8 @@ void joins(const facelume::LandmarkFitter& fitter, const std::string& model, cv:
     paste(base, kAstronaut, 100, {size.width / 2, top});
     paste(base, kHopper, 100, {3 * size.width / 4, top});
     const DetectionWorker worker(DetectionWorker::Mode::Synchronous, model);
-    const int cycle = worker.scansPerCycle(size, true) * facelume::FaceTracker::kConfirmedInterval;
+    const int cycle = worker.scansPerCycle(size, DetectionWorker::Pace::Followed) *
+                      facelume::FaceTracker::kConfirmedInterval;
     std::vector<int> frames;
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < 5; ++column) {
@@ -249,8 +250,9 @@ void afterCut(const facelume::LandmarkFitter& fitter, const std::string& model) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && !(argc == 3 && std::string(argv[2]) == "join")) {
-        std::fprintf(stderr, "usage: detector_benchmark MODEL_FILE [join]\n");
+    const std::string mode = argc == 3 ? argv[2] : "";
+    if (argc > 3 || (argc == 3 && mode != "join" && mode != "cut")) {
+        std::fprintf(stderr, "usage: detector_benchmark MODEL_FILE [join|cut]\n");
         return 2;
     }
     cv::setNumThreads(1);
@@ -260,8 +262,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    if (argc == 3) {
+    if (mode == "cut") {
         afterCut(fitter, argv[1]);
+        return 0;
+    }
+    if (mode == "join") {
         for (const cv::Size size : {cv::Size(1280, 720), cv::Size(1920, 1080)}) {
             joins(fitter, argv[1], size, kHopper, 100, 3);
             joins(fitter, argv[1], size, kFootballer, 40, 1);
