@@ -8,8 +8,18 @@
 //   detector_benchmark MODEL_FILE
 //
 // MODEL_FILE: face_detection_front_128x128_barracuda.onnx (scripts/fetch-models.sh).
+//
+//   detector_benchmark MODEL_FILE join|cut
+//
+// Instead, join: frames until a face of 100 or 40 pixels joining three followed ones is followed
+// too, at 1280x720 and 1920x1080, over places and moments of the scan cycle (synchronous scans);
+// cut: frames until the footballer of 40 pixels is followed after a cut, with the background
+// worker at 30 frames a second.
 
 #include <time.h>
+
+#include <chrono>
+#include <thread>
 
 #include <algorithm>
 #include <cstdio>
@@ -133,11 +143,116 @@ double scan(DetectionWorker& worker, const cv::Mat& grey, int index, std::vector
     return spent;
 }
 
+struct Source {
+    const char* name;
+    cv::Rect2f box;  // the learned detector's box of the face in the picture
+};
+const Source kHopper{"grace_hopper.jpg", {177, 146, 189, 189}};
+const Source kAstronaut{"astronaut.png", {172, 78, 103, 103}};
+const Source kFootballer{"messi5.jpg", {225, 98, 33, 33}};
+
+// Pastes the face of source, side pixels large, centred at centre.
+void paste(cv::Mat& frame, const Source& source, float side, cv::Point centre) {
+    const cv::Mat picture = TestPictures::load(source.name);
+    const cv::Rect2f& b = source.box;
+    const cv::Rect around =
+        cv::Rect(int(b.x - b.width), int(b.y - b.height), int(3 * b.width), int(3 * b.height)) &
+        cv::Rect(0, 0, picture.cols, picture.rows);
+    const double zoom = side / b.width;
+    cv::Mat face;
+    cv::resize(picture(around), face, cv::Size(), zoom, zoom, cv::INTER_AREA);
+    const cv::Point2f middle = (b.tl() + b.br()) / 2 - cv::Point2f(around.tl());
+    const cv::Rect to = cv::Rect(centre - cv::Point(middle * zoom), face.size()) &
+                        cv::Rect(0, 0, frame.cols, frame.rows);
+    face(to - (centre - cv::Point(middle * zoom))).copyTo(frame(to));
+}
+
+size_t track(facelume::FaceTracker& tracker, const cv::Mat& frame) {
+    cv::Mat grey;
+    cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+    tracker.update(grey);
+    return tracker.faces().size();
+}
+
+void printSpread(const char* what, std::vector<int> frames) {
+    std::sort(frames.begin(), frames.end());
+    const int never = int(std::count(frames.begin(), frames.end(), -1));
+    frames.erase(frames.begin(), frames.begin() + never);
+    if (frames.empty()) {
+        std::printf("%s: never found\n", what);
+        return;
+    }
+    std::printf("%s: median / 90%% / worst %d / %d / %d frames over %zu, not found %d\n", what,
+                frames[frames.size() / 2], frames[frames.size() * 9 / 10], frames.back(),
+                frames.size(), never);
+}
+
+// A face of side pixels joins three followed ones of 100 pixels at 5 places in each of rows rows,
+// at 3 moments of the cycle of scans each.
+void joins(const facelume::LandmarkFitter& fitter, const std::string& model, cv::Size size,
+           const Source& source, float side, int rows) {
+    cv::Mat base(size, CV_8UC3, cv::Scalar(90, 100, 110));
+    const int top = size.height / 5;
+    paste(base, kHopper, 100, {size.width / 4, top});
+    paste(base, kAstronaut, 100, {size.width / 2, top});
+    paste(base, kHopper, 100, {3 * size.width / 4, top});
+    const DetectionWorker worker(DetectionWorker::Mode::Synchronous, model);
+    const int cycle = worker.scansPerCycle(size, DetectionWorker::Pace::Followed) *
+                      facelume::FaceTracker::kConfirmedInterval;
+    std::vector<int> frames;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < 5; ++column) {
+            const cv::Point at((1 + 2 * column) * size.width / 10,
+                               (4 + row) * size.height / 7 + (column % 2) * size.height / 14);
+            for (int moment = 0; moment < 3; ++moment) {
+                facelume::FaceTracker tracker(fitter, DetectionWorker::Mode::Synchronous, model);
+                int warm = 0;
+                while (warm < 400 && (track(tracker, base) < 3 || warm < 100)) ++warm;
+                for (int i = 0; i < moment * cycle / 3 + row * 5 + column; ++i)
+                    track(tracker, base);
+                cv::Mat frame = base.clone();
+                paste(frame, source, side, at);
+                int n = 1;
+                while (n <= 2 * cycle + 100 && track(tracker, frame) < 4) ++n;
+                frames.push_back(n <= 2 * cycle + 100 ? n : -1);
+            }
+        }
+    }
+    char what[96];
+    std::snprintf(what, sizeof what, "%dx%d, %.0f px face joining (cycle %d frames)", size.width,
+                  size.height, double(side), cycle);
+    printSpread(what, frames);
+}
+
+// The footballer after a cut from the astronaut, background worker, frames at 30 a second.
+void afterCut(const facelume::LandmarkFitter& fitter, const std::string& model) {
+    const cv::Mat astronaut = TestPictures::astronaut640();
+    const cv::Mat footballer =
+        TestPictures::letterboxed(TestPictures::load("messi5.jpg"), {640, 480});
+    std::vector<int> frames;
+    for (int run = 0; run < 6; ++run) {
+        facelume::FaceTracker tracker(fitter, DetectionWorker::Mode::Background, model);
+        auto next = std::chrono::steady_clock::now();
+        const auto paced = [&](const cv::Mat& frame) {
+            next += std::chrono::microseconds(33333);
+            const size_t n = track(tracker, frame);
+            std::this_thread::sleep_until(next);
+            return n;
+        };
+        for (int i = 0; i < 120; ++i) paced(astronaut);
+        int n = 1;
+        while (n <= 60 && paced(footballer) == 0) ++n;
+        frames.push_back(n <= 60 ? n : -1);
+    }
+    printSpread("footballer after a cut, background worker, 30 frames a second", frames);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: detector_benchmark MODEL_FILE\n");
+    const std::string mode = argc == 3 ? argv[2] : "";
+    if (argc > 3 || (argc == 3 && mode != "join" && mode != "cut")) {
+        std::fprintf(stderr, "usage: detector_benchmark MODEL_FILE [join|cut]\n");
         return 2;
     }
     cv::setNumThreads(1);
@@ -146,6 +261,17 @@ int main(int argc, char** argv) {
     if (!fitter.load(TestPictures::resourceFolder() + "/" + facelume::Engine::kModelFile, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
+    }
+    if (mode == "cut") {
+        afterCut(fitter, argv[1]);
+        return 0;
+    }
+    if (mode == "join") {
+        for (const cv::Size size : {cv::Size(1280, 720), cv::Size(1920, 1080)}) {
+            joins(fitter, argv[1], size, kHopper, 100, 3);
+            joins(fitter, argv[1], size, kFootballer, 40, 1);
+        }
+        return 0;
     }
     DetectionWorker hog(DetectionWorker::Mode::Synchronous, "");
     DetectionWorker learned(DetectionWorker::Mode::Synchronous, argv[1]);

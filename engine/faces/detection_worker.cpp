@@ -19,19 +19,11 @@ constexpr float kSmallFrameWidth = 640.f;
 constexpr float kSmallestFaceSquare = 160.f;
 // While every face is followed: in squares of this side a face of 80 pixels is 32 pixels of the
 // input, as a face of 40 in the small squares; fewer squares than of 256 pixels, so that they are
-// all looked at within about a second at 1280x720 for the cost of the scans before.
+// all looked at within about a second and a half at 1280x720.
 constexpr float kFollowedSquare = 320.f;
 constexpr int kHogScans = 4;
 
-int groupsOf(size_t squares) {
-    return int((squares + DetectionWorker::kSquaresPerScan - 1) / DetectionWorker::kSquaresPerScan);
-}
-
-// While every face is followed, a round of scans looks at every group of followed squares and
-// then at one group of small squares; a cycle is as many rounds as there are small groups.
-int followedRound(int followedGroups, int smallGroups) {
-    return followedGroups + (smallGroups > 0 ? 1 : 0);
-}
+size_t groupsOf(size_t squares, size_t perGroup) { return (squares + perGroup - 1) / perGroup; }
 
 }  // namespace
 
@@ -52,12 +44,21 @@ DetectionWorker::~DetectionWorker() {
     m_thread.join();
 }
 
-int DetectionWorker::scansPerCycle(cv::Size frame, bool followed) const {
+int DetectionWorker::scansPerCycle(cv::Size frame, Pace pace) const {
     if (!learned()) return kHogScans;
-    const int small = groupsOf(squares(frame, Squares::Small).size());
-    if (!followed) return 1 + small + groupsOf(turnedRegions(frame).size());
-    const int round = followedRound(groupsOf(squares(frame, Squares::Followed).size()), small);
-    return std::max(1, round * std::max(1, small));
+    if (pace != Pace::Followed)
+        return 1 + int(groupsOf(searchedRegions(frame).size(), kSquaresPerScan));
+    const size_t small = squares(frame, Squares::Small).size();
+    const int round = followedRound(squares(frame, Squares::Followed).size(), small);
+    return std::max(1, small > 0 ? round * kSmallRounds : round);
+}
+
+int DetectionWorker::followedRound(size_t followedSquares, size_t smallSquares) {
+    return int(groupsOf(followedSquares, kFollowedSquaresPerScan)) + (smallSquares > 0 ? 1 : 0);
+}
+
+size_t DetectionWorker::smallShare(size_t smallSquares) {
+    return groupsOf(smallSquares, kSmallRounds);
 }
 
 bool DetectionWorker::idle() const {
@@ -65,7 +66,7 @@ bool DetectionWorker::idle() const {
     return !m_busy && !m_ready;
 }
 
-void DetectionWorker::submit(const cv::Mat& grey, int index, bool followed) {
+void DetectionWorker::submit(const cv::Mat& grey, int index, Pace pace) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_busy || m_ready) return;
@@ -73,7 +74,7 @@ void DetectionWorker::submit(const cv::Mat& grey, int index, bool followed) {
         // but holding it is cheap and keeps the rule simple.
         grey.copyTo(m_frame);
         m_index = index;
-        m_followed = followed;
+        m_pace = pace;
         m_busy = true;
     }
     if (m_mode == Mode::Synchronous) {
@@ -130,43 +131,53 @@ void DetectionWorker::scan() {
 }
 
 void DetectionWorker::scanLearned(std::vector<Detection>& found, std::vector<float>& detail) {
-    scanRegion({cv::Point2f(0.5f * m_frame.cols, 0.5f * m_frame.rows),
-                cv::Size2f(float(m_frame.cols), float(m_frame.rows)), 1.0, 0.f},
-               found, detail);
     if (m_squaresFrame != m_frame.size()) {
         m_largeSquares = squares(m_frame.size(), Squares::Large);
+        m_searched = searchedRegions(m_frame.size());
         m_followedSquares = squares(m_frame.size(), Squares::Followed);
         m_smallSquares = squares(m_frame.size(), Squares::Small);
-        m_turned = turnedRegions(m_frame.size());
         m_squaresFrame = m_frame.size();
     }
-    const int index = m_index % scansPerCycle(m_frame.size(), m_followed);
-    const size_t k = kSquaresPerScan;
-    if (!m_followed) {
-        // The first scan of a cycle finds every face of 80 pixels and more; the next ones look for
-        // smaller faces a few squares at a time, the last ones for heads rolled beyond what the
-        // detector finds as they are.
-        const int small = groupsOf(m_smallSquares.size());
-        if (index > small) {
-            scanSquares(m_turned, size_t(index - 1 - small) * k, found, detail);
-            return;
-        }
-        if (index > 0) {
-            scanSquares(m_smallSquares, size_t(index - 1) * k, found, detail);
-            return;
-        }
+    const int index = m_index % scansPerCycle(m_frame.size(), m_pace);
+    if (m_pace == Pace::Followed) {
+        scanWhole(found, detail);
+        scanFollowed(index, found, detail);
+        return;
+    }
+    // The first scan of a cycle finds every face of 80 pixels and more. A new picture's scans
+    // follow one another, so the next ones need not look at the whole frame again.
+    if (index == 0 || m_pace == Pace::Searching) scanWhole(found, detail);
+    if (index == 0) {
         for (const ScanRegion& square : m_largeSquares) scanRegion(square, found, detail);
         return;
     }
-    const int followed = groupsOf(m_followedSquares.size());
-    const int round = followedRound(followed, groupsOf(m_smallSquares.size()));
+    scanSquares(m_searched, size_t(index - 1) * kSquaresPerScan, found, detail);
+}
+
+void DetectionWorker::scanFollowed(int index, std::vector<Detection>& found,
+                                   std::vector<float>& detail) {
+    // A round is every followed square and then its share of the small squares, split evenly
+    // over its scans; the next round takes the next share.
+    const size_t followed = m_followedSquares.size();
+    const size_t share = smallShare(m_smallSquares.size());
+    const int round = followedRound(followed, m_smallSquares.size());
     if (round == 0) return;
-    const int step = index % round;
-    if (step < followed) {
-        scanSquares(m_followedSquares, size_t(step) * k, found, detail);
-    } else {
-        scanSquares(m_smallSquares, size_t(index / round) * k, found, detail);
+    const size_t perScan = groupsOf(followed + share, size_t(round));
+    const size_t first = size_t(index % round) * perScan;
+    const size_t smallFirst = size_t(index / round) * share;
+    for (size_t i = first; i < std::min(followed + share, first + perScan); ++i) {
+        if (i < followed) {
+            scanRegion(m_followedSquares[i], found, detail);
+        } else if (smallFirst + (i - followed) < m_smallSquares.size()) {
+            scanRegion(m_smallSquares[smallFirst + (i - followed)], found, detail);
+        }
     }
+}
+
+void DetectionWorker::scanWhole(std::vector<Detection>& found, std::vector<float>& detail) {
+    scanRegion({cv::Point2f(0.5f * m_frame.cols, 0.5f * m_frame.rows),
+                cv::Size2f(float(m_frame.cols), float(m_frame.rows)), 1.0, 0.f},
+               found, detail);
 }
 
 void DetectionWorker::scanRegion(const ScanRegion& region, std::vector<Detection>& found,
@@ -208,6 +219,13 @@ std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, Squares kind) {
         }
         if (top + side >= float(size.height)) break;
     }
+    return out;
+}
+
+std::vector<ScanRegion> DetectionWorker::searchedRegions(cv::Size size) {
+    std::vector<ScanRegion> out = squares(size, Squares::Small);
+    const std::vector<ScanRegion> turned = turnedRegions(size);
+    out.insert(out.end(), turned.begin(), turned.end());
     return out;
 }
 

@@ -8,18 +8,21 @@
 // The worker uses the learned face detector (NeuralFaceDetector) when its model loads, and
 // dlib's HOG detector otherwise. Either looks at a new picture over a cycle of scans, the first
 // of which is the frame as a whole:
-// - learned: every scan looks at the whole frame (large faces); the first also at squares of 256
-//   pixels tiling it (faces of 80 pixels and more), the others at the next few smaller squares
-//   (faces down to 40 pixels): of 128 pixels in frames up to 640 pixels wide, larger in larger
-//   frames but at most 160 pixels, so that faces of 40 pixels are found in frames of 1280 and
-//   1920 pixels too. While every face in the picture is followed, new faces are rare and a scan
-//   should cost little, but one that comes in should not wait long: the scans then look at
-//   squares of 320 pixels (faces of 80 pixels and more) a few at a time, and after all of them
-//   at the next few small squares, so that a face of 80 pixels is found within a few scans
-//   wherever it appears, a smaller one within a longer cycle.
-//   It finds heads tilted up to about 40 degrees as they are and gives their roll; while not
-//   every face is followed, the last scans of a cycle look at the whole frame and the squares of
-//   256 pixels turned by 45 degrees either way, for heads tilted by 40 to 70 degrees;
+// - learned: the whole frame finds large faces; squares of 256 pixels tiling it faces of 80
+//   pixels and more; smaller squares faces down to 40 pixels: of 128 pixels in frames up to 640
+//   pixels wide, larger in larger frames but at most 160 pixels, so that faces of 40 pixels are
+//   found in frames of 1280 and 1920 pixels too. It finds heads tilted up to about 40 degrees as
+//   they are and gives their roll; the whole frame and the squares of 256 pixels turned by 45
+//   degrees either way find heads tilted by 40 to 70 degrees. While not every face is followed,
+//   the first scan of a cycle looks at the whole frame and the squares of 256 pixels, the next
+//   ones at the small squares and then the turned regions a few at a time: a new picture's scans
+//   follow one another without pause, so each of those is kept within about a frame's time;
+//   later ones also look at the whole frame each time, for a large face walking in.
+//   While every face is followed, new faces are rare and a scan should cost little, but one that
+//   comes in should not wait long: the scans then look at the whole frame and at squares of 320
+//   pixels (faces of 80 pixels and more), all of them within a round of a few scans, and at a
+//   third of the small squares in each round, so that a face of 80 pixels is found within a
+//   round wherever it appears, and a smaller one within three rounds;
 // - HOG: the frame upright (frames wider than kMaxWidth at reduced size), enlarged for faces
 //   smaller than the detector's window, and turned either way for heads tilted by 30 to 70
 //   degrees.
@@ -55,16 +58,18 @@ public:
 
     bool learned() const { return m_learned.loaded(); }
     const std::string& loadError() const { return m_loadError; }
-    // Scans until every part of a new frame of size has been looked at, at every size and tilt,
-    // while not every face is followed, or while every face is (followed).
-    int scansPerCycle(cv::Size frame, bool followed = false) const;
+    // How a scan looks at a frame: a new picture's cycle; a later one while not every face is
+    // followed; while every face is.
+    enum class Pace { NewPicture, Searching, Followed };
+    // Scans until every part of a frame of size has been looked at, at every size (and tilt,
+    // unless every face is followed).
+    int scansPerCycle(cv::Size frame, Pace pace = Pace::NewPicture) const;
 
     // True when a new frame may be submitted (no scan running, last results taken).
     bool idle() const;
     // Starts scan number index of a cycle (counted from 0, the whole frame) on grey (copied).
-    // followed: every face in the picture is followed, so the scan may take its squares a few at
-    // a time. Ignored unless idle().
-    void submit(const cv::Mat& grey, int index, bool followed = false);
+    // Ignored unless idle().
+    void submit(const cv::Mat& grey, int index, Pace pace = Pace::NewPicture);
     // Moves the boxes of the last finished scan into found, and into detail how large each face
     // was in the detector's input, as a share of it (its key points are the more exact, the
     // larger); false when none are ready.
@@ -73,8 +78,13 @@ public:
     static constexpr int kMaxWidth = 1280;
     // How far the frame is turned for tilted heads (radians, 45 degrees).
     static constexpr float kRolledScan = 0.785f;
-    // Small squares the learned detector looks at in one scan.
-    static constexpr int kSquaresPerScan = 8;
+    // Squares the learned detector looks at in one scan while not every face is followed (about
+    // 4 ms each at 640x480: with the whole frame, a scan within a frame at 30 frames a second).
+    static constexpr int kSquaresPerScan = 7;
+    // While every face is followed: squares of 320 pixels in one scan, as many scans and one more
+    // make a round; the small squares are spread over this many rounds.
+    static constexpr int kFollowedSquaresPerScan = 8;
+    static constexpr int kSmallRounds = 3;
 
 private:
     void run();
@@ -87,12 +97,21 @@ private:
     static std::vector<ScanRegion> squares(cv::Size size, Squares kind);
     // The whole frame and the large squares, turned by kRolledScan either way.
     static std::vector<ScanRegion> turnedRegions(cv::Size size);
+    // What the scans after the first look at while not every face is followed: the small
+    // squares, then the turned regions.
+    static std::vector<ScanRegion> searchedRegions(cv::Size size);
+    // Scans of a round while every face is followed (none without squares), and the small
+    // squares of a round.
+    static int followedRound(size_t followedSquares, size_t smallSquares);
+    static size_t smallShare(size_t smallSquares);
+    void scanFollowed(int index, std::vector<Detection>& found, std::vector<float>& detail);
     // Looks at region, and notes the detail of each face found.
     void scanRegion(const ScanRegion& region, std::vector<Detection>& found,
                     std::vector<float>& detail);
     // Looks at squares first .. first + kSquaresPerScan of list.
     void scanSquares(const std::vector<ScanRegion>& list, size_t first,
                      std::vector<Detection>& found, std::vector<float>& detail);
+    void scanWhole(std::vector<Detection>& found, std::vector<float>& detail);
 
     const Mode m_mode;
     NeuralFaceDetector m_learned;
@@ -100,9 +119,9 @@ private:
     // Made on first use: unpacking dlib's detector costs CPU that the learned detector saves.
     std::unique_ptr<FaceDetector> m_hog;
     int m_index = 0;
-    bool m_followed = false;
+    Pace m_pace = Pace::NewPicture;
     cv::Mat m_frame;
-    std::vector<ScanRegion> m_largeSquares, m_followedSquares, m_smallSquares, m_turned;
+    std::vector<ScanRegion> m_largeSquares, m_searched, m_followedSquares, m_smallSquares;
     cv::Size m_squaresFrame;
     std::vector<Detection> m_results;
     std::vector<float> m_details;

@@ -428,10 +428,15 @@ void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
 void FaceTracker::submitIfDue(const cv::Mat& grey) {
     // Every face followed was confirmed by its landmarks in this frame (a face that was not is
     // gone): new faces are looked for less often, unless the picture is new.
-    const bool followed = !m_firstCycle && !m_tracks.empty();
-    const int interval = m_firstCycle ? 1 : followed ? kConfirmedInterval : kDetectionInterval;
+    using Pace = DetectionWorker::Pace;
+    const Pace pace = m_firstCycle       ? Pace::NewPicture
+                      : m_tracks.empty() ? Pace::Searching
+                                         : Pace::Followed;
+    const int interval = pace == Pace::NewPicture ? 1
+                         : pace == Pace::Followed ? kConfirmedInterval
+                                                  : kDetectionInterval;
     if (m_framesSinceScan < interval || !m_worker.idle()) return;
-    m_worker.submit(grey, m_scans++, followed);
+    m_worker.submit(grey, m_scans++, pace);
     m_framesSinceScan = 0;
     if (m_firstCycle && m_scans >= m_worker.scansPerCycle(grey.size())) {
         m_firstCycle = false;
