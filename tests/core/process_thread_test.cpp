@@ -80,7 +80,7 @@ protected:
         return Calls(std::find(calls.begin(), calls.end(), first), calls.end());
     }
 
-    SentMessages& sent() { return *SentMessages::of(&m_handle); }
+    static SentMessages& sent() { return SentMessages::instance(); }
 
     AiIpcHandle m_handle{QStringLiteral("core_process_r"), QStringLiteral("core_process_s"), 0, 0};
     std::unique_ptr<ProcessThread> m_thread;
@@ -104,9 +104,7 @@ TEST(ProcessThreadCommandTest, EachCommandReachesTheEngineAsExpected) {
         {"5 ", {"modify_sticker null"}},
         {"4 61006263|10", {"modify_filter \"a\" 0.1"}},
         {"5 e282ac", {"modify_sticker \"\xE2\x82\xAC\""}},
-        {"5 ff41",
-         {"modify_sticker \"\xEF\xBF\xBD"
-          "A\""}},
+        {"5 ff41", {"modify_sticker \"\357\277\275A\""}},  // U+FFFD, then A
         {"5 0a22", {"modify_sticker \"\\x0A\\x22\""}},
         {"x 30", {"modify_skin_white 0.3"}},
         {"8 ", {}},
