@@ -155,7 +155,7 @@ TEST_F(ProcessThreadTest, FramesCommandsAndEmptyFramesEachSendTheNewestFrame) {
 // Nothing is sent before there is a frame, nor while the engine reports failure.
 TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
     command("0 50");
-    ASSERT_TRUE(RecordingEngine::waitFor(1));
+    ASSERT_TRUE(RecordingEngine::waitForCall("modify_skin_white 0.5"));
     push(QByteArray());  // a zero-length frame stores nothing
     settle();
     EXPECT_EQ(RecordingEngine::calls(),
@@ -163,7 +163,7 @@ TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
 
     RecordingEngine::setProcessResult(0);
     push(makeFrame(3, 1, 5));
-    ASSERT_TRUE(RecordingEngine::waitFor(4));
+    ASSERT_TRUE(RecordingEngine::waitForCall("process 3 1 5"));
     settle();
     // The second marker's pass processes the frame too. (The pass of the marker before the frame
     // may have processed it as well: the count of calls says nothing.)
@@ -196,7 +196,7 @@ TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
 TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCommandPerId) {
     RecordingEngine::holdProcess(true);
     push(makeFrame(2, 2, 1));
-    ASSERT_TRUE(RecordingEngine::waitFor(1));
+    ASSERT_TRUE(RecordingEngine::waitForCall("process 2 2 1"));
 
     // All of these arrive while the engine is busy with the first frame.
     const QByteArray newest = makeFrame(2, 2, 4);
