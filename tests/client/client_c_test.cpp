@@ -21,8 +21,8 @@ protected:
     facelume_client* m_client = facelume_client_new();
 };
 
-// Which entry point reaches which control, a missing service, a frame too large and what closing
-// leaves: the Python binding's test, through these entry points.
+// Which entry point reaches which control, a missing service and a frame too large: the Python
+// binding's test, through these entry points.
 TEST_F(ClientCTest, FramesRoundTripAndFailuresComeBackAsStatusAndText) {
     EXPECT_EQ(facelume_send_frame(nullptr, 1, 1, nullptr, 3), FACELUME_INVALID_ARGUMENT);
     EXPECT_NE(std::string(facelume_last_error(nullptr)).find("NULL"), std::string::npos);
@@ -61,6 +61,10 @@ TEST_F(ClientCTest, FramesRoundTripAndFailuresComeBackAsStatusAndText) {
         out = processFromC(m_client, next.data(), 16, 9, 16 * 3);
         EXPECT_TRUE(out != nullptr && clienttest::isInverted(next, out, 16, 9, 16 * 3)) << round;
     }
+    // Closing, not only freeing, stops the service: nothing answers on the channel's names.
+    facelume_close(m_client);
+    EXPECT_EQ(facelume_connect(m_client, names.receive.c_str(), names.send.c_str(), 0, 100),
+              FACELUME_TIMEOUT);
 }
 
 }  // namespace

@@ -84,6 +84,8 @@ TEST_F(ClientTest, BadArgumentsAndNamesTheServiceDoesNotOfferAreRefused) {
               std::string::npos);
 
     ASSERT_TRUE(client.start(options(12 + 4 * 4 * 3)));
+    EXPECT_TRUE(client.fits(4, 4));
+    EXPECT_FALSE(client.fits(4, 5));
     EXPECT_EQ(client.availableNames(facelume::NameKind::Colour),
               (std::vector<std::string>{"brown", "caf\xc3\xa9 noir", "dark", "peach", "red"}));
     const auto pixels = clienttest::makePixels(4, 4, 12, 0);
