@@ -82,7 +82,10 @@ protected:
             output += process.readAll().replace('\r', "");
         EXPECT_TRUE(output.startsWith(folderLine(folder).toLocal8Bit() + "\ninitSuccess\n"))
             << output.toStdString();
+        // waitForFinished is false for a process that has ended too, whose id 0 would make kill()
+        // signal this test's whole process group.
         EXPECT_FALSE(process.waitForFinished(300));
+        ASSERT_EQ(process.state(), QProcess::Running);
 #ifdef _WIN32
         process.kill();
 #else
