@@ -37,8 +37,8 @@ cv::Mat row(const std::vector<cv::Mat>& pictures, cv::Size size) {
     cv::Mat frame(size, CV_8UC3, cv::Scalar(60, 60, 60));
     int x = 0;
     for (const cv::Mat& picture : pictures) {
-        picture.copyTo(frame(cv::Rect(x, (size.height - picture.rows) / 2, picture.cols,
-                                      picture.rows)));
+        picture.copyTo(
+            frame(cv::Rect(x, (size.height - picture.rows) / 2, picture.cols, picture.rows)));
         x += picture.cols;
     }
     return frame;
@@ -124,9 +124,10 @@ std::vector<Detection> merged(const std::vector<Detection>& all) {
 // The boxes of scan index of grey, and its CPU time in milliseconds.
 double scan(DetectionWorker& worker, const cv::Mat& grey, int index, std::vector<Detection>& all) {
     std::vector<Detection> found;
+    std::vector<float> detail;
     const double start = threadCpuMs();
     worker.submit(grey, index);
-    worker.takeResults(found);
+    worker.takeResults(found, detail);
     const double spent = threadCpuMs() - start;
     all.insert(all.end(), found.begin(), found.end());
     return spent;

@@ -24,18 +24,22 @@
 #   by FTC team 9773 Robocracy)
 #     robocracy2018.jpg  colour photograph of a school robotics team of eleven on a climbing
 #                    frame: light and brown skin, glasses, a cap, one head upside down, a dog
+#   gimp-help-en (GFDL 1.2 or later, no invariant sections, per gimp-help-common's copyright file)
+#     default-layer-mode-multiply.jpg  a duck's head seen through a colour mask of rings: a
+#                    face-like pattern that is not a face
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dest="$root/tests/data/external"
 wanted=(astronaut.png camera.png coffee.png chelsea.png grace_hopper.jpg messi5.jpg baboon.jpg
     Blender_Suzanne1.jpg Megamind.avi vtest.avi basketball1.png 1280px-Solvay_conference_1927.png
-    robocracy2018.jpg)
+    robocracy2018.jpg default-layer-mode-multiply.jpg)
 missing=0
 for f in "${wanted[@]}"; do [ -f "$dest/$f" ] || missing=1; done
 [ "$missing" = 0 ] && exit 0
 mkdir -p "$dest"
 
-packages=(python3-skimage python-matplotlib-data opencv-doc visp-images-data texlive-publishers-doc)
+packages=(python3-skimage python-matplotlib-data opencv-doc visp-images-data texlive-publishers-doc
+    gimp-help-en)
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -44,14 +48,16 @@ chmod 777 "$work"
 apt-get download "${packages[@]}" >/dev/null 2>&1 || {
     apt-get update -q >/dev/null && apt-get download "${packages[@]}" >/dev/null
 }
-# Of the two large packages only the one picture is taken out.
+# Of the three large packages only the one picture each is taken out.
 solvay=usr/share/visp-images-data/ViSP-images/faces/1280px-Solvay_conference_1927.png
 team=usr/share/doc/texlive-doc/latex/ftc-notebook/src/images/robocracy2018.jpg
+duck=usr/share/gimp/2.0/help/en/images/using/default-layer-mode-multiply.jpg
 mkdir extracted
 for deb in *.deb; do
     case "$deb" in
     visp-images-data_*) dpkg-deb --fsys-tarfile "$deb" | tar -x -C extracted "./$solvay" ;;
     texlive-publishers-doc_*) dpkg-deb --fsys-tarfile "$deb" | tar -x -C extracted "./$team" ;;
+    gimp-help-en_*) dpkg-deb --fsys-tarfile "$deb" | tar -x -C extracted "./$duck" ;;
     *) dpkg-deb -x "$deb" extracted ;;
     esac
 done
@@ -60,5 +66,5 @@ cvdata=extracted/usr/share/doc/opencv-doc/examples/data
 cp "$skdata"/{astronaut.png,camera.png,coffee.png,chelsea.png} "$dest/"
 cp extracted/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg "$dest/"
 cp "$cvdata"/{messi5.jpg,baboon.jpg,Blender_Suzanne1.jpg,Megamind.avi,vtest.avi,basketball1.png} "$dest/"
-cp "extracted/$solvay" "extracted/$team" "$dest/"
+cp "extracted/$solvay" "extracted/$team" "extracted/$duck" "$dest/"
 echo "test pictures in $dest"

@@ -17,10 +17,20 @@ constexpr float kLargeSquare = 256.f;
 constexpr float kSmallSquare = 128.f;
 constexpr float kSmallFrameWidth = 640.f;
 constexpr float kSmallestFaceSquare = 160.f;
+// While every face is followed: in squares of this side a face of 80 pixels is 32 pixels of the
+// input, as a face of 40 in the small squares; fewer squares than of 256 pixels, so that they are
+// all looked at within about a second at 1280x720 for the cost of the scans before.
+constexpr float kFollowedSquare = 320.f;
 constexpr int kHogScans = 4;
 
 int groupsOf(size_t squares) {
     return int((squares + DetectionWorker::kSquaresPerScan - 1) / DetectionWorker::kSquaresPerScan);
+}
+
+// While every face is followed, a round of scans looks at every group of followed squares and
+// then at one group of small squares; a cycle is as many rounds as there are small groups.
+int followedRound(int followedGroups, int smallGroups) {
+    return followedGroups + (smallGroups > 0 ? 1 : 0);
 }
 
 }  // namespace
@@ -44,11 +54,10 @@ DetectionWorker::~DetectionWorker() {
 
 int DetectionWorker::scansPerCycle(cv::Size frame, bool followed) const {
     if (!learned()) return kHogScans;
-    return largeScans(frame, followed) + groupsOf(squares(frame, false).size());
-}
-
-int DetectionWorker::largeScans(cv::Size frame, bool followed) {
-    return followed ? std::max(1, groupsOf(squares(frame, true).size())) : 1;
+    const int small = groupsOf(squares(frame, Squares::Small).size());
+    if (!followed) return 1 + small + groupsOf(turnedRegions(frame).size());
+    const int round = followedRound(groupsOf(squares(frame, Squares::Followed).size()), small);
+    return std::max(1, round * std::max(1, small));
 }
 
 bool DetectionWorker::idle() const {
@@ -74,11 +83,13 @@ void DetectionWorker::submit(const cv::Mat& grey, int index, bool followed) {
     m_wake.notify_one();
 }
 
-bool DetectionWorker::takeResults(std::vector<Detection>& found) {
+bool DetectionWorker::takeResults(std::vector<Detection>& found, std::vector<float>& detail) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_ready) return false;
     found.swap(m_results);
+    detail.swap(m_details);
     m_results.clear();
+    m_details.clear();
     m_ready = false;
     return true;
 }
@@ -97,59 +108,92 @@ void DetectionWorker::run() {
 void DetectionWorker::scan() {
     // Only this scan touches m_frame, m_index and the detectors while m_busy is set.
     std::vector<Detection> found;
+    std::vector<float> detail;
     try {
         if (learned()) {
-            scanLearned(found);
+            scanLearned(found, detail);
         } else {
             scanHog(found);
+            // HOG gives no turn to judge by its detail.
+            detail.assign(found.size(), 0.f);
         }
     } catch (const std::exception&) {
         // A failed scan finds nothing; the next one starts afresh.
         found.clear();
+        detail.clear();
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_results = std::move(found);
+    m_details = std::move(detail);
     m_busy = false;
     m_ready = true;
 }
 
-void DetectionWorker::scanLearned(std::vector<Detection>& found) {
-    const ScanRegion whole{cv::Point2f(0.5f * m_frame.cols, 0.5f * m_frame.rows),
-                           cv::Size2f(float(m_frame.cols), float(m_frame.rows)), 1.0, 0.f};
-    m_learned.detectIn(m_frame, whole, found);
+void DetectionWorker::scanLearned(std::vector<Detection>& found, std::vector<float>& detail) {
+    scanRegion({cv::Point2f(0.5f * m_frame.cols, 0.5f * m_frame.rows),
+                cv::Size2f(float(m_frame.cols), float(m_frame.rows)), 1.0, 0.f},
+               found, detail);
     if (m_squaresFrame != m_frame.size()) {
-        m_largeSquares = squares(m_frame.size(), true);
-        m_smallSquares = squares(m_frame.size(), false);
+        m_largeSquares = squares(m_frame.size(), Squares::Large);
+        m_followedSquares = squares(m_frame.size(), Squares::Followed);
+        m_smallSquares = squares(m_frame.size(), Squares::Small);
+        m_turned = turnedRegions(m_frame.size());
         m_squaresFrame = m_frame.size();
     }
-    // The first scan of a cycle finds every face of 80 pixels and more (or, while every face is
-    // followed, the first few scans do); the others look for smaller faces a few squares at a
-    // time.
-    const int largeScans = DetectionWorker::largeScans(m_frame.size(), m_followed);
     const int index = m_index % scansPerCycle(m_frame.size(), m_followed);
-    if (index >= largeScans) {
-        scanSquares(m_smallSquares, size_t(index - largeScans) * kSquaresPerScan, found);
-    } else if (m_followed) {
-        scanSquares(m_largeSquares, size_t(index) * kSquaresPerScan, found);
-    } else {
-        for (const ScanRegion& square : m_largeSquares) m_learned.detectIn(m_frame, square, found);
+    const size_t k = kSquaresPerScan;
+    if (!m_followed) {
+        // The first scan of a cycle finds every face of 80 pixels and more; the next ones look for
+        // smaller faces a few squares at a time, the last ones for heads rolled beyond what the
+        // detector finds as they are.
+        const int small = groupsOf(m_smallSquares.size());
+        if (index > small) {
+            scanSquares(m_turned, size_t(index - 1 - small) * k, found, detail);
+            return;
+        }
+        if (index > 0) {
+            scanSquares(m_smallSquares, size_t(index - 1) * k, found, detail);
+            return;
+        }
+        for (const ScanRegion& square : m_largeSquares) scanRegion(square, found, detail);
+        return;
     }
+    const int followed = groupsOf(m_followedSquares.size());
+    const int round = followedRound(followed, groupsOf(m_smallSquares.size()));
+    if (round == 0) return;
+    const int step = index % round;
+    if (step < followed) {
+        scanSquares(m_followedSquares, size_t(step) * k, found, detail);
+    } else {
+        scanSquares(m_smallSquares, size_t(index / round) * k, found, detail);
+    }
+}
+
+void DetectionWorker::scanRegion(const ScanRegion& region, std::vector<Detection>& found,
+                                 std::vector<float>& detail) {
+    m_learned.detectIn(m_frame, region, found);
+    // The region is letterboxed into the detector's square input.
+    const float side = std::max(region.size.width, region.size.height);
+    for (size_t i = detail.size(); i < found.size(); ++i)
+        detail.push_back(found[i].box.width / side);
 }
 
 void DetectionWorker::scanSquares(const std::vector<ScanRegion>& list, size_t first,
-                                  std::vector<Detection>& found) {
-    for (size_t i = first; i < std::min(list.size(), first + kSquaresPerScan); ++i) {
-        m_learned.detectIn(m_frame, list[i], found);
-    }
+                                  std::vector<Detection>& found, std::vector<float>& detail) {
+    for (size_t i = first; i < std::min(list.size(), first + kSquaresPerScan); ++i)
+        scanRegion(list[i], found, detail);
 }
 
-std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, bool large) {
+std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, Squares kind) {
     std::vector<ScanRegion> out;
     const float largeSide = kLargeSquare * std::max(1.f, float(size.width) / float(kMaxWidth));
     const float smallSide = std::min(
         kSmallestFaceSquare, kSmallSquare * std::max(1.f, float(size.width) / kSmallFrameWidth));
-    const float side = large ? largeSide : smallSide;
-    if (side > float(std::min(size.width, size.height)) || (!large && side >= largeSide)) {
+    const float side = kind == Squares::Large   ? largeSide
+                       : kind == Squares::Small ? smallSide
+                                                : kFollowedSquare;
+    if (side > float(std::min(size.width, size.height)) ||
+        (kind == Squares::Small && side >= largeSide)) {
         return out;
     }
     const float step = 0.75f * side;
@@ -163,6 +207,21 @@ std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, bool large) {
             if (left + side >= float(size.width)) break;
         }
         if (top + side >= float(size.height)) break;
+    }
+    return out;
+}
+
+std::vector<ScanRegion> DetectionWorker::turnedRegions(cv::Size size) {
+    const ScanRegion whole{cv::Point2f(0.5f * size.width, 0.5f * size.height),
+                           cv::Size2f(float(size.width), float(size.height)), 1.0, 0.f};
+    std::vector<ScanRegion> upright = squares(size, Squares::Large);
+    upright.insert(upright.begin(), whole);
+    std::vector<ScanRegion> out;
+    for (const float roll : {kRolledScan, -kRolledScan}) {
+        for (ScanRegion region : upright) {
+            region.roll = roll;
+            out.push_back(region);
+        }
     }
     return out;
 }

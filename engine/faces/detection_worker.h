@@ -13,8 +13,13 @@
 //   (faces down to 40 pixels): of 128 pixels in frames up to 640 pixels wide, larger in larger
 //   frames but at most 160 pixels, so that faces of 40 pixels are found in frames of 1280 and
 //   1920 pixels too. While every face in the picture is followed, new faces are rare and a scan
-//   should cost little: the squares of 256 pixels are then looked at a few at a time as well.
-//   Tilted heads need no turned scan: the detector finds them as they are and gives their roll;
+//   should cost little, but one that comes in should not wait long: the scans then look at
+//   squares of 320 pixels (faces of 80 pixels and more) a few at a time, and after all of them
+//   at the next few small squares, so that a face of 80 pixels is found within a few scans
+//   wherever it appears, a smaller one within a longer cycle.
+//   It finds heads tilted up to about 40 degrees as they are and gives their roll; while not
+//   every face is followed, the last scans of a cycle look at the whole frame and the squares of
+//   256 pixels turned by 45 degrees either way, for heads tilted by 40 to 70 degrees;
 // - HOG: the frame upright (frames wider than kMaxWidth at reduced size), enlarged for faces
 //   smaller than the detector's window, and turned either way for heads tilted by 30 to 70
 //   degrees.
@@ -60,8 +65,10 @@ public:
     // followed: every face in the picture is followed, so the scan may take its squares a few at
     // a time. Ignored unless idle().
     void submit(const cv::Mat& grey, int index, bool followed = false);
-    // Moves the boxes of the last finished scan into found; false when none are ready.
-    bool takeResults(std::vector<Detection>& found);
+    // Moves the boxes of the last finished scan into found, and into detail how large each face
+    // was in the detector's input, as a share of it (its key points are the more exact, the
+    // larger); false when none are ready.
+    bool takeResults(std::vector<Detection>& found, std::vector<float>& detail);
 
     static constexpr int kMaxWidth = 1280;
     // How far the frame is turned for tilted heads (radians, 45 degrees).
@@ -72,16 +79,20 @@ public:
 private:
     void run();
     void scan();
-    void scanLearned(std::vector<Detection>& found);
+    void scanLearned(std::vector<Detection>& found, std::vector<float>& detail);
     void scanHog(std::vector<Detection>& found);
-    // The large or small squares tiling a frame of size, overlapping by a quarter; no small
-    // ones where they would be as large as the large ones.
-    static std::vector<ScanRegion> squares(cv::Size size, bool large);
-    // Scans of a cycle that look at the large squares.
-    static int largeScans(cv::Size frame, bool followed);
+    enum class Squares { Large, Followed, Small };
+    // The squares of a kind tiling a frame of size, overlapping by a quarter; no small ones where
+    // they would be as large as the large ones, none larger than the frame.
+    static std::vector<ScanRegion> squares(cv::Size size, Squares kind);
+    // The whole frame and the large squares, turned by kRolledScan either way.
+    static std::vector<ScanRegion> turnedRegions(cv::Size size);
+    // Looks at region, and notes the detail of each face found.
+    void scanRegion(const ScanRegion& region, std::vector<Detection>& found,
+                    std::vector<float>& detail);
     // Looks at squares first .. first + kSquaresPerScan of list.
     void scanSquares(const std::vector<ScanRegion>& list, size_t first,
-                     std::vector<Detection>& found);
+                     std::vector<Detection>& found, std::vector<float>& detail);
 
     const Mode m_mode;
     NeuralFaceDetector m_learned;
@@ -91,9 +102,10 @@ private:
     int m_index = 0;
     bool m_followed = false;
     cv::Mat m_frame;
-    std::vector<ScanRegion> m_largeSquares, m_smallSquares;
+    std::vector<ScanRegion> m_largeSquares, m_followedSquares, m_smallSquares, m_turned;
     cv::Size m_squaresFrame;
     std::vector<Detection> m_results;
+    std::vector<float> m_details;
     bool m_busy = false;
     bool m_ready = false;
     bool m_stop = false;

@@ -22,10 +22,10 @@ struct Face {
     float roll = 0.f;
     // Distance between the eye centres in pixels; the face's natural scale unit.
     float eyeDistance = 0.f;
-    // How far the head is turned aside, as the learned face detector saw it at its last scan:
-    // the offset of the nose tip from between the eyes along the eye line, in eye distances,
-    // positive when turned to the person's left (0 frontal, about 0.3 three-quarter, more in
-    // profile). NaN when unknown: dlib's detector cannot tell.
+    // How far the head is turned aside, as the learned face detector saw it where the face was
+    // largest in its input: the offset of the nose tip from between the eyes along the eye line,
+    // in eye distances, positive when turned to the person's left (0 frontal, about 0.3
+    // three-quarter, more in profile). NaN when unknown: dlib's detector cannot tell.
     float turn = NAN;
 };
 

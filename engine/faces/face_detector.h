@@ -22,6 +22,8 @@ struct Detection {
     float roll = 0.f;
     // How far the head is turned aside, as Face::turn; NaN when the detector cannot tell.
     float turn = NAN;
+    // A score the detector gives patterns about as often as faces: the landmarks must agree.
+    bool weak = false;
 };
 
 // A part of a frame to scan: centre and size in frame pixels, the scale it is scanned at (2 finds

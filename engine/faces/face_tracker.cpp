@@ -12,6 +12,8 @@ namespace {
 constexpr float kFrameSeconds = 1.f / 30.f;
 // Scans around a lost face are scaled so that the face is about this many pixels.
 constexpr float kRegionFaceSize = 100.f;
+// The region scanned around a lost face, in sides of its box.
+constexpr float kRegionSide = 2.2f;
 // Detector scores that keep a tracked face (new faces need 0 from HOG, and
 // NeuralFaceDetector::kThreshold from the learned detector).
 constexpr double kKeepThreshold = -0.4;
@@ -29,6 +31,10 @@ constexpr float kMaxFrameScaleChange = 0.08f;
 constexpr float kMaxSlide = 0.35f;
 // Two rolls (radians, 15 degrees) that give one landmark fit.
 constexpr float kSameRoll = 0.26f;
+// Beyond this roll (radians, 30 degrees) a fit of the upright box may not turn far enough to
+// judge the detector's roll; a fit turned by kTurnedJudge (45 degrees) does.
+constexpr float kSteepRoll = 0.52f;
+constexpr float kTurnedJudge = 0.785f;
 // How many implausible boxes are remembered, and for how many frames.
 constexpr size_t kMaxRejected = 8;
 constexpr int kRejectedFrames = 60;
@@ -47,6 +53,10 @@ constexpr double kStillDifference = 1.2;
 // where the slides left it squeezes a face that is leaving the frame, instead of losing it.
 constexpr float kSlideReach = 0.5f;
 constexpr int kSlideSteps = 4;
+// A detection shows a face in about as much detail as an earlier one when its share of the
+// detector's input is this part of the earlier one's or more: a face that moved a little into
+// the next square of a kind keeps getting its turn from that kind.
+constexpr float kComparableDetail = 0.8f;
 
 float overlap(const cv::Rect2f& a, const cv::Rect2f& b) {
     const float inter = (a & b).area();
@@ -82,9 +92,11 @@ void FaceTracker::reset() {
     m_rejected.clear();
     m_framesSinceScan = kDetectionInterval;
     m_scans = 0;
+    m_firstCycle = true;
     // A scan of the old stream may be ready or still running; its boxes are dropped.
     std::vector<Detection> stale;
-    m_worker.takeResults(stale);
+    std::vector<float> staleDetail;
+    m_worker.takeResults(stale, staleDetail);
     m_staleScan = !m_worker.idle();
 }
 
@@ -248,7 +260,9 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
         if (sameFace(d.box, box, kMaxScaleChange) &&
             fitDetection(d, grey, FacePlausibility::kTracked, fitted)) {
             follow(track, fitted, grey);
+            // The head may have turned since any earlier view: this one counts.
             track.turn = d.turn;
+            track.turnDetail = d.box.width / (kRegionSide * box.width);
             return true;
         }
     }
@@ -258,7 +272,8 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
 void FaceTracker::detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey) {
     const double scale = std::min(1.0, double(kRegionFaceSize / std::max(box.width, 1.f)));
     const ScanRegion region{cv::Point2f(box.x + 0.5f * box.width, box.y + 0.5f * box.height),
-                            cv::Size2f(2.2f * box.width, 2.2f * box.height), scale, roll};
+                            cv::Size2f(kRegionSide * box.width, kRegionSide * box.height), scale,
+                            roll};
     m_detections.clear();
     // The face passed the plausibility test when it was found: a weaker detection suffices to
     // keep it (a turned or tilted head scores lower).
@@ -294,22 +309,40 @@ bool FaceTracker::fitNewFace(const Detection& detection, const cv::Mat& grey, La
 
 bool FaceTracker::fitDetection(const Detection& detection, const cv::Mat& grey,
                                double maxEyeContrast, Landmarks& fitted) {
+    if (!fitAtJudgedRoll(detection, grey, maxEyeContrast, fitted)) return false;
+    // A weak detection whose landmarks tilt another way than the detector's key points is a
+    // pattern each took for a face in its own way (a duck's head through a colour mask).
+    return !detection.weak || sameRoll(detection.roll, LandmarkFitter::rollOf(fitted));
+}
+
+bool FaceTracker::fitAtJudgedRoll(const Detection& detection, const cv::Mat& grey,
+                                  double maxEyeContrast, Landmarks& fitted) {
     const auto fit = [&](float roll, Landmarks& landmarks) {
         return fitFace(detection.box, roll, grey, maxEyeContrast, kMaxScaleChange, landmarks);
     };
     if (std::abs(detection.roll) < LandmarkFitter::kUprightRoll) return fit(0.f, fitted);
     // Fitted upright, the eye line of a face tilted by up to about 45 degrees still turns the
-    // right way: its roll is the judge of the detector's.
+    // right way: its roll is the judge of the detector's. Beyond that it stays within 30 degrees
+    // of upright, and a fit turned by 45 degrees the detector's way judges instead, for a clear
+    // detection only: a fit turned toward a wrong roll follows it.
     Landmarks upright;
     if (!fit(0.f, upright)) return fit(detection.roll, fitted);
     const float uprightRoll = LandmarkFitter::rollOf(upright);
-    const float roll =
-        std::abs(std::remainder(detection.roll - uprightRoll, 2.f * float(CV_PI))) <= kSameRoll
-            ? detection.roll
-            : uprightRoll;
+    bool confirmed = sameRoll(detection.roll, uprightRoll);
+    if (!confirmed && !detection.weak && std::abs(detection.roll) > kSteepRoll &&
+        std::abs(uprightRoll) < kSteepRoll) {
+        Landmarks turned;
+        confirmed = fit(std::copysign(kTurnedJudge, detection.roll), turned) &&
+                    sameRoll(detection.roll, LandmarkFitter::rollOf(turned));
+    }
+    const float roll = confirmed ? detection.roll : uprightRoll;
     if (std::abs(roll) >= LandmarkFitter::kUprightRoll && fit(roll, fitted)) return true;
     fitted = upright;
     return true;
+}
+
+bool FaceTracker::sameRoll(float a, float b) {
+    return std::abs(std::remainder(a - b, 2.f * float(CV_PI))) <= kSameRoll;
 }
 
 bool FaceTracker::mostlyInside(const cv::Rect2f& box, const cv::Mat& grey) {
@@ -333,59 +366,63 @@ bool FaceTracker::sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxSc
 
 void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
     ++m_framesSinceScan;
-    // Every face followed was confirmed by its landmarks in this frame (a face that was not is
-    // gone): new faces are looked for less often.
-    const int interval = m_tracks.empty() ? kDetectionInterval : kConfirmedInterval;
-    if (m_framesSinceScan >= interval && m_worker.idle()) {
-        // Upright first: most faces are, and after a cut they should be back at once.
-        m_worker.submit(grey, m_scans++, !m_tracks.empty());
-        m_framesSinceScan = 0;
-    }
+    submitIfDue(grey);
     ageRejected();
     m_detections.clear();
-    if (!m_worker.takeResults(m_detections)) return;
+    if (!m_worker.takeResults(m_detections, m_details)) return;
     if (m_staleScan) {
-        // Scanned before a cut: scan this frame instead.
+        // Scanned before a cut: its faces are gone.
         m_staleScan = false;
-        m_framesSinceScan = kDetectionInterval;
-        return;
+    } else {
+        addFaces(grey);
     }
-    addFaces(grey);
+    // A background worker is free again: during a first cycle the next scan starts now.
+    submitIfDue(grey);
+}
+
+void FaceTracker::submitIfDue(const cv::Mat& grey) {
+    // Every face followed was confirmed by its landmarks in this frame (a face that was not is
+    // gone): new faces are looked for less often, unless the picture is new.
+    const bool followed = !m_firstCycle && !m_tracks.empty();
+    const int interval = m_firstCycle ? 1 : followed ? kConfirmedInterval : kDetectionInterval;
+    if (m_framesSinceScan < interval || !m_worker.idle()) return;
+    m_worker.submit(grey, m_scans++, followed);
+    m_framesSinceScan = 0;
+    if (m_firstCycle && m_scans >= m_worker.scansPerCycle(grey.size())) {
+        m_firstCycle = false;
+        m_scans = 0;
+    }
 }
 
 void FaceTracker::addFaces(const cv::Mat& grey) {
     m_candidates.clear();
     for (const Detection& d : m_detections) {
-        if (covered(d.box)) {
-            updateTurn(d);
-            continue;
-        }
-        if (rejectedBefore(d.box)) continue;
+        if (covered(d.box) || rejectedBefore(d.box)) continue;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&
             wellInside(LandmarkFitter::boxFromLandmarks(fitted), grey)) {
-            m_candidates.push_back({fitted, d.turn});
+            m_candidates.push_back(fitted);
         } else if (m_rejected.size() < kMaxRejected) {
             m_rejected.push_back({d.box, kRejectedFrames});
         }
     }
     // The largest faces first; faces already followed keep their places.
-    std::sort(m_candidates.begin(), m_candidates.end(), [](const Candidate& a, const Candidate& b) {
-        return LandmarkFitter::boxFromLandmarks(a.fitted).area() >
-               LandmarkFitter::boxFromLandmarks(b.fitted).area();
+    std::sort(m_candidates.begin(), m_candidates.end(), [](const Landmarks& a, const Landmarks& b) {
+        return LandmarkFitter::boxFromLandmarks(a).area() >
+               LandmarkFitter::boxFromLandmarks(b).area();
     });
-    for (const Candidate& candidate : m_candidates) {
+    for (const Landmarks& candidate : m_candidates) {
         if (int(m_tracks.size()) >= kMaxFaces) break;
         // Two boxes of one scan on one face.
-        if (covered(LandmarkFitter::boxFromLandmarks(candidate.fitted))) continue;
+        if (covered(LandmarkFitter::boxFromLandmarks(candidate))) continue;
         Track track;
-        track.raw = candidate.fitted;
-        track.turn = candidate.turn;
-        track.stabilizer.reset(candidate.fitted);
+        track.raw = candidate;
+        track.stabilizer.reset(candidate);
         rememberLook(track, grey);
         m_tracks.push_back(track);
     }
+    for (size_t i = 0; i < m_detections.size(); ++i) updateTurn(m_detections[i], m_details[i]);
 }
 
 bool FaceTracker::covered(const cv::Rect2f& box) const {
@@ -395,10 +432,13 @@ bool FaceTracker::covered(const cv::Rect2f& box) const {
     return false;
 }
 
-void FaceTracker::updateTurn(const Detection& detection) {
+void FaceTracker::updateTurn(const Detection& detection, float detail) {
+    if (std::isnan(detection.turn)) return;
     for (Track& track : m_tracks) {
-        if (overlap(detection.box, LandmarkFitter::boxFromLandmarks(track.raw)) > 0.3f) {
+        if (sameFace(detection.box, LandmarkFitter::boxFromLandmarks(track.raw), kMaxScaleChange) &&
+            detail >= kComparableDetail * track.turnDetail) {
             track.turn = detection.turn;
+            track.turnDetail = detail;
         }
     }
 }

@@ -4,7 +4,9 @@
 //
 // New faces come from the detection worker, which scans a whole frame every few frames (in the
 // background, so no frame waits for it), three times less often while every face followed is
-// confirmed by its landmarks; a face found there counts only when its landmark fit is plausible.
+// confirmed by its landmarks, but a new picture (a new stream, a cut) without pause until every
+// kind of scan has looked at it, so that its faces come at once; a face found there counts only
+// when its landmark fit is plausible.
 // Up to kMaxFaces faces are followed, the largest first, and a face once followed keeps its place
 // while it lasts, so effects do not hop between people. A followed face is fitted again in every
 // frame from the box of its last landmarks, turned by its roll, unless a thumbnail of its box
@@ -49,14 +51,8 @@ public:
     // Why the learned face detector is not used, or empty.
     const std::string& detectorError() const { return m_worker.loadError(); }
     // Frames until every kind of scan has looked at a new picture of size, and its faces are in
-    // full; besideFollowed: until a new face beside followed ones is, at the slower pace of scans
-    // while faces are followed.
-    int findFrames(cv::Size frame, bool besideFollowed = false) const {
-        if (!besideFollowed)
-            return m_worker.scansPerCycle(frame) * kDetectionInterval + kFadeFrames;
-        return kDetectionInterval + m_worker.scansPerCycle(frame, true) * kConfirmedInterval +
-               kFadeFrames;
-    }
+    // full.
+    int findFrames(cv::Size frame) const { return m_worker.scansPerCycle(frame) + kFadeFrames; }
 
     // Fits a new face to a detector's box (see fitDetection). False when no fit is a plausible
     // face that matches the box.
@@ -84,8 +80,10 @@ private:
         Landmarks fitted{};
         cv::Mat cells;
         cv::Point2f slid{0.f, 0.f};
-        // As Face::turn, from the last detection of the face.
+        // As Face::turn, from the detection of the face that showed it in the most detail (see
+        // updateTurn), and that detail.
         float turn = NAN;
+        float turnDetail = 0.f;
     };
 
     bool sceneChanged(const cv::Mat& grey);
@@ -109,6 +107,10 @@ private:
     // on the nose and the brow.
     bool fitDetection(const Detection& detection, const cv::Mat& grey, double maxEyeContrast,
                       Landmarks& fitted);
+    bool fitAtJudgedRoll(const Detection& detection, const cv::Mat& grey, double maxEyeContrast,
+                         Landmarks& fitted);
+    // Rolls (radians) within the detector's key points' error of each other.
+    static bool sameRoll(float a, float b);
     // Fits a face to box; false when the fit is no plausible face that matches the box.
     bool fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey, double maxEyeContrast,
                  float maxScaleChange, Landmarks& fitted);
@@ -119,8 +121,12 @@ private:
     void scanForNewFaces(const cv::Mat& grey);
     void addFaces(const cv::Mat& grey);
     bool covered(const cv::Rect2f& box) const;
-    // A face followed under detection's box takes the detection's turn.
-    void updateTurn(const Detection& detection);
+    // A face followed under detection's box takes the detection's turn, unless it was seen in
+    // more detail (a larger share of the detector's input) before. The key points of a face small
+    // in the whole frame or cut by a square's edge can make a near profile frontal.
+    void updateTurn(const Detection& detection, float detail);
+    // Hands the frame to the worker when a scan is due and the worker is free.
+    void submitIfDue(const cv::Mat& grey);
     bool rejectedBefore(const cv::Rect2f& box) const;
     void ageRejected();
     void dropDuplicates();
@@ -134,12 +140,9 @@ private:
     FacePlausibility m_plausibility;
     std::vector<Track> m_tracks;
     std::vector<Detection> m_detections;
-    // Plausible new faces of the last scan, largest first, with their turns.
-    struct Candidate {
-        Landmarks fitted;
-        float turn = NAN;
-    };
-    std::vector<Candidate> m_candidates;
+    std::vector<float> m_details;
+    // Plausible new faces of the last scan.
+    std::vector<Landmarks> m_candidates;
     // Boxes whose fit was not a plausible face, with the frames left until they are tried again:
     // a badge the detector takes for a face is found again in every scan.
     struct Rejected {
@@ -158,6 +161,8 @@ private:
     std::array<cv::Mat, 4> m_moved;
     int m_framesSinceScan = kDetectionInterval;
     int m_scans = 0;
+    // The scans look at a new picture without pause until a cycle is done.
+    bool m_firstCycle = true;
     // The running scan saw a frame before a cut; its faces are gone.
     bool m_staleScan = false;
 };

@@ -132,7 +132,7 @@ void NeuralFaceDetector::decode(const cv::Matx23d& back, double threshold,
                 : 0.f;
         m_candidates.push_back(
             {cv::Rect2f(centre.x - 0.5f * side, centre.y - 0.5f * side, side, side), score,
-             std::atan2(across.y, across.x), turn});
+             std::atan2(across.y, across.x), turn, score < kWeakScore});
     }
     std::sort(m_candidates.begin(), m_candidates.end(),
               [](const Detection& a, const Detection& b) { return a.score > b.score; });

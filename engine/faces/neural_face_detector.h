@@ -34,6 +34,9 @@ public:
                   double threshold = kThreshold);
 
     static constexpr double kThreshold = 0.75;
+    // Below this score, faces and face-like patterns (a duck's head through a colour mask) mix;
+    // real faces score up to 0.94.
+    static constexpr double kWeakScore = 0.8;
 
 private:
     bool run(int side);

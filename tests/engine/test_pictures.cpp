@@ -47,15 +47,28 @@ cv::Mat TestPictures::grid(const cv::Mat& picture, cv::Size cell, int count, int
     return frame;
 }
 
+cv::Matx23d TestPictures::motion(cv::Point2f centre, cv::Point2f shift, double zoom,
+                                 double degrees) {
+    cv::Matx23d transform = cv::getRotationMatrix2D(centre, degrees, zoom);
+    transform(0, 2) += shift.x;
+    transform(1, 2) += shift.y;
+    return transform;
+}
+
 cv::Mat TestPictures::moved(const cv::Mat& picture, cv::Point2f shift, double zoom,
                             double degrees) {
     const cv::Point2f centre(picture.cols / 2.f, picture.rows / 2.f);
-    cv::Mat transform = cv::getRotationMatrix2D(centre, degrees, zoom);
-    transform.at<double>(0, 2) += shift.x;
-    transform.at<double>(1, 2) += shift.y;
     cv::Mat out;
-    cv::warpAffine(picture, out, transform, picture.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::warpAffine(picture, out, motion(centre, shift, zoom, degrees), picture.size(),
+                   cv::INTER_LINEAR, cv::BORDER_REPLICATE);
     return out;
+}
+
+Face TestPictures::moved(const Face& face, cv::Point2f shift, double zoom, double degrees,
+                         cv::Point2f centre) {
+    Landmarks landmarks;
+    cv::transform(face.landmarks, landmarks, motion(centre, shift, zoom, degrees));
+    return faceOf(landmarks);
 }
 
 cv::Mat TestPictures::noisy(const cv::Mat& picture, double sigma, int seed) {
@@ -148,16 +161,22 @@ cv::Mat PortraitTest::painted(Effect& effect, const std::vector<Face>& faces) {
     return frame;
 }
 
-cv::Mat PortraitTest::landmarkMask(const std::vector<int>& indices, int grow) {
-    cv::Mat mask(portrait.size(), CV_8UC1, cv::Scalar(0));
+cv::Mat TestPictures::landmarkMask(cv::Size size, const Face& face, const std::vector<int>& indices,
+                                   int grow) {
+    cv::Mat mask(size, CV_8UC1, cv::Scalar(0));
     std::vector<cv::Point> polygon;
-    for (int i : indices) polygon.push_back(face.landmarks[size_t(i)]);
-    cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{polygon}, cv::Scalar(255));
+    for (int i : indices) polygon.push_back(face.landmarks[size_t(i)] * 16);
+    cv::fillPoly(mask, std::vector<std::vector<cv::Point>>{polygon}, cv::Scalar(255), cv::LINE_8,
+                 4);
     const int side = 2 * std::abs(grow) + 1;
     const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(side, side));
     if (grow > 0) cv::dilate(mask, mask, kernel);
     if (grow < 0) cv::erode(mask, mask, kernel);
     return mask;
+}
+
+cv::Mat PortraitTest::landmarkMask(const std::vector<int>& indices, int grow) {
+    return TestPictures::landmarkMask(portrait.size(), face, indices, grow);
 }
 
 cv::Mat PortraitTest::disc(cv::Point2f centre, float radius) {

@@ -32,8 +32,14 @@ public:
     static cv::Mat astronaut640();
     // count copies of picture scaled to cell and laid out in a grid of columns.
     static cv::Mat grid(const cv::Mat& picture, cv::Size cell, int count, int columns);
+    // What moved() does to a point: shift, then zoom and turn (degrees, counter-clockwise on
+    // the screen) about centre.
+    static cv::Matx23d motion(cv::Point2f centre, cv::Point2f shift, double zoom, double degrees);
     // picture shifted, scaled about its centre and rotated (degrees), edges replicated.
     static cv::Mat moved(const cv::Mat& picture, cv::Point2f shift, double zoom, double degrees);
+    // face's landmarks moved the same way about centre, as faceOf() hands them on.
+    static Face moved(const Face& face, cv::Point2f shift, double zoom = 1, double degrees = 0,
+                      cv::Point2f centre = {});
     // picture plus Gaussian noise of the given standard deviation, from seed.
     static cv::Mat noisy(const cv::Mat& picture, double sigma, int seed);
 
@@ -51,6 +57,10 @@ public:
     // A fully present face with roll and eye distance from the eye centres, as the tracker
     // hands faces on.
     static Face faceOf(const Landmarks& landmarks);
+    // A mask of size filled inside the polygon of face's landmarks at indices (pixel centres
+    // inside, to a sixteenth of a pixel), grown (positive) or shrunk by `grow` pixels.
+    static cv::Mat landmarkMask(cv::Size size, const Face& face, const std::vector<int>& indices,
+                                int grow = 0);
 };
 
 // The astronaut portrait at twice its size (eye distance about 87 pixels, a webcam face) and its

@@ -33,11 +33,9 @@ TEST(CubeLutTest, ReadsWhatGradingToolsWrite) {
     ASSERT_TRUE(result.ok()) << result.error;
     EXPECT_EQ(lut.size(), 2);
     EXPECT_EQ(lut.title(), "Night \"blue\"");
-    EXPECT_EQ(lut.at(0, 0, 0), cv::Vec3f(1, 1, 1));
-    EXPECT_EQ(lut.at(1, 0, 0), cv::Vec3f(0, 1, 1));  // red runs fastest
-    EXPECT_EQ(lut.at(0, 1, 0), cv::Vec3f(1, 0, 1));
-    EXPECT_EQ(lut.at(0, 0, 1), cv::Vec3f(1, 1, 0));
-    EXPECT_EQ(lut.at(1, 1, 1), cv::Vec3f(0, 0, 0));
+    for (int r = 0; r < 2; ++r)  // red runs fastest; each corner is the inverted colour
+        for (int g = 0; g < 2; ++g)
+            for (int b = 0; b < 2; ++b) EXPECT_EQ(lut.at(r, g, b), cv::Vec3f(1 - r, 1 - g, 1 - b));
 
     ASSERT_TRUE(
         parseText(lut, std::string("LUT_3D_INPUT_RANGE -0.5 2\nLUT_3D_SIZE 2\n") + kInvertTable)

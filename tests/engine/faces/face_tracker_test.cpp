@@ -58,11 +58,9 @@ TEST_F(FaceTrackerTest, FindsTheAstronautButNotHerShoulderBadgeAndNothingInAFace
         const Face& face = faces[0];
         EXPECT_FLOAT_EQ(face.presence, 1.f);
         // Her eyes, measured by hand on this frame: about (271, 95) and (311, 97).
-        EXPECT_NEAR(FaceShape::rightEyeCentre(face).x, 271, 4);
-        EXPECT_NEAR(FaceShape::rightEyeCentre(face).y, 95, 4);
-        EXPECT_NEAR(FaceShape::leftEyeCentre(face).x, 311, 4);
-        EXPECT_NEAR(face.eyeDistance, 40, 4);
-        EXPECT_NEAR(face.roll, 0.05, 0.1);
+        EXPECT_LT(cv::norm(FaceShape::rightEyeCentre(face) - cv::Point2f(271, 95)), 4);
+        EXPECT_LT(cv::norm(FaceShape::leftEyeCentre(face) - cv::Point2f(311, 97)), 4);
+        EXPECT_NEAR(face.eyeDistance, 40, 4);  // the tracker's own measure
 
         m_tracker->reset();
         const cv::Mat coffee =
@@ -82,6 +80,7 @@ struct PictureCase {
 };
 
 cv::Mat hopper() { return TestPictures::load("grace_hopper.jpg"); }
+cv::Mat hopper640() { return TestPictures::letterboxed(hopper(), {640, 480}); }
 cv::Mat astronaut() { return TestPictures::astronaut640(); }
 cv::Mat astronaut512() { return TestPictures::load("astronaut.png"); }
 cv::Mat mirrored(const cv::Mat& picture) {
@@ -89,11 +88,7 @@ cv::Mat mirrored(const cv::Mat& picture) {
     cv::flip(picture, out, 1);
     return out;
 }
-// Where the affine transform t takes p.
-cv::Point2f transformed(const cv::Matx23d& t, cv::Point2f p) {
-    return {float(t(0, 0) * p.x + t(0, 1) * p.y + t(0, 2)),
-            float(t(1, 0) * p.x + t(1, 1) * p.y + t(1, 2))};
-}
+cv::Mat boxedHopper() { return TestPictures::letterboxed(hopper(), {640, 480}); }
 cv::Mat relitHopper(TestPictures::Light light) { return TestPictures::relit(hopper(), light); }
 
 const PictureCase kPictureCases[] = {
@@ -111,27 +106,26 @@ const PictureCase kPictureCases[] = {
     {"astronaut rolled 45", [] { return TestPictures::moved(astronaut(), {}, 1, 45); }, 1,
      -45.0 + 3.0},
     {"hopper rolled -55", [] { return TestPictures::moved(hopper(), {}, 1, -55); }, 1, 55.0 - 3.0},
+    // Smaller in a webcam frame, where the detector misses it one way and gives the roll the
+    // other way only beyond what a fit of the upright box can judge.
+    {"hopper 640x480 rolled -55", [] { return TestPictures::moved(hopper640(), {}, 1, -55); }, 1,
+     55.0 - 3.0},
+    {"hopper 640x480 rolled 55", [] { return TestPictures::moved(hopper640(), {}, 1, 55); }, 1,
+     -55.0 - 3.0},
     // Two astronauts side by side and neither badge; four portraits of 256x300 (faces of about
     // 110 pixels); a face of about 80 pixels in a 640x480 frame.
-    {"two astronauts",
-     [] {
-         return TestPictures::grid(astronaut512(), {512, 512}, 2, 2);
-     },
+    {"two astronauts", [] { return TestPictures::grid(astronaut512(), cv::Size(512, 512), 2, 2); },
      2},
     {"four portraits", [] { return TestPictures::grid(hopper(), cv::Size(256, 300), 4, 2); }, 4},
     {"hopper, 80 px",
-     [] {
-         cv::Mat small, frame(480, 640, CV_8UC3, cv::Scalar(90, 100, 110));
-         cv::resize(hopper(), small, cv::Size(), 0.38, 0.38, cv::INTER_AREA);
-         small.copyTo(frame(cv::Rect(400, 150, small.cols, small.rows)));
-         return frame;
-     },
-     1},
+     [] { return TestPictures::moved(boxedHopper(), cv::Point2f(177, 24), 0.475, 0); }, 1},
     {"coffee", [] { return TestPictures::load("coffee.png"); }, 0},
     {"cat", [] { return TestPictures::load("chelsea.png"); }, 0},
     {"mandrill", [] { return TestPictures::load("baboon.jpg"); }, 0},
     {"rendered monkey head", [] { return TestPictures::load("Blender_Suzanne1.jpg"); }, 0},
     {"crowd of small figures", [] { return TestPictures::videoFrame("vtest.avi", 100); }, 0},
+    {"duck's head through a colour mask",
+     [] { return TestPictures::load("default-layer-mode-multiply.jpg"); }, 0},
 };
 
 TEST_F(FaceTrackerTest, FindsTheFacesOfTheVariedPictures) {
@@ -214,7 +208,7 @@ TEST_F(FaceTrackerTest, LandmarksFollowMotionStayStillInNoiseAndLeaveWithTheFace
         m_tracker->reset();
         const std::vector<Face>& settled = trackFor(still, FaceTracker::kFadeFrames + 1);
         ASSERT_EQ(settled.size(), 1u);
-        Landmarks reference = settled[0].landmarks;
+        Face reference = settled[0];
         double worst = 0.0, last = 0.0;
         for (int i = 1; i <= m.frames; ++i) {
             const float steps = !m.sway ? float(i) : i < 48 ? float(kSway[i % 8]) : 0.f;
@@ -223,12 +217,11 @@ TEST_F(FaceTrackerTest, LandmarksFollowMotionStayStillInNoiseAndLeaveWithTheFace
             const cv::Mat frame = TestPictures::moved(still, shift, zoom, degrees);
             const std::vector<Face>& faces =
                 track(m.noise > 0 ? TestPictures::noisy(frame, m.noise, i) : frame);
-            const cv::Matx23d t = cv::getRotationMatrix2D({320, 240}, degrees, zoom);
-            const auto moved = [&](cv::Point2f p) { return transformed(t, p) + shift; };
+            const Landmarks expected =
+                TestPictures::moved(reference, shift, zoom, degrees, {320, 240}).landmarks;
             // Part of the face box still inside the frame.
-            const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(reference);
-            const float inside =
-                std::clamp((640.f - moved(box.tl()).x) / (zoom * box.width), 0.f, 1.f);
+            const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(expected);
+            const float inside = std::clamp((640.f - box.x) / box.width, 0.f, 1.f);
             if (inside > 0.9f) {
                 ASSERT_EQ(faces.size(), 1u) << m.name << ", frame " << i;
             }
@@ -239,11 +232,11 @@ TEST_F(FaceTrackerTest, LandmarksFollowMotionStayStillInNoiseAndLeaveWithTheFace
             double error = 0.0;
             const size_t first = m.noise > 0 ? 0 : 48;
             for (size_t p = first; p < 68; ++p)
-                error += cv::norm(faces[0].landmarks[p] - moved(reference[p]));
+                error += cv::norm(faces[0].landmarks[p] - expected[p]);
             last = error / (double(68 - first) * faces[0].eyeDistance);
             if (m.noise == 0 || i > 8) worst = std::max(worst, last);
             // A still face in noise is measured by how much it moves from its ninth frame.
-            if (i == 8 && m.step == cv::Vec4f()) reference = faces[0].landmarks;
+            if (i == 8 && m.step == cv::Vec4f()) reference = faces[0];
         }
         EXPECT_LT(worst, m.maxError) << m.name;
         EXPECT_LT(last, m.lastError) << m.name;
@@ -272,6 +265,16 @@ TEST_F(FaceTrackerTest, AfterACutNoFaceStaysAndTheNewOneComesAtOnce) {
     EXPECT_GE(framesToNewFace, 0);
     EXPECT_LE(framesToNewFace, 2);
 
+    // A cut to the footballer's face of 40 pixels, which the third scan of a cycle finds: the
+    // scans of a new shot follow one another, one a frame here.
+    m_tracker->reset();
+    trackFor(TestPictures::astronaut640(), FaceTracker::kFadeFrames + 1);
+    const cv::Mat footballer =
+        TestPictures::letterboxed(TestPictures::load("messi5.jpg"), {640, 480});
+    int footballerFrames = 1;
+    while (footballerFrames <= 8 && track(footballer).empty()) ++footballerFrames;
+    EXPECT_LE(footballerFrames, 4);
+
     // The face covered within one shot (too small a change for a cut): gone in that frame.
     m_tracker->reset();
     cv::Mat frame = TestPictures::astronaut640();
@@ -283,7 +286,8 @@ TEST_F(FaceTrackerTest, AfterACutNoFaceStaysAndTheNewOneComesAtOnce) {
 TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
     // The astronaut tilted by 45 degrees, as detected, then with the detection's roll mirrored:
     // her eyes must be where the tilt put them either way.
-    const cv::Matx23d tilt = cv::getRotationMatrix2D({320, 240}, 45, 1.0);
+    std::vector<cv::Point2f> eyes{{271, 95}, {311, 97}};
+    cv::transform(eyes, eyes, TestPictures::motion({320, 240}, {}, 1, 45));
     // The player of the basketball picture, a face of 37 pixels turned a little aside, as the
     // learned detector sees him in a square of 256 pixels: 18 degrees of roll where he has 4.
     struct Case {
@@ -296,8 +300,8 @@ TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
         {"tilted astronaut",
          TestPictures::moved(TestPictures::astronaut640(), {0, 0}, 1.0, 45),
          {cv::Rect2f(167, 132, 80, 80), 0.9, float(CV_PI / 4)},
-         transformed(tilt, {271, 95}),
-         transformed(tilt, {311, 97})},
+         eyes[0],
+         eyes[1]},
         {"basketball player",
          TestPictures::load("basketball1.png"),
          {cv::Rect2f(68, 99, 37, 37), 0.87, -0.31f},
@@ -317,17 +321,14 @@ TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
 TEST_F(FaceTrackerTest, FindsEachFrontFaceOfARealTeamPhotographOnce) {
     // The front rows of the robotics team in a 1280x720 frame: five smiling faces of 70 to 85
     // pixels, light to brown skin, glasses and a cap, a little turned; above them a head upside
-    // down and one rolled by about 60 degrees, which the engine does not take; and a dog.
+    // down, which the engine does not take, and one rolled by about 60 degrees; and a dog.
     cv::Mat team;
     cv::resize(TestPictures::load("robocracy2018.jpg")(cv::Rect(0, 1520, 2007, 1129)), team,
                cv::Size(1280, 720), 0, 0, cv::INTER_AREA);
-    const cv::Rect fronts[] = {{316, 169, 80, 71},
-                               {534, 210, 81, 80},
-                               {454, 340, 83, 80},
-                               {734, 326, 84, 78},
-                               {1035, 331, 79, 85}};
+    const cv::Rect fronts[] = {{316, 169, 80, 71}, {534, 210, 81, 80},  {454, 340, 83, 80},
+                               {734, 326, 84, 78}, {1035, 331, 79, 85}, {840, 0, 100, 100}};
     const std::vector<Face>& faces = trackFor(team, m_tracker->findFrames(team.size()));
-    EXPECT_EQ(faces.size(), 5u);
+    EXPECT_EQ(faces.size(), 6u);
     for (const cv::Rect& front : fronts) {
         const long on = std::count_if(faces.begin(), faces.end(), [&](const Face& f) {
             return front.contains((FaceShape::rightEyeCentre(f) + FaceShape::leftEyeCentre(f)) /
@@ -337,9 +338,10 @@ TEST_F(FaceTrackerTest, FindsEachFrontFaceOfARealTeamPhotographOnce) {
     }
 }
 
-TEST_F(FaceTrackerTest, FindsFacesOfFortyPixelsInAWideFrame) {
+TEST_F(FaceTrackerTest, FindsFacesOfFortyPixelsInAWideFrameAndOneOfEightyBesideThemSoon) {
     // A webcam frame of 1280x720 with faces of 40, 48 and 56 pixels (the learned detector's box)
-    // made from the footballer, Grace Hopper and the astronaut, apart from one another.
+    // made from the footballer, Grace Hopper and the astronaut, apart from one another; then one
+    // of 80 pixels comes in at the bottom, which the last squares of a round look at.
     struct Source {
         const char* name;
         cv::Rect2f box;
@@ -348,9 +350,10 @@ TEST_F(FaceTrackerTest, FindsFacesOfFortyPixelsInAWideFrame) {
     };
     const Source sources[] = {{"messi5.jpg", {225, 98, 33, 33}, 40, {250, 420}},
                               {"grace_hopper.jpg", {177, 146, 189, 189}, 48, {700, 300}},
-                              {"astronaut.png", {172, 78, 103, 103}, 56, {1060, 470}}};
+                              {"astronaut.png", {172, 78, 103, 103}, 56, {1060, 470}},
+                              {"grace_hopper.jpg", {177, 146, 189, 189}, 80, {820, 590}}};
     cv::Mat frame(720, 1280, CV_8UC3, cv::Scalar(90, 100, 110));
-    for (const Source& s : sources) {
+    const auto paste = [&](const Source& s) {
         const cv::Mat picture = TestPictures::load(s.name);
         const cv::Rect around = cv::Rect(s.box.x - s.box.width, s.box.y - s.box.height,
                                          3 * s.box.width, 3 * s.box.height) &
@@ -361,15 +364,21 @@ TEST_F(FaceTrackerTest, FindsFacesOfFortyPixelsInAWideFrame) {
         const cv::Point2f centre = (s.box.tl() + s.box.br()) / 2 - cv::Point2f(around.tl());
         const cv::Point corner = s.at - cv::Point(centre * zoom);
         face.copyTo(frame(cv::Rect(corner, face.size())));
-    }
-    // The largest is followed from the first scan, the others are found beside it.
-    const std::vector<Face>& faces = trackFor(frame, m_tracker->findFrames(frame.size(), true));
+    };
+    for (int i = 0; i < 3; ++i) paste(sources[i]);
+    const std::vector<Face>& faces = trackFor(frame, m_tracker->findFrames(frame.size()));
     EXPECT_EQ(faces.size(), 3u);
-    for (const Source& s : sources) {
+    for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(std::any_of(faces.begin(), faces.end(), [&](const Face& f) {
-            return cv::norm(FaceShape::rightEyeCentre(f) - cv::Point2f(s.at)) < s.side / 2;
-        })) << s.name;
+            return cv::norm(FaceShape::rightEyeCentre(f) - cv::Point2f(sources[i].at)) <
+                   sources[i].side / 2;
+        })) << sources[i].name;
     }
+    // Within a second at 30 frames a second, though faces are followed.
+    paste(sources[3]);
+    int frames = 1;
+    while (frames <= 90 && track(frame).size() < 4) ++frames;
+    EXPECT_LE(frames, 30);
 }
 
 }  // namespace
