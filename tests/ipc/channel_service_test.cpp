@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "platform_safe_key.h"
-#include "protocol.h"
 #include "socket_path.h"
 #endif
 
 #include "channel_client.h"
+#include "protocol.h"
 #include "service_process.h"
 #include "test_application.h"
 
