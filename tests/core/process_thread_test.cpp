@@ -80,7 +80,7 @@ protected:
         return Calls(std::find(calls.begin(), calls.end(), first), calls.end());
     }
 
-    SentMessages& sent() { return *SentMessages::of(&m_handle); }
+    static SentMessages& sent() { return SentMessages::instance(); }
 
     AiIpcHandle m_handle{QStringLiteral("core_process_r"), QStringLiteral("core_process_s"), 0, 0};
     std::unique_ptr<ProcessThread> m_thread;
@@ -104,9 +104,7 @@ TEST(ProcessThreadCommandTest, EachCommandReachesTheEngineAsExpected) {
         {"5 ", {"modify_sticker null"}},
         {"4 61006263|10", {"modify_filter \"a\" 0.1"}},
         {"5 e282ac", {"modify_sticker \"\xE2\x82\xAC\""}},
-        {"5 ff41",
-         {"modify_sticker \"\xEF\xBF\xBD"
-          "A\""}},
+        {"5 ff41", {"modify_sticker \"\357\277\275A\""}},  // U+FFFD, then A
         {"5 0a22", {"modify_sticker \"\\x0A\\x22\""}},
         {"x 30", {"modify_skin_white 0.3"}},
         {"8 ", {}},
@@ -157,7 +155,7 @@ TEST_F(ProcessThreadTest, FramesCommandsAndEmptyFramesEachSendTheNewestFrame) {
 // Nothing is sent before there is a frame, nor while the engine reports failure.
 TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
     command("0 50");
-    ASSERT_TRUE(RecordingEngine::waitFor(1));
+    ASSERT_TRUE(RecordingEngine::waitForCall("modify_skin_white 0.5"));
     push(QByteArray());  // a zero-length frame stores nothing
     settle();
     EXPECT_EQ(RecordingEngine::calls(),
@@ -165,7 +163,7 @@ TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
 
     RecordingEngine::setProcessResult(0);
     push(makeFrame(3, 1, 5));
-    ASSERT_TRUE(RecordingEngine::waitFor(4));
+    ASSERT_TRUE(RecordingEngine::waitForCall("process 3 1 5"));
     settle();
     // The second marker's pass processes the frame too. (The pass of the marker before the frame
     // may have processed it as well: the count of calls says nothing.)
@@ -198,7 +196,7 @@ TEST_F(ProcessThreadTest, NothingIsSentWithoutAFrameOrAProcessedOne) {
 TEST_F(ProcessThreadTest, ArrivalsDuringProcessingCollapseToTheLatestFrameAndCommandPerId) {
     RecordingEngine::holdProcess(true);
     push(makeFrame(2, 2, 1));
-    ASSERT_TRUE(RecordingEngine::waitFor(1));
+    ASSERT_TRUE(RecordingEngine::waitForCall("process 2 2 1"));
 
     // All of these arrive while the engine is busy with the first frame.
     const QByteArray newest = makeFrame(2, 2, 4);

@@ -112,8 +112,8 @@ std::optional<QByteArray> ChannelClient::readMessage(int timeoutMs) {
 
 bool ChannelClient::listen() { return m_listener.listen(socketName(pipeName(m_sendName))); }
 
-QByteArray ChannelClient::announcement(int timeoutMs) {
-    if (!m_listener.waitForNewConnection(timeoutMs)) return QByteArray();
+std::optional<QByteArray> ChannelClient::announcement(int timeoutMs) {
+    if (!m_listener.waitForNewConnection(timeoutMs)) return std::nullopt;
     QLocalSocket* connection = m_listener.nextPendingConnection();
     QByteArray received;
     // Everything the service writes comes at once; a short wait shows that nothing follows.

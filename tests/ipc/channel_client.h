@@ -53,8 +53,9 @@ public:
 
     // Listens under sendName + "_pipe", where the service announces itself.
     bool listen();
-    // Accepts the service's connection and returns all it wrote within `timeoutMs`.
-    QByteArray announcement(int timeoutMs);
+    // Accepts the service's connection and returns all it wrote within `timeoutMs`; nothing when
+    // the service did not connect.
+    std::optional<QByteArray> announcement(int timeoutMs);
     // Connects to receiveName + "_pipe", retrying until the service listens or time runs out.
     bool connectCommands(int timeoutMs);
     bool sendLine(const QByteArray& bytes);

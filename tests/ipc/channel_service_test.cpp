@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "platform_safe_key.h"
-#include "protocol.h"
 #include "socket_path.h"
 #endif
 
 #include "channel_client.h"
+#include "protocol.h"
 #include "service_process.h"
 #include "test_application.h"
 
@@ -175,6 +175,13 @@ TEST_F(ChannelServiceTest, ServiceKilledAndStartedAgainServesTheSameNames) {
     ASSERT_TRUE(launch(4096));
     ASSERT_TRUE(newClient(4096).join(kWaitMs));
     EXPECT_TRUE(roundTrip(makeFrame(4, 4, 90)));
+    // Its one attempt to connect to the client was at start: a line that names the announcement
+    // later does not make it connect (the command after that line arrives after any attempt).
+    ASSERT_TRUE(m_client->listen());
+    ASSERT_TRUE(
+        m_client->sendLine(protocol::kAnnouncement + QByteArray("\n") + commandLine("0 10")));
+    ASSERT_TRUE(m_service.engine().waitFor("modify_skin_white 0.1"));
+    EXPECT_EQ(m_client->announcement(0), std::nullopt);
 }
 
 // A client that stalls while it holds the segment lock costs the service one message per wake-up;

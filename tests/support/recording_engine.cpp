@@ -149,12 +149,6 @@ int modify_makeup_eyebrow(char* name, float value) {
 
 std::vector<std::string> RecordingEngine::calls() { return Locked().r.calls; }
 
-bool RecordingEngine::waitFor(int count) {
-    Locked lock;
-    return lock.r.changed.wait_for(
-        lock, kWait, [&lock, count] { return static_cast<int>(lock.r.calls.size()) >= count; });
-}
-
 bool RecordingEngine::waitForCall(const std::string& line) {
     Locked lock;
     const std::vector<std::string>& calls = lock.r.calls;

@@ -38,8 +38,7 @@ class MOX_AI_EFFECT_API RecordingEngine {
 public:
     // The lines recorded so far, in call order.
     static std::vector<std::string> calls();
-    // Wait (5 s at most) until count calls, or the call line, are recorded; false when not.
-    [[nodiscard]] static bool waitFor(int count);
+    // Waits (5 s at most) until the call line is recorded; false when it is not.
     [[nodiscard]] static bool waitForCall(const std::string& line);
     // Forgets every recorded call and resets the switches to what the environment says.
     static void reset();

@@ -1,29 +1,19 @@
 #include "sent_messages.h"
 
 #include <chrono>
-#include <map>
-#include <memory>
-
-namespace {
 
 using Lock = std::lock_guard<std::mutex>;
 
-std::mutex g_registryMutex;
-// Never destroyed: handles that live until the process ends keep their records reachable.
-auto& g_registry = *new std::map<const AiIpcHandle*, std::unique_ptr<SentMessages>>;
-
-}  // namespace
-
-SentMessages* SentMessages::of(const AiIpcHandle* handle) {
-    Lock lock(g_registryMutex);
-    std::unique_ptr<SentMessages>& record = g_registry[handle];
-    if (!record) record = std::make_unique<SentMessages>();
-    return record.get();
+// Never destroyed: the processing thread may still send while the process exits.
+SentMessages& SentMessages::instance() {
+    static SentMessages* const record = new SentMessages;
+    return *record;
 }
 
-void SentMessages::remove(const AiIpcHandle* handle) {
-    Lock lock(g_registryMutex);
-    g_registry.erase(handle);
+void SentMessages::clear() {
+    Lock lock(m_mutex);
+    m_messages.clear();
+    controlInputPending = false;
 }
 
 void SentMessages::record(const QByteArray& message) {

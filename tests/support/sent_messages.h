@@ -1,8 +1,8 @@
 #pragma once
 
-// Every message that a test build of the channel handle (test_ipc_handle.cpp) was handed to send,
-// one record per handle; tests find it with of(). Thread-safe: send comes from the processing
-// thread.
+// Every message that the test build of the channel handle (test_ipc_handle.cpp) was handed to
+// send since the newest handle was made: a test process has one handle at a time. Thread-safe:
+// send comes from the processing thread.
 
 #include <QByteArray>
 #include <QList>
@@ -11,13 +11,11 @@
 #include <condition_variable>
 #include <mutex>
 
-class AiIpcHandle;
-
 class SentMessages {
 public:
-    // The record of handle, created on first use; remove forgets it.
-    static SentMessages* of(const AiIpcHandle* handle);
-    static void remove(const AiIpcHandle* handle);
+    // The one record, emptied by each new handle.
+    static SentMessages& instance();
+    void clear();
 
     void record(const QByteArray& message);
     QList<QByteArray> messages() const;

@@ -5,9 +5,11 @@
 #include "ai_ipc_handle.h"
 #include "sent_messages.h"
 
-AiIpcHandle::AiIpcHandle(const QString&, const QString&, int, int) : m_ipc(nullptr) {}
+AiIpcHandle::AiIpcHandle(const QString&, const QString&, int, int) : m_ipc(nullptr) {
+    SentMessages::instance().clear();
+}
 
-AiIpcHandle::~AiIpcHandle() { SentMessages::remove(this); }
+AiIpcHandle::~AiIpcHandle() = default;
 
 void AiIpcHandle::setCallback(AiIpcCallbackHandle*) {}
 
@@ -15,7 +17,9 @@ void AiIpcHandle::setPipeWaitForPeer(bool) {}
 
 bool AiIpcHandle::start() { return true; }
 
-bool AiIpcHandle::controlInputPending() const { return SentMessages::of(this)->controlInputPending; }
+bool AiIpcHandle::controlInputPending() const {
+    return SentMessages::instance().controlInputPending;
+}
 
 bool AiIpcHandle::send(const char* data, int size) { return send(data, size, nullptr, 0, size); }
 
@@ -24,6 +28,6 @@ bool AiIpcHandle::send(const char* head, int headSize, const char* body, int bod
     QByteArray message(head, headSize);
     message.append(body, bodySize);
     if (message.size() < size) message.append(QByteArray(size - message.size(), '\0'));
-    SentMessages::of(this)->record(message);
+    SentMessages::instance().record(message);
     return true;
 }

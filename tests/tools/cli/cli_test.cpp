@@ -106,9 +106,8 @@ TEST_F(CliTest, PictureGoesThroughWithEveryEffectSideBySide) {
     ASSERT_TRUE(cv::imwrite("in.tif", input));
     const CliRun run =
         cli("in.tif both.webp --side-by-side --stats --passes 3 --preset natural --white 11 "
-            "--smooth 12 "
-            "--eyes -13 --thin 14 --sticker glasses --lipstick #c2185b:16 --cheeks off --eyebrow "
-            "brown");
+            "--smooth 12 --eyes -13 --thin 14 --sticker glasses --lipstick #c2185b:16 --cheeks off "
+            "--eyebrow brown");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const cv::Mat both = cv::imread("both.webp", cv::IMREAD_COLOR);
     ASSERT_EQ(both.size(), cv::Size(80, 30));
