@@ -368,24 +368,31 @@ bool FaceTracker::fitAtJudgedRoll(const Detection& detection, const cv::Mat& gre
     if (std::abs(detection.roll) < LandmarkFitter::kUprightRoll) return fit(0.f, fitted);
     // Fitted upright, the eye line of a face tilted by up to about 45 degrees mostly turns the
     // right way: its roll is the judge of the detector's. Beyond that it stays within 30 degrees
-    // of upright, and near 45 degrees it can even turn 30 degrees the other way (a flash-lit
-    // face); then a fit turned by 45 degrees the detector's way judges instead, for a clear
+    // of upright, and a fit turned by 45 degrees the detector's way judges instead, for a clear
     // detection only: a fit turned toward a wrong roll follows it.
     Landmarks upright;
     if (!fit(0.f, upright)) return fit(detection.roll, fitted);
     const float uprightRoll = LandmarkFitter::rollOf(upright);
-    const bool opposed = std::abs(uprightRoll) >= LandmarkFitter::kUprightRoll &&
-                         std::signbit(uprightRoll) != std::signbit(detection.roll);
     bool confirmed = sameRoll(detection.roll, uprightRoll);
-    if (!confirmed && !detection.weak && std::abs(detection.roll) > kSteepRoll &&
-        (std::abs(uprightRoll) < kSteepRoll || opposed)) {
-        Landmarks turned;
-        confirmed = fit(std::copysign(kTurnedJudge, detection.roll), turned) &&
-                    sameRoll(detection.roll, LandmarkFitter::rollOf(turned));
+    if (!confirmed && !detection.weak && std::abs(detection.roll) > kSteepRoll) {
+        const auto turnedFit = [&](float towards, Landmarks& landmarks) {
+            return fit(std::copysign(kTurnedJudge, towards), landmarks);
+        };
+        Landmarks turned, away;
+        if (std::abs(uprightRoll) >= LandmarkFitter::kUprightRoll &&
+            std::signbit(uprightRoll) != std::signbit(detection.roll)) {
+            // The two tilt opposite ways, and near 45 degrees either can be wrong (a flash-lit
+            // face fitted upright turns 30 degrees the wrong way). Turned the wrong way, a fit
+            // puts its eyes on the brows or the nose, which are lighter than the eyes.
+            confirmed =
+                turnedFit(detection.roll, turned) &&
+                (!turnedFit(uprightRoll, away) ||
+                 m_plausibility.eyeContrast(turned, grey) < m_plausibility.eyeContrast(away, grey));
+        } else if (std::abs(uprightRoll) < kSteepRoll) {
+            confirmed = turnedFit(detection.roll, turned) &&
+                        sameRoll(detection.roll, LandmarkFitter::rollOf(turned));
+        }
     }
-    // Tilted one way by the detector and the other by the fit, either may be wrong: a face
-    // painted at the wrong roll gets lipstick on its nose, so it is rather left out.
-    if (!confirmed && opposed) return false;
     const float roll = confirmed ? detection.roll : uprightRoll;
     if (std::abs(roll) >= LandmarkFitter::kUprightRoll && fit(roll, fitted)) return true;
     fitted = upright;
