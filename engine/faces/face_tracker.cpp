@@ -366,7 +366,7 @@ bool FaceTracker::fitAtJudgedRoll(const Detection& detection, const cv::Mat& gre
         return fitFace(detection.box, roll, grey, maxEyeContrast, kMaxScaleChange, landmarks);
     };
     if (std::abs(detection.roll) < LandmarkFitter::kUprightRoll) return fit(0.f, fitted);
-    // Fitted upright, the eye line of a face tilted by up to about 45 degrees still turns the
+    // Fitted upright, the eye line of a face tilted by up to about 45 degrees mostly turns the
     // right way: its roll is the judge of the detector's. Beyond that it stays within 30 degrees
     // of upright, and a fit turned by 45 degrees the detector's way judges instead, for a clear
     // detection only: a fit turned toward a wrong roll follows it.
@@ -374,11 +374,24 @@ bool FaceTracker::fitAtJudgedRoll(const Detection& detection, const cv::Mat& gre
     if (!fit(0.f, upright)) return fit(detection.roll, fitted);
     const float uprightRoll = LandmarkFitter::rollOf(upright);
     bool confirmed = sameRoll(detection.roll, uprightRoll);
-    if (!confirmed && !detection.weak && std::abs(detection.roll) > kSteepRoll &&
-        std::abs(uprightRoll) < kSteepRoll) {
-        Landmarks turned;
-        confirmed = fit(std::copysign(kTurnedJudge, detection.roll), turned) &&
-                    sameRoll(detection.roll, LandmarkFitter::rollOf(turned));
+    if (!confirmed && !detection.weak && std::abs(detection.roll) > kSteepRoll) {
+        const auto turnedFit = [&](float towards, Landmarks& landmarks) {
+            return fit(std::copysign(kTurnedJudge, towards), landmarks);
+        };
+        Landmarks turned, away;
+        if (std::abs(uprightRoll) >= LandmarkFitter::kUprightRoll &&
+            std::signbit(uprightRoll) != std::signbit(detection.roll)) {
+            // The two tilt opposite ways, and near 45 degrees either can be wrong (a flash-lit
+            // face fitted upright turns 30 degrees the wrong way). Turned the wrong way, a fit
+            // puts its eyes on the brows or the nose, which are lighter than the eyes.
+            confirmed =
+                turnedFit(detection.roll, turned) &&
+                (!turnedFit(uprightRoll, away) ||
+                 m_plausibility.eyeContrast(turned, grey) < m_plausibility.eyeContrast(away, grey));
+        } else if (std::abs(uprightRoll) < kSteepRoll) {
+            confirmed = turnedFit(detection.roll, turned) &&
+                        sameRoll(detection.roll, LandmarkFitter::rollOf(turned));
+        }
     }
     const float roll = confirmed ? detection.roll : uprightRoll;
     if (std::abs(roll) >= LandmarkFitter::kUprightRoll && fit(roll, fitted)) return true;

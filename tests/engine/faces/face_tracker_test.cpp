@@ -90,6 +90,9 @@ cv::Mat mirrored(const cv::Mat& picture) {
 }
 cv::Mat boxedHopper() { return TestPictures::letterboxed(hopper(), {640, 480}); }
 cv::Mat relitHopper(TestPictures::Light light) { return TestPictures::relit(hopper(), light); }
+cv::Mat flash640() {
+    return TestPictures::letterboxed(relitHopper(TestPictures::Light::BlueFlash), {640, 480});
+}
 
 const PictureCase kPictureCases[] = {
     {"astronaut", astronaut, 1},
@@ -112,6 +115,8 @@ const PictureCase kPictureCases[] = {
      55.0 - 3.0},
     {"hopper 640x480 rolled 55", [] { return TestPictures::moved(hopper640(), {}, 1, 55); }, 1,
      -55.0 - 3.0},
+    {"hopper 640x480 blue flash rolled 45",
+     [] { return TestPictures::moved(flash640(), {}, 1, 45); }, 1, -45.0 - 3.0},
     // Two astronauts side by side and neither badge; four portraits of 256x300 (faces of about
     // 110 pixels); a face of about 80 pixels in a 640x480 frame.
     {"two astronauts", [] { return TestPictures::grid(astronaut512(), cv::Size(512, 512), 2, 2); },
