@@ -27,12 +27,14 @@
 #   gimp-help-en (GFDL 1.2 or later, no invariant sections, per gimp-help-common's copyright file)
 #     default-layer-mode-multiply.jpg  a duck's head seen through a colour mask of rings: a
 #                    face-like pattern that is not a face
+#     default-layer-mode-pin-light.jpg  the same in another layer mode, whose pattern tilts as
+#                    the face the detector sees in it
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dest="$root/tests/data/external"
 wanted=(astronaut.png camera.png coffee.png chelsea.png grace_hopper.jpg messi5.jpg baboon.jpg
     Blender_Suzanne1.jpg Megamind.avi vtest.avi basketball1.png 1280px-Solvay_conference_1927.png
-    robocracy2018.jpg default-layer-mode-multiply.jpg)
+    robocracy2018.jpg default-layer-mode-multiply.jpg default-layer-mode-pin-light.jpg)
 missing=0
 for f in "${wanted[@]}"; do [ -f "$dest/$f" ] || missing=1; done
 [ "$missing" = 0 ] && exit 0
@@ -51,13 +53,14 @@ apt-get download "${packages[@]}" >/dev/null 2>&1 || {
 # Of the three large packages only the one picture each is taken out.
 solvay=usr/share/visp-images-data/ViSP-images/faces/1280px-Solvay_conference_1927.png
 team=usr/share/doc/texlive-doc/latex/ftc-notebook/src/images/robocracy2018.jpg
-duck=usr/share/gimp/2.0/help/en/images/using/default-layer-mode-multiply.jpg
+duck=usr/share/gimp/2.0/help/en/images/using/default-layer-mode
+ducks=("$duck-multiply.jpg" "$duck-pin-light.jpg")
 mkdir extracted
 for deb in *.deb; do
     case "$deb" in
     visp-images-data_*) dpkg-deb --fsys-tarfile "$deb" | tar -x -C extracted "./$solvay" ;;
     texlive-publishers-doc_*) dpkg-deb --fsys-tarfile "$deb" | tar -x -C extracted "./$team" ;;
-    gimp-help-en_*) dpkg-deb --fsys-tarfile "$deb" | tar -x -C extracted "./$duck" ;;
+    gimp-help-en_*) dpkg-deb --fsys-tarfile "$deb" | tar -x -C extracted "${ducks[@]/#/./}" ;;
     *) dpkg-deb -x "$deb" extracted ;;
     esac
 done
@@ -66,5 +69,5 @@ cvdata=extracted/usr/share/doc/opencv-doc/examples/data
 cp "$skdata"/{astronaut.png,camera.png,coffee.png,chelsea.png} "$dest/"
 cp extracted/usr/share/matplotlib/mpl-data/sample_data/grace_hopper.jpg "$dest/"
 cp "$cvdata"/{messi5.jpg,baboon.jpg,Blender_Suzanne1.jpg,Megamind.avi,vtest.avi,basketball1.png} "$dest/"
-cp "extracted/$solvay" "extracted/$team" "extracted/$duck" "$dest/"
+cp "extracted/$solvay" "extracted/$team" "${ducks[@]/#/extracted/}" "$dest/"
 echo "test pictures in $dest"

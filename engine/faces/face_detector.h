@@ -22,6 +22,9 @@ struct Detection {
     float roll = 0.f;
     // How far the head is turned aside, as Face::turn; NaN when the detector cannot tell.
     float turn = NAN;
+    // How far below the eye line the detector put the nose tip, in eye distances (about 0.5);
+    // NaN when the detector cannot tell.
+    float noseDepth = NAN;
     // A score the detector gives patterns about as often as faces: the landmarks must agree.
     bool weak = false;
 };

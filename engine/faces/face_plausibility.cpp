@@ -32,17 +32,28 @@ bool inRange(float v, float lo, float hi) { return v >= lo && v <= hi; }
 // Labels of the regions whose grey levels are compared.
 constexpr uchar kEye = 1, kCheek = 2;
 
-}  // namespace
-
-bool FacePlausibility::shapeIsPlausible(const Landmarks& l) {
+FaceFrame faceFrame(const Landmarks& l) {
     const cv::Point2f rightEye = mean(l, 36, 41), leftEye = mean(l, 42, 47);
     FaceFrame f;
     f.origin = 0.5f * (rightEye + leftEye);
     const cv::Point2f across = leftEye - rightEye;
     f.unit = float(std::hypot(across.x, across.y));
-    if (f.unit < 6.f) return false;
+    if (f.unit <= 0.f) return f;
     f.xAxis = across * (1.f / f.unit);
     f.yAxis = cv::Point2f(-f.xAxis.y, f.xAxis.x);
+    return f;
+}
+
+}  // namespace
+
+float FacePlausibility::noseDepth(const Landmarks& l) {
+    const FaceFrame f = faceFrame(l);
+    return f.unit > 0.f ? f.map(l[30]).y : 0.f;
+}
+
+bool FacePlausibility::shapeIsPlausible(const Landmarks& l) {
+    const FaceFrame f = faceFrame(l);
+    if (f.unit < 6.f) return false;
 
     const cv::Point2f nose = f.map(l[30]), mouth = f.map(mean(l, 48, 59)), chin = f.map(l[8]);
     const cv::Point2f brows = f.map(mean(l, 17, 26));

@@ -21,6 +21,9 @@ public:
     // Geometry only.
     static bool shapeIsPlausible(const Landmarks& landmarks);
 
+    // How far below the eye line the nose tip is, in eye distances; 0 when the eyes coincide.
+    static float noseDepth(const Landmarks& landmarks);
+
     // Geometry and shading. grey: the frame (CV_8UC1). A new face must have eyes clearly darker
     // than its cheeks (maxEyeContrast kNewFace); a tracked one only not brighter (kTracked),
     // so that a blink or a highlight on glasses does not lose it.

@@ -36,6 +36,9 @@ constexpr float kSameRoll = 0.26f;
 // judge the detector's roll; a fit turned by kTurnedJudge (45 degrees) does.
 constexpr float kSteepRoll = 0.52f;
 constexpr float kTurnedJudge = 0.785f;
+// The least nose depth (eye distances), the mean of the detector's and the fit's, of a weak
+// detection: the test faces have 0.47 or more, the patterns 0.39 or less.
+constexpr float kMinNoseDepth = 0.43f;
 // How many implausible boxes are remembered, and for how many frames.
 constexpr size_t kMaxRejected = 8;
 constexpr int kRejectedFrames = 60;
@@ -356,8 +359,12 @@ bool FaceTracker::fitDetection(const Detection& detection, const cv::Mat& grey,
                                double maxEyeContrast, Landmarks& fitted) {
     if (!fitAtJudgedRoll(detection, grey, maxEyeContrast, fitted)) return false;
     // A weak detection whose landmarks tilt another way than the detector's key points is a
-    // pattern each took for a face in its own way (a duck's head through a colour mask).
-    return !detection.weak || sameRoll(detection.roll, LandmarkFitter::rollOf(fitted));
+    // pattern each took for a face in its own way (a duck's head through a colour mask); so is
+    // one where both put the nose tip high up against the eyes, where a face has it about half
+    // an eye distance below them.
+    return !detection.weak ||
+           (sameRoll(detection.roll, LandmarkFitter::rollOf(fitted)) &&
+            detection.noseDepth + FacePlausibility::noseDepth(fitted) >= 2.f * kMinNoseDepth);
 }
 
 bool FaceTracker::fitAtJudgedRoll(const Detection& detection, const cv::Mat& grey,

@@ -126,13 +126,13 @@ void NeuralFaceDetector::decode(const cv::Matx23d& back, double threshold,
         const float side = float(std::max(v[2], v[3]) * std::hypot(back(0, 0), back(1, 0)));
         const cv::Point2f across = point(kLeftEye) - point(kRightEye);
         const float eyes = across.dot(across);
-        const float turn =
-            eyes > 0.f
-                ? (point(kNose) - 0.5f * (point(kLeftEye) + point(kRightEye))).dot(across) / eyes
-                : 0.f;
+        const cv::Point2f nose = point(kNose) - 0.5f * (point(kLeftEye) + point(kRightEye));
+        const cv::Point2f down(-across.y, across.x);
+        const float turn = eyes > 0.f ? nose.dot(across) / eyes : 0.f;
+        const float noseDepth = eyes > 0.f ? nose.dot(down) / eyes : NAN;
         m_candidates.push_back(
             {cv::Rect2f(centre.x - 0.5f * side, centre.y - 0.5f * side, side, side), score,
-             std::atan2(across.y, across.x), turn, score < kWeakScore});
+             std::atan2(across.y, across.x), turn, noseDepth, score < kWeakScore});
     }
     std::sort(m_candidates.begin(), m_candidates.end(),
               [](const Detection& a, const Detection& b) { return a.score > b.score; });

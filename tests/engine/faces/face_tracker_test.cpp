@@ -130,6 +130,7 @@ const PictureCase kPictureCases[] = {
     {"crowd of small figures", [] { return TestPictures::videoFrame("vtest.avi", 100); }, 0},
     {"duck's head through a colour mask",
      [] { return TestPictures::load("default-layer-mode-multiply.jpg"); }, 0},
+    {"duck, nose high", [] { return TestPictures::load("default-layer-mode-pin-light.jpg"); }, 0},
 };
 
 TEST_F(FaceTrackerTest, FindsTheFacesOfTheVariedPictures) {
