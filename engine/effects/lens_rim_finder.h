@@ -5,6 +5,7 @@
 // stops there; painted into the lens it would tint the glasses. Light-independent: the band is
 // measured against its own surroundings. One thread at a time; never throws.
 
+#include <array>
 #include <optional>
 
 #include <opencv2/core.hpp>
@@ -15,14 +16,22 @@ class FaceGeometry;
 
 class LensRimFinder {
 public:
-    // How far below eye (a point on the lower lid, frame pixels) along the face's down axis the
-    // rim's lower edge lies, or nothing when no rim is there.
-    std::optional<float> rimBelow(const cv::Mat& frame, cv::Point2f eye, const FaceGeometry& face);
+    // How far below each eye (a point on the lower lid, frame pixels) along the face's down axis
+    // the rim's lower edge lies, or nothing when no rim is there. Where one lens's rim is found,
+    // the other's need run across only part of its strip, at about the same depth: a frame rising
+    // toward the temple or a rim lit from one side shows only part of it.
+    std::array<std::optional<float>, 2> rimsBelow(const cv::Mat& frame,
+                                                  const std::array<cv::Point2f, 2>& eyes,
+                                                  const FaceGeometry& face);
 
 private:
-    std::optional<float> rimInStrip(float eyeDistance);
-    // The lowest row of the deepest rim that curves across the strip, or -1 when there is none.
-    int curvedRimRow(int reach);
+    // pairedDepth: the other lens's rim, as rimsBelow gives it.
+    std::optional<float> rimBelow(const cv::Mat& frame, cv::Point2f eye, const FaceGeometry& face,
+                                  std::optional<float> pairedDepth);
+    std::optional<float> rimInStrip(float eyeDistance, std::optional<float> pairedRow);
+    // The lowest row of the deepest rim that curves across the strip (near pairedRow, when
+    // given), or -1 when there is none.
+    int curvedRimRow(int reach, std::optional<float> pairedRow, float tolerance);
     // Per strip pixel, how much darker it is than the skin a reach above and below it (the dimmer
     // side's brightest).
     void measureContrast(int reach);
