@@ -306,7 +306,7 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
     detectAround(box, roll, grey);
     for (const Detection& d : m_detections) {
         if (sameFace(d.box, box, kMaxScaleChange) &&
-            fitDetection(d, grey, FacePlausibility::kTracked, fitted)) {
+            fitDetection(d, grey, maxEyeContrast(d), fitted)) {
             follow(track, fitted, grey);
             // The head may have turned since any earlier view: this one counts.
             track.turn = d.turn;
@@ -352,7 +352,14 @@ bool FaceTracker::fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey
 }
 
 bool FaceTracker::fitNewFace(const Detection& detection, const cv::Mat& grey, Landmarks& fitted) {
-    return fitDetection(detection, grey, FacePlausibility::kNewFace, fitted);
+    return fitDetection(detection, grey,
+                        detection.clear ? FacePlausibility::kClearFace : FacePlausibility::kNewFace,
+                        fitted);
+}
+
+double FaceTracker::maxEyeContrast(const Detection& detection) {
+    // Not raised for every followed face: a face covered by a plain patch measures 1.
+    return detection.clear ? FacePlausibility::kClearFace : FacePlausibility::kTracked;
 }
 
 bool FaceTracker::fitDetection(const Detection& detection, const cv::Mat& grey,
@@ -467,7 +474,8 @@ void FaceTracker::submitIfDue(const cv::Mat& grey) {
 void FaceTracker::addFaces(const cv::Mat& grey) {
     m_candidates.clear();
     for (const Detection& d : m_detections) {
-        if (covered(d.box) || rejectedBefore(d.box)) continue;
+        // A clear detection is fitted even where a weaker one of the face was rejected.
+        if (covered(d.box) || (!d.clear && rejectedBefore(d.box))) continue;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&
