@@ -253,7 +253,7 @@ TEST_F(EffectNamesTest, WhatCannotBeUsedTurnsTheEffectOffWithOneLineAndNoNameWit
         {nowhere, "warm", 1, ": none"},
         {sticker, "rocket", 1, "unknown sticker \"rocket\""},
         {sticker, "lonely", 1, "lonely.yml: no such file"},
-        {sticker, "wrong", 1, "anchor landmarks are 0 to 67"},
+        {sticker, "wrong", 1, "must list landmark numbers, 0 to 67"},
         {sticker, "junk", 1, "junk.png: not a readable picture"},
         {sticker, "../stickers/bar", 1, "available in"},
         {lips, "ultraviolet", 1, "\"ultraviolet\", use #rrggbb or one of: apricot, auburn, berry"},
