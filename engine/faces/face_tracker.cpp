@@ -354,14 +354,14 @@ bool FaceTracker::fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey
 }
 
 bool FaceTracker::fitNewFace(const Detection& detection, const cv::Mat& grey, Landmarks& fitted) {
-    return fitDetection(detection, grey,
-                        detection.clear ? FacePlausibility::kClearFace : FacePlausibility::kNewFace,
-                        fitted);
+    return fitDetection(
+        detection, grey,
+        detection.strong ? FacePlausibility::kStrongFace : FacePlausibility::kNewFace, fitted);
 }
 
 double FaceTracker::maxEyeContrast(const Detection& detection) {
     // Not raised for every followed face: a face covered by a plain patch measures 1.
-    return detection.clear ? FacePlausibility::kClearFace : FacePlausibility::kTracked;
+    return detection.strong ? FacePlausibility::kStrongFace : FacePlausibility::kTracked;
 }
 
 bool FaceTracker::fitDetection(const Detection& detection, const cv::Mat& grey,
@@ -476,8 +476,8 @@ void FaceTracker::submitIfDue(const cv::Mat& grey) {
 void FaceTracker::addFaces(const cv::Mat& grey) {
     m_candidates.clear();
     for (const Detection& d : m_detections) {
-        // A clear detection is fitted even where a weaker one of the face was rejected.
-        if (covered(d.box) || (!d.clear && rejectedBefore(d.box))) continue;
+        // A strong detection is fitted even where a weaker one of the face was rejected.
+        if (covered(d.box) || (!d.strong && rejectedBefore(d.box))) continue;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&

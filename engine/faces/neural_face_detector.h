@@ -39,7 +39,7 @@ public:
     static constexpr double kWeakScore = 0.8;
     // From this score on, faces only: face-like patterns score 0.83 at most, and a face blurred
     // in the background, which the engine leaves alone, 0.85.
-    static constexpr double kClearScore = 0.87;
+    static constexpr double kStrongScore = 0.87;
 
 private:
     bool run(int side);

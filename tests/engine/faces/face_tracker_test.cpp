@@ -107,7 +107,7 @@ const PictureCase kPictureCases[] = {
     {"animated, turned", [] { return TestPictures::videoFrame("Megamind.avi", 170); }, 1},
     {"animated, glasses", [] { return TestPictures::videoFrame("Megamind.avi", 200); }, 1},
     // Large white eyes behind glasses, lit from the side, as light as the cheeks; in 121 a weak
-    // detection of the face, rejected, comes before a clear one.
+    // detection of the face, rejected, comes before a strong one.
     {"animated, glasses, side light", [] { return TestPictures::videoFrame("Megamind.avi", 121); },
      1},
     {"same, a frame later", [] { return TestPictures::videoFrame("Megamind.avi", 122); }, 1},
