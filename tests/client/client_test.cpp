@@ -243,16 +243,19 @@ TEST_F(ClientTest, StaleSocketsBlockNoStartAndControlsNeitherHangNorMixUpResults
     // takes the one the control before brings back, so that process() returns its own frame's
     // result (without that wait about one round in 20 to 50 returned the previous frame's) and a
     // stopped service holds up a setter only for its time-out.
+    // Each round starts with a frame: the service may apply lines written before its first frame
+    // after that frame, and send it again for them.
     for (int round = 0; round < 500; ++round) {
+        ASSERT_TRUE(roundTrip(client, 6, 6, 18, round)) << "round " << round;
         const std::size_t logged = m_log.lines().size();
         ASSERT_TRUE(client.setSkinWhite(0.5f));
         // As with a slider dragged: the service has taken the first control when the second comes.
         for (int i = 0; i < 20000 && m_log.lines().size() == logged; ++i) ::usleep(100);
         ASSERT_TRUE(client.setSkinSmooth(0.5f));
-        ASSERT_TRUE(roundTrip(client, 6, 6, 18, round)) << "round " << round;
     }
+    // The frame for the last control may have come before the stop, or not.
     ASSERT_EQ(::kill(service, SIGSTOP), 0);
-    EXPECT_TRUE(client.setSkinWhite(0.5f));
+    (void)client.setSkinWhite(0.5f);
     EXPECT_EQ(client.setSkinWhite(0.75f).status(), Status::Timeout);
     ASSERT_EQ(::kill(service, SIGCONT), 0);
 }
