@@ -11,11 +11,9 @@ mkdir -p "$build/fuzz/artifacts"
 for fuzzer in "$build"/fuzz/*_fuzzer; do
     name=$(basename "$fuzzer" _fuzzer)
     # The command target starts a thread per input: it runs about a hundred times slower than
-    # the others. The make-up tables only replay their corpus: OpenCV 4.6's own YAML parser
-    # hangs on some inputs (upstream/opencv_4.6_yaml_hang), which mutation finds within seconds.
+    # the others.
     case $name in
         command) count=$((runs / 100)) ;;
-        makeup_tables) count=0 ;;
         *) count=$runs ;;
     esac
     mkdir -p "$build/fuzz/corpus/$name"

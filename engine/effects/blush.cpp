@@ -1,6 +1,7 @@
 #include "blush.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
@@ -67,14 +68,19 @@ void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     const float rollDegrees = std::atan2(face.across().y, face.across().x) * 180.f / kPi;
     const float turn = turnOf(face);
     const float turned = smoothstep(kTurnStart, kTurnFull, std::abs(turn));
-    for (const Cheek& cheek : kCheeks) {
+    const std::array<cv::Point2f, 2> eyes = {
+        face.mean({kCheeks[0].eyeLower1, kCheeks[0].eyeLower2}),
+        face.mean({kCheeks[1].eyeLower1, kCheeks[1].eyeLower2})};
+    const std::array<std::optional<float>, 2> rims = m_lensRims.rimsBelow(frame, eyes, face);
+    for (int side = 0; side < 2; ++side) {
+        const Cheek& cheek = kCheeks[side];
         const bool far = turn * cheek.side < 0.f;
         // The far cheek of a turned head hides behind the nose.
         const float fade = far ? 1.f - turned : 1.f;
         if (!(fade > 0.f)) continue;
         const cv::Point2f jaw = face.mean({cheek.jawUpper, cheek.jawLower});
         const cv::Point2f nose = face.point(cheek.noseWing);
-        const cv::Point2f eye = face.mean({cheek.eyeLower1, cheek.eyeLower2});
+        const cv::Point2f eye = eyes[side];
         // The apple of the cheek: between jaw line and nose wing, below the eye. Its width
         // follows the jaw-to-nose distance, so the far cheek of a turned head narrows. On the
         // near cheek of a turned head the jaw line runs by the ear: the apple is nearer the nose.
@@ -82,7 +88,7 @@ void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
         cv::Point2f centre = (0.45f - toNose) * jaw + (0.35f + toNose) * nose + 0.2f * eye;
         const float width = static_cast<float>(cv::norm(jaw - nose)) * (1.f - 0.3f * turned);
         const cv::Size2f halfAxes(0.3f * width, 0.22f * face.scale());
-        const std::optional<float> rim = m_lensRims.rimBelow(frame, eye, face);
+        const std::optional<float>& rim = rims[side];
         if (rim) centre += lowering(centre - eye, *rim, halfAxes.height, face);
         const double sigma = std::max(1.f, 0.45f * std::min(halfAxes.width, halfAxes.height));
         const int reach = static_cast<int>(std::ceil(halfAxes.width + 3 * sigma)) + 2;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <filesystem>
 
+#include "table_file.h"
+
 namespace facelume {
 
 namespace {
@@ -41,25 +43,21 @@ LoadResult ColorTable::load(const std::string& path) {
     if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), ignored)) {
         return LoadResult::failure(path + ": no such file");
     }
+    TableFile file;
+    std::string problem;
+    if (!file.load(path, problem)) {
+        return LoadResult::failure(path + ": not a readable colour table (" + problem + ")");
+    }
+    const TableFile::Entry* table = file.find("colors");
+    if (!table || !table->isMap) return LoadResult::failure(path + ": no map named \"colors\"");
     std::map<std::string, cv::Vec3b> colors;
-    try {
-        cv::FileStorage storage(path, cv::FileStorage::READ);
-        const cv::FileNode table = storage["colors"];
-        if (!table.isMap()) return LoadResult::failure(path + ": no map named \"colors\"");
-        for (const cv::FileNode& entry : table) {
-            const std::string value = entry.isString() ? entry.string() : std::string();
-            const std::optional<cv::Vec3b> color = parseHex(value);
-            if (!color) {
-                return LoadResult::failure(path + ": colour \"" + entry.name() +
-                                           "\" is not \"#rrggbb\"");
-            }
-            colors[lowerCase(entry.name())] = *color;
+    for (const TableFile::Entry& entry : table->children) {
+        const std::optional<cv::Vec3b> color =
+            entry.list ? std::nullopt : parseHex(entry.values.front());
+        if (!color) {
+            return LoadResult::failure(path + ": colour \"" + entry.key + "\" is not \"#rrggbb\"");
         }
-    } catch (const cv::Exception& error) {
-        return LoadResult::failure(path + ": not a readable colour table (" + error.msg + ")");
-    } catch (const std::exception& error) {
-        // OpenCV's parser lets some of the standard library's exceptions through.
-        return LoadResult::failure(path + ": not a readable colour table (" + error.what() + ")");
+        colors[lowerCase(entry.key)] = *color;
     }
     m_colors = std::move(colors);
     return LoadResult::success();

@@ -1,7 +1,7 @@
 #pragma once
 
 // Make-up colours by name: "#rrggbb" (hex, either case) or a name from the colour table
-// "<resources>/makeup/colors.yml", an OpenCV FileStorage map "colors" of name -> "#rrggbb".
+// "<resources>/makeup/colors.yml", a map "colors" of name -> "#rrggbb" (see TableFile).
 // Names are matched without regard to case. Load once at configure time; read-only afterwards.
 
 #include <map>

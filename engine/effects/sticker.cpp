@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <opencv2/imgproc.hpp>
+#include <optional>
 
 #include "png_picture.h"
+#include "table_file.h"
 
 namespace facelume {
 
@@ -40,14 +43,42 @@ cv::Mat toPremultipliedBgra(const cv::Mat& picture) {
     return bgra;
 }
 
-bool readPoint(const cv::FileNode& node, cv::Point2f& point) {
-    if (node.empty()) return true;  // optional: keep the default
-    std::vector<float> values;
-    if (!node.isSeq()) return false;
-    node >> values;
-    if (values.size() != 2 || !std::isfinite(values[0]) || !std::isfinite(values[1])) return false;
-    point = cv::Point2f(values[0], values[1]);
+// A list of numbers that a float holds, of that many entries (any when count is 0), or nothing.
+std::optional<std::vector<double>> numbers(const TableFile::Entry* entry, size_t count) {
+    if (!entry || !entry->list || entry->values.empty()) return std::nullopt;
+    if (count && entry->values.size() != count) return std::nullopt;
+    std::vector<double> values;
+    for (const std::string& text : entry->values) {
+        const std::optional<double> value = TableFile::number(text);
+        if (!value || std::abs(*value) > std::numeric_limits<float>::max()) return std::nullopt;
+        values.push_back(*value);
+    }
+    return values;
+}
+
+// Landmark numbers, 0 to 67; false when any is not one.
+bool readLandmarks(const TableFile::Entry* entry, size_t count, std::vector<int>& landmarks) {
+    landmarks.clear();
+    const auto values = numbers(entry, count);
+    if (!values) return false;
+    for (const double value : *values) {
+        if (value != std::floor(value) || value < 0 || value >= kLandmarks) return false;
+        landmarks.push_back(int(value));
+    }
     return true;
+}
+
+bool readPoint(const TableFile::Entry* entry, cv::Point2f& point) {
+    if (!entry) return true;  // optional: keep the default
+    const auto values = numbers(entry, 2);
+    if (!values) return false;
+    point = cv::Point2f(float((*values)[0]), float((*values)[1]));
+    return true;
+}
+
+std::optional<double> scalarNumber(const TableFile::Entry* entry) {
+    if (!entry || entry->list || entry->isMap) return std::nullopt;
+    return TableFile::number(entry->values.front());
 }
 
 }  // namespace
@@ -82,45 +113,33 @@ LoadResult Sticker::loadMetadata(const std::string& path) {
     if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), ignored)) {
         return LoadResult::failure(path + ": no such file; every sticker needs its metadata");
     }
-    try {
-        cv::FileStorage storage(path, cv::FileStorage::READ);
-        const auto fail = [&](const std::string& problem) {
-            return LoadResult::failure(path + ": " + problem);
-        };
-        const cv::FileNode anchor = storage["anchor"];
-        m_anchor.clear();
-        if (anchor.isSeq()) anchor >> m_anchor;
-        if (m_anchor.empty()) return fail("\"anchor\" must list landmark numbers");
-        for (int index : m_anchor) {
-            if (index < 0 || index >= kLandmarks) return fail("anchor landmarks are 0 to 67");
-        }
-        const cv::FileNode span = storage["span"];
-        m_span.clear();
-        if (!span.empty()) {
-            if (span.isSeq()) span >> m_span;
-            if (m_span.size() != 3) return fail("\"span\" must list three landmark numbers");
-            for (int index : m_span) {
-                if (index < 0 || index >= kLandmarks) return fail("span landmarks are 0 to 67");
-            }
-        }
-        const cv::FileNode width = storage["width"];
-        m_width = width.isReal() || width.isInt() ? static_cast<float>(width.real()) : 0.f;
-        if (!(m_width > 0.f && m_width <= kLargestWidth)) {
-            return fail("\"width\" must be a number above 0 and up to 20");
-        }
-        m_pivot = cv::Point2f(0.5f, 0.5f);
-        m_offset = cv::Point2f(0.f, 0.f);
-        if (!readPoint(storage["pivot"], m_pivot)) return fail("\"pivot\" needs [x, y]");
-        if (!readPoint(storage["offset"], m_offset)) return fail("\"offset\" needs [x, y]");
-        const cv::FileNode opacity = storage["opacity"];
-        m_opacity = opacity.empty() ? 1.f : static_cast<float>(opacity.real());
-        if (!(m_opacity >= 0.f && m_opacity <= 1.f)) return fail("\"opacity\" must be 0 to 1");
-    } catch (const cv::Exception& error) {
-        return LoadResult::failure(path + ": not readable metadata (" + error.msg + ")");
-    } catch (const std::exception& error) {
-        // OpenCV's parser lets some of the standard library's exceptions through.
-        return LoadResult::failure(path + ": not readable metadata (" + error.what() + ")");
+    const auto fail = [&](const std::string& problem) {
+        return LoadResult::failure(path + ": " + problem);
+    };
+    TableFile file;
+    std::string problem;
+    if (!file.load(path, problem)) return fail("not readable metadata (" + problem + ")");
+    if (!readLandmarks(file.find("anchor"), 0, m_anchor)) {
+        return fail("\"anchor\" must list landmark numbers, 0 to 67");
     }
+    const TableFile::Entry* span = file.find("span");
+    m_span.clear();
+    if (span && !readLandmarks(span, 3, m_span)) {
+        return fail("\"span\" must list three landmark numbers, 0 to 67");
+    }
+    const double width = scalarNumber(file.find("width")).value_or(0.0);
+    if (!(width > 0.0 && width <= kLargestWidth)) {
+        return fail("\"width\" must be a number above 0 and up to 20");
+    }
+    m_width = float(width);
+    m_pivot = cv::Point2f(0.5f, 0.5f);
+    m_offset = cv::Point2f(0.f, 0.f);
+    if (!readPoint(file.find("pivot"), m_pivot)) return fail("\"pivot\" needs [x, y]");
+    if (!readPoint(file.find("offset"), m_offset)) return fail("\"offset\" needs [x, y]");
+    const TableFile::Entry* opacity = file.find("opacity");
+    const double opaque = opacity ? scalarNumber(opacity).value_or(-1.0) : 1.0;
+    if (!(opaque >= 0.0 && opaque <= 1.0)) return fail("\"opacity\" must be 0 to 1");
+    m_opacity = float(opaque);
     return LoadResult::success();
 }
 

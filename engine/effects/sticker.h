@@ -2,7 +2,7 @@
 
 // One sticker as a face effect uses it: an RGBA picture (kept premultiplied by its alpha, in
 // a small pyramid of halved copies so that a small face is drawn from a fitting size) and its
-// placement, read from a metadata file beside the picture (OpenCV FileStorage YAML):
+// placement, read from a metadata file beside the picture (YAML, see TableFile):
 //   anchor:  [landmark numbers]  the picture is pinned to their mean
 //   width:   the picture's width on the face, in eye distances
 //   pivot:   [x, y] the pinned point of the picture, as fractions of its width and height

@@ -135,6 +135,11 @@ private:
     // more detail (a larger share of the detector's input) before. The key points of a face small
     // in the whole frame or cut by a square's edge can make a near profile frontal.
     void updateTurn(const Detection& detection, float detail);
+    // A face followed at a roll that a clear detection under it does not share is fitted again
+    // at the detection's roll as fitDetection judges it, and takes that fit when it is the
+    // better one. A face taken from a weak detection can keep a roll 30 degrees off while it
+    // is followed: a still face is not fitted again, a moving one at the roll it has.
+    void refitAtDetectedRoll(const Detection& detection, const cv::Mat& grey);
     // Hands the frame to the worker when a scan is due and the worker is free.
     void submitIfDue(const cv::Mat& grey);
     bool rejectedBefore(const cv::Rect2f& box) const;

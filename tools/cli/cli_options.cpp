@@ -7,9 +7,9 @@
 #include <functional>
 #include <iterator>
 #include <map>
-#include <opencv2/core.hpp>
 
 #include "facelume_client.h"
+#include "table_file.h"
 
 namespace {
 
@@ -153,28 +153,20 @@ std::string CliOptions::readPreset(const std::string& path, std::vector<std::str
         file = presetFolder + "/" + path + ".yml";
     }
     if (!std::ifstream(file).good()) return "cannot read the preset " + path;
-    try {
-        cv::FileStorage storage(file, cv::FileStorage::READ | cv::FileStorage::FORMAT_YAML);
-        const cv::FileNode root = storage.root();
-        if (!root.isMap()) return "the preset " + path + " is not a map of effect options";
-        for (const cv::FileNode& entry : root) {
-            const std::string key = entry.name();
-            if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys)) {
-                return "the preset " + path + " has an unknown option \"" + key + "\"";
-            }
-            std::string value;
-            if (entry.isInt()) {
-                value = std::to_string(static_cast<int>(entry));
-            } else if (entry.isString()) {
-                value = entry.string();
-            } else {
-                return "the preset " + path + " gives " + key + " neither a number nor a name";
-            }
-            arguments.push_back("--" + key);
-            arguments.push_back(value);
+    facelume::TableFile table;
+    std::string problem;
+    if (!table.load(file, problem)) {
+        return "the preset " + path + " is not readable YAML (" + problem + ")";
+    }
+    for (const facelume::TableFile::Entry& entry : table.entries()) {
+        if (std::find(std::begin(kKeys), std::end(kKeys), entry.key) == std::end(kKeys)) {
+            return "the preset " + path + " has an unknown option \"" + entry.key + "\"";
         }
-    } catch (const cv::Exception& error) {
-        return "the preset " + path + " is not readable YAML (" + error.msg + ")";
+        if (entry.list || entry.isMap) {
+            return "the preset " + path + " gives " + entry.key + " neither a number nor a name";
+        }
+        arguments.push_back("--" + entry.key);
+        arguments.push_back(entry.values.front());
     }
     return {};
 }

@@ -38,11 +38,11 @@ protected:
 
 // Each property with a value of its own reaches its control. A control the service reads after
 // a frame makes it send that frame again, and the element may take it as the next frame's
-// result: each result is its own frame or an earlier one. A name the service does not offer
-// stops the pipeline with the names that exist.
+// result: each result is its own frame or an earlier one (snow: every frame differs). A name the
+// service does not offer stops the pipeline with the names that exist.
 TEST_F(GstFacelumeTest, VideoGoesThroughWithEachPropertyAsItsControlOrStopsOnAnUnknownName) {
     const int code = launch(
-        "videotestsrc num-buffers=5 pattern=smpte ! video/x-raw,format=BGR,width=64,height=48 "
+        "videotestsrc num-buffers=5 pattern=snow ! video/x-raw,format=BGR,width=64,height=48 "
         "! tee name=t t. ! queue ! filesink location=" +
         m_folder.file("in.raw") +
         " t. ! queue ! facelume service=" FACELUME_RECORDING_SERVICE

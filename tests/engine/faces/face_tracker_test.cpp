@@ -80,6 +80,7 @@ struct PictureCase {
 };
 
 cv::Mat hopper() { return TestPictures::load("grace_hopper.jpg"); }
+cv::Mat cameraman() { return TestPictures::load("camera.png"); }
 cv::Mat hopper640() { return TestPictures::letterboxed(hopper(), {640, 480}); }
 cv::Mat astronaut() { return TestPictures::astronaut640(); }
 cv::Mat astronaut512() { return TestPictures::load("astronaut.png"); }
@@ -100,7 +101,7 @@ const PictureCase kPictureCases[] = {
     {"hopper blue flash", [] { return relitHopper(TestPictures::Light::BlueFlash); }, 1},
     {"hopper dim", [] { return relitHopper(TestPictures::Light::Dim); }, 1},
     {"footballer, 40 px", [] { return TestPictures::load("messi5.jpg"); }, 1},
-    {"cameraman, three-quarter", [] { return TestPictures::load("camera.png"); }, 1},
+    {"cameraman, three-quarter", cameraman, 1},
     {"basketball player, 37 px", [] { return TestPictures::load("basketball1.png"); }, 1},
     {"animated, dim, tilted", [] { return TestPictures::videoFrame("Megamind.avi", 60); }, 1},
     {"animated, turned", [] { return TestPictures::videoFrame("Megamind.avi", 170); }, 1},
@@ -114,6 +115,12 @@ const PictureCase kPictureCases[] = {
      55.0 - 3.0},
     {"hopper 640x480 rolled 55", [] { return TestPictures::moved(hopper640(), {}, 1, 55); }, 1,
      -55.0 - 3.0},
+    // Taken at 2 degrees from a weak detection; a clear one shows it at 27.
+    {"cameraman 640x480 rolled -15",
+     [] {
+         return TestPictures::moved(TestPictures::letterboxed(cameraman(), {640, 480}), {}, 1, -15);
+     },
+     1, 15.0 - 0.3},
     {"hopper 640x480 blue flash rolled 45",
      [] { return TestPictures::moved(flash640(), {}, 1, 45); }, 1, -45.0 - 3.0},
     // Two astronauts side by side and neither badge; four portraits of 256x300 (faces of about
