@@ -18,6 +18,9 @@ constexpr float kPi = 3.14159265f;
 // Under glasses the patch moves down toward the rim, by at most this much of the eye distance:
 // further down it would leave the apple of the cheek.
 constexpr float kMaxLowering = 0.2f;
+// Below the rim the paint fades in over about this much of the eye distance: cut off straight,
+// it leaves a hard line across the cheek where the rim curves up.
+constexpr float kRimFade = 0.03f;
 // How far the head is turned, as the nose tip's offset between the two jaw lines (0 frontal, 1
 // the nose on a jaw line): a frontal face measures up to about 0.05; the far cheek starts to
 // fade at kTurnStart and is gone at kTurnFull, where little of it shows.
@@ -58,6 +61,13 @@ cv::Point2f Blush::lowering(cv::Point2f fromEye, float rim, float halfHeight,
 }
 
 void Blush::keepBelow(cv::Point2f line, const FaceGeometry& face) {
+    const float fade = kRimFade * face.scale();
+    clipAbove(line + 2.f * fade * face.down(), face);
+    m_brush.feather(std::max(1.f, fade));
+    clipAbove(line, face);
+}
+
+void Blush::clipAbove(cv::Point2f line, const FaceGeometry& face) {
     const cv::Point2f across = 2.f * face.scale() * face.across();
     const cv::Point2f down = 3.f * face.scale() * face.down();
     m_brush.clipToPolygon(

@@ -394,7 +394,7 @@ TEST(BlushUnderGlassesTest, StaysOffTheLensesAndShowsBelowThem) {
         blush.apply(after, {TestPictures::faceIn(picture)});
         cv::absdiff(picture, after, change);
         EXPECT_LT(cv::mean(change(c.lens))[0], 1.0) << c.picture << c.lens;
-        EXPECT_GT(cv::mean(change(c.cheek))[0], 8.0) << c.picture << c.cheek;
+        EXPECT_GT(cv::mean(change(c.cheek))[0], 5.0) << c.picture << c.cheek;
     }
 }
 
