@@ -152,6 +152,9 @@ Result ClientPrivate::sendControl(const Result& encoded, const std::string& line
 Result ClientPrivate::takeRefresh(int timeoutMs) {
     Frame dropped;
     const Result received = channel.receiveFrame(dropped, timeoutMs);
+    if (received.status() == Status::Timeout && startedService && !service.isRunning()) {
+        return {Status::ServiceFailed, "the service " + service.exitDescription()};
+    }
     if (received.status() == Status::Timeout) {
         const std::string ms = std::to_string(timeoutMs);
         return {Status::Timeout, "the service sent back no frame for the previous control within " +
@@ -371,7 +374,11 @@ std::string Client::serviceOutput() const { return d->service.output(); }
 void Client::close() {
     // The service first: it then finds us still holding the channel, and we, closing last,
     // remove the named objects even when the service had to be killed.
-    if (d->startedService) d->service.stop();
+    if (d->startedService) {
+        d->service.stop();
+        // A service that was killed left its socket behind.
+        (void)ClientPipe::removeStale(protocol::pipeName(d->options.receiveName));
+    }
     d->channel.close();
     d->pipe.close();
     d->startedService = false;
