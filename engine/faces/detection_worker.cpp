@@ -133,15 +133,21 @@ void DetectionWorker::scan() {
 void DetectionWorker::scanLearned(std::vector<Detection>& found, std::vector<float>& detail) {
     if (m_squaresFrame != m_frame.size()) {
         m_largeSquares = squares(m_frame.size(), Squares::Large);
-        m_searched = searchedRegions(m_frame.size());
         m_followedSquares = squares(m_frame.size(), Squares::Followed);
-        m_smallSquares = squares(m_frame.size(), Squares::Small);
+        for (const bool shifted : {false, true}) {
+            m_searched[shifted] = searchedRegions(m_frame.size(), shifted);
+            m_smallSquares[shifted] = squares(m_frame.size(), Squares::Small, shifted);
+        }
         m_squaresFrame = m_frame.size();
     }
-    const int index = m_index % scansPerCycle(m_frame.size(), m_pace);
+    const int cycle = scansPerCycle(m_frame.size(), m_pace);
+    const int index = m_index % cycle;
+    // A new picture's cycle takes the grid of small squares from the frame's corner, the cycles
+    // after it the shifted grid first, then both in turn.
+    const bool shifted = m_pace != Pace::NewPicture && (m_index / cycle) % 2 == 0;
     if (m_pace == Pace::Followed) {
         scanWhole(found, detail);
-        scanFollowed(index, found, detail);
+        scanFollowed(index, m_smallSquares[shifted], found, detail);
         return;
     }
     // The first scan of a cycle finds every face of 80 pixels and more. A new picture's scans
@@ -151,16 +157,17 @@ void DetectionWorker::scanLearned(std::vector<Detection>& found, std::vector<flo
         for (const ScanRegion& square : m_largeSquares) scanRegion(square, found, detail);
         return;
     }
-    scanSquares(m_searched, size_t(index - 1) * kSquaresPerScan, found, detail);
+    scanSquares(m_searched[shifted], size_t(index - 1) * kSquaresPerScan, found, detail);
 }
 
-void DetectionWorker::scanFollowed(int index, std::vector<Detection>& found,
-                                   std::vector<float>& detail) {
+void DetectionWorker::scanFollowed(int index, const std::vector<ScanRegion>& small,
+                                   std::vector<Detection>& found, std::vector<float>& detail) {
     // A round is every followed square and then its share of the small squares, split evenly
-    // over its scans; the next round takes the next share.
+    // over its scans; the next round takes the next share. The shifted grid has no more squares
+    // than the other, so the rounds are counted on the other.
     const size_t followed = m_followedSquares.size();
-    const size_t share = smallShare(m_smallSquares.size());
-    const int round = followedRound(followed, m_smallSquares.size());
+    const size_t share = smallShare(m_smallSquares[false].size());
+    const int round = followedRound(followed, m_smallSquares[false].size());
     if (round == 0) return;
     const size_t perScan = groupsOf(followed + share, size_t(round));
     const size_t first = size_t(index % round) * perScan;
@@ -168,8 +175,8 @@ void DetectionWorker::scanFollowed(int index, std::vector<Detection>& found,
     for (size_t i = first; i < std::min(followed + share, first + perScan); ++i) {
         if (i < followed) {
             scanRegion(m_followedSquares[i], found, detail);
-        } else if (smallFirst + (i - followed) < m_smallSquares.size()) {
-            scanRegion(m_smallSquares[smallFirst + (i - followed)], found, detail);
+        } else if (smallFirst + (i - followed) < small.size()) {
+            scanRegion(small[smallFirst + (i - followed)], found, detail);
         }
     }
 }
@@ -195,7 +202,7 @@ void DetectionWorker::scanSquares(const std::vector<ScanRegion>& list, size_t fi
         scanRegion(list[i], found, detail);
 }
 
-std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, Squares kind) {
+std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, Squares kind, bool shifted) {
     std::vector<ScanRegion> out;
     const float largeSide = kLargeSquare * std::max(1.f, float(size.width) / float(kMaxWidth));
     const float smallSide = std::min(
@@ -208,22 +215,29 @@ std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, Squares kind) {
         return out;
     }
     const float step = 0.75f * side;
-    // Squares from the top left corner; the last one in a row or column ends at the edge.
-    for (float y = 0.f;; y += step) {
-        const float top = std::min(y, float(size.height) - side);
-        for (float x = 0.f;; x += step) {
-            const float left = std::min(x, float(size.width) - side);
+    // Half an anchor off, so that a face between two of the detector's anchors in one grid lies
+    // on one in the other, at the frame's edges too.
+    const float anchor = shifted ? 0.5f * side / float(NeuralFaceDetector::kFineCells) : 0.f;
+    // Where squares start along a side of length; the last one ends at the edge. Counted by the
+    // start, as an edge computed back from a fraction may never be reached exactly.
+    const auto starts = [&](float length) {
+        std::vector<float> at;
+        for (float x = shifted ? 0.5f * step + anchor : 0.f; x + side < length; x += step)
+            at.push_back(x);
+        at.push_back(std::max(0.f, length - side));
+        return at;
+    };
+    for (const float top : starts(float(size.height) - anchor)) {
+        for (const float left : starts(float(size.width) - anchor)) {
             out.push_back({cv::Point2f(left + 0.5f * side, top + 0.5f * side),
                            cv::Size2f(side, side), 1.0, 0.f});
-            if (left + side >= float(size.width)) break;
         }
-        if (top + side >= float(size.height)) break;
     }
     return out;
 }
 
-std::vector<ScanRegion> DetectionWorker::searchedRegions(cv::Size size) {
-    std::vector<ScanRegion> out = squares(size, Squares::Small);
+std::vector<ScanRegion> DetectionWorker::searchedRegions(cv::Size size, bool shifted) {
+    std::vector<ScanRegion> out = squares(size, Squares::Small, shifted);
     const std::vector<ScanRegion> turned = turnedRegions(size);
     out.insert(out.end(), turned.begin(), turned.end());
     return out;
