@@ -110,14 +110,16 @@ private:
     // squares of a round.
     static int followedRound(size_t followedSquares, size_t smallSquares);
     static size_t smallShare(size_t smallSquares);
-    void scanFollowed(int index, const std::vector<ScanRegion>& small,
-                      std::vector<Detection>& found, std::vector<float>& detail);
+    void scanFollowed(int index, bool shifted, std::vector<Detection>& found,
+                      std::vector<float>& detail);
+    // The lowest score a small square of a grid takes.
+    static double smallThreshold(bool shifted);
     // Looks at region, and notes the detail of each face found.
     void scanRegion(const ScanRegion& region, std::vector<Detection>& found,
-                    std::vector<float>& detail);
-    // Looks at squares first .. first + kSquaresPerScan of list.
-    void scanSquares(const std::vector<ScanRegion>& list, size_t first,
-                     std::vector<Detection>& found, std::vector<float>& detail);
+                    std::vector<float>& detail, double threshold = NeuralFaceDetector::kThreshold);
+    // Looks at regions first .. first + kSquaresPerScan of the searched regions of a grid.
+    void scanSquares(size_t first, bool shifted, std::vector<Detection>& found,
+                     std::vector<float>& detail);
     void scanWhole(std::vector<Detection>& found, std::vector<float>& detail);
 
     const Mode m_mode;
