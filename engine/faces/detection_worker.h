@@ -24,9 +24,10 @@
 //   third of the small squares in each round, so that a face of 80 pixels is found within a
 //   round wherever it appears, and a smaller one within three rounds. A face of 40 pixels is
 //   missed where the small squares' seams cut it, and its score falls below the threshold where
-//   it lies between two of the detector's anchors: the cycles after a new picture's first take
-//   in turn a second grid of small squares, shifted by half a step and half an anchor, so it is
-//   found within two cycles wherever it is;
+//   it lies between two of the detector's anchors: every other cycle after a new picture's
+//   first takes a second grid of small squares, shifted by half a step and half an anchor, so it
+//   is found within two cycles wherever it is. That grid takes clear faces only, as a second
+//   look at other places lets weak patterns through;
 // - HOG: the frame upright (frames wider than kMaxWidth at reduced size), enlarged for faces
 //   smaller than the detector's window, and turned either way for heads tilted by 30 to 70
 //   degrees.
