@@ -17,7 +17,8 @@ constexpr int kPipeConnectTimeoutMs = 5000;
 // A control makes the service process its newest frame again and send it; process() waits this
 // long for that frame before it sends the next one.
 constexpr int kRefreshTimeoutMs = 2000;
-// A service that reads no control line for this long is stopped or overloaded.
+// A service that reads no control line for this long, or sends back no frame for the control
+// before, is stopped or overloaded.
 constexpr int kControlWriteTimeoutMs = 2000;
 constexpr std::size_t kMessageOverhead = protocol::kLengthPrefixBytes + protocol::kFrameHeaderBytes;
 
@@ -71,10 +72,16 @@ public:
     ResourceCatalogue catalogue;
     std::mutex pipeMutex;
     bool frameInService = false;
+    // A control reached a service holding a frame, which it sends again (once per read of control
+    // lines); that frame has not been taken yet.
     bool refreshPending = false;
+    // The latest frame went through process(), which takes every frame the service sends; with
+    // sendFrame, the caller's receiveFrame takes them (perhaps waiting in another thread).
+    bool processTakesFrames = false;
 
     Result failure(Status status, const std::string& what, const std::string& executable);
     Result sendControl(const Result& encoded, const std::string& line);
+    Result takeRefresh(int timeoutMs);
     Result sendValue(ControlCommand::Id id, float value);
     Result sendNamed(ControlCommand::Id id, NameKind kind, const std::string& name, float strength);
     Result openChannel(const ChannelOptions& channelOptions, int pipeTimeoutMs);
@@ -125,9 +132,38 @@ Result ClientPrivate::sendControl(const Result& encoded, const std::string& line
     if (!encoded) return encoded;
     if (!channel.isOpen()) return {Status::NotConnected, "start or connect to a service first"};
     const std::lock_guard<std::mutex> lock(pipeMutex);
-    Result result = pipe.writeLines(line, kControlWriteTimeoutMs);
+    // Two writes in a row may reach the service in one read or in two, and bring back one frame or
+    // two: with one write outstanding at a time, process() knows that exactly one is on its way.
+    // The wait and the write share the setter's time.
+    int writeMs = kControlWriteTimeoutMs;
+    if (refreshPending && processTakesFrames) {
+        const auto start = std::chrono::steady_clock::now();
+        Result taken = takeRefresh(kControlWriteTimeoutMs);
+        if (!taken) return taken;
+        writeMs -= static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
+    }
+    Result result = pipe.writeLines(line, std::max(writeMs, 0));
     if (result && frameInService) refreshPending = true;
     return result;
+}
+
+Result ClientPrivate::takeRefresh(int timeoutMs) {
+    Frame dropped;
+    const Result received = channel.receiveFrame(dropped, timeoutMs);
+    if (received.status() == Status::Timeout && startedService && !service.isRunning()) {
+        return {Status::ServiceFailed, "the service " + service.exitDescription()};
+    }
+    if (received.status() == Status::Timeout) {
+        const std::string ms = std::to_string(timeoutMs);
+        return {Status::Timeout, "the service sent back no frame for the previous control within " +
+                                     ms +
+                                     " ms (stopped or overloaded); this control was not sent, "
+                                     "try again later"};
+    }
+    refreshPending = false;
+    return received;
 }
 
 Result ClientPrivate::sendValue(ControlCommand::Id id, float value) {
@@ -247,7 +283,10 @@ Result Client::sendFrame(int width, int height, const std::uint8_t* bgr, std::si
                 "least width * 3 bytes"};
     }
     Result result = d->channel.sendFrame(width, height, bgr, stride);
-    if (result) d->frameInService = true;
+    if (result) {
+        d->frameInService = true;
+        d->processTakesFrames = false;
+    }
     return result;
 }
 
@@ -271,7 +310,9 @@ Result Client::process(int width, int height, const std::uint8_t* bgr, std::size
     d->channel.dropPendingFrames();
     Result sent = sendFrame(width, height, bgr, stride);
     if (!sent) return sent;
-    return receiveFrame(result, timeoutMs);
+    Result received = receiveFrame(result, timeoutMs);
+    d->processTakesFrames = received.isOk();
+    return received;
 }
 
 Result Client::setSkinWhite(float value) { return d->sendValue(ControlCommand::SkinWhite, value); }
@@ -333,7 +374,11 @@ std::string Client::serviceOutput() const { return d->service.output(); }
 void Client::close() {
     // The service first: it then finds us still holding the channel, and we, closing last,
     // remove the named objects even when the service had to be killed.
-    if (d->startedService) d->service.stop();
+    if (d->startedService) {
+        d->service.stop();
+        // A service that was killed left its socket behind.
+        (void)ClientPipe::removeStale(protocol::pipeName(d->options.receiveName));
+    }
     d->channel.close();
     d->pipe.close();
     d->startedService = false;

@@ -1,6 +1,7 @@
 #include "blush.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
@@ -17,6 +18,9 @@ constexpr float kPi = 3.14159265f;
 // Under glasses the patch moves down toward the rim, by at most this much of the eye distance:
 // further down it would leave the apple of the cheek.
 constexpr float kMaxLowering = 0.2f;
+// Below the rim the paint fades in over about this much of the eye distance: cut off straight,
+// it leaves a hard line across the cheek where the rim curves up.
+constexpr float kRimFade = 0.03f;
 // How far the head is turned, as the nose tip's offset between the two jaw lines (0 frontal, 1
 // the nose on a jaw line): a frontal face measures up to about 0.05; the far cheek starts to
 // fade at kTurnStart and is gone at kTurnFull, where little of it shows.
@@ -57,6 +61,13 @@ cv::Point2f Blush::lowering(cv::Point2f fromEye, float rim, float halfHeight,
 }
 
 void Blush::keepBelow(cv::Point2f line, const FaceGeometry& face) {
+    const float fade = kRimFade * face.scale();
+    clipAbove(line + 2.f * fade * face.down(), face);
+    m_brush.feather(std::max(1.f, fade));
+    clipAbove(line, face);
+}
+
+void Blush::clipAbove(cv::Point2f line, const FaceGeometry& face) {
     const cv::Point2f across = 2.f * face.scale() * face.across();
     const cv::Point2f down = 3.f * face.scale() * face.down();
     m_brush.clipToPolygon(
@@ -67,14 +78,19 @@ void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     const float rollDegrees = std::atan2(face.across().y, face.across().x) * 180.f / kPi;
     const float turn = turnOf(face);
     const float turned = smoothstep(kTurnStart, kTurnFull, std::abs(turn));
-    for (const Cheek& cheek : kCheeks) {
+    const std::array<cv::Point2f, 2> eyes = {
+        face.mean({kCheeks[0].eyeLower1, kCheeks[0].eyeLower2}),
+        face.mean({kCheeks[1].eyeLower1, kCheeks[1].eyeLower2})};
+    const std::array<std::optional<float>, 2> rims = m_lensRims.rimsBelow(frame, eyes, face);
+    for (int side = 0; side < 2; ++side) {
+        const Cheek& cheek = kCheeks[side];
         const bool far = turn * cheek.side < 0.f;
         // The far cheek of a turned head hides behind the nose.
         const float fade = far ? 1.f - turned : 1.f;
         if (!(fade > 0.f)) continue;
         const cv::Point2f jaw = face.mean({cheek.jawUpper, cheek.jawLower});
         const cv::Point2f nose = face.point(cheek.noseWing);
-        const cv::Point2f eye = face.mean({cheek.eyeLower1, cheek.eyeLower2});
+        const cv::Point2f eye = eyes[side];
         // The apple of the cheek: between jaw line and nose wing, below the eye. Its width
         // follows the jaw-to-nose distance, so the far cheek of a turned head narrows. On the
         // near cheek of a turned head the jaw line runs by the ear: the apple is nearer the nose.
@@ -82,7 +98,7 @@ void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
         cv::Point2f centre = (0.45f - toNose) * jaw + (0.35f + toNose) * nose + 0.2f * eye;
         const float width = static_cast<float>(cv::norm(jaw - nose)) * (1.f - 0.3f * turned);
         const cv::Size2f halfAxes(0.3f * width, 0.22f * face.scale());
-        const std::optional<float> rim = m_lensRims.rimBelow(frame, eye, face);
+        const std::optional<float>& rim = rims[side];
         if (rim) centre += lowering(centre - eye, *rim, halfAxes.height, face);
         const double sigma = std::max(1.f, 0.45f * std::min(halfAxes.width, halfAxes.height));
         const int reach = static_cast<int>(std::ceil(halfAxes.width + 3 * sigma)) + 2;

@@ -23,8 +23,10 @@ private:
     // of glasses rim below the eye.
     static cv::Point2f lowering(cv::Point2f fromEye, float rim, float halfHeight,
                                 const FaceGeometry& face);
-    // Takes the paint off everything above the line across the face through line.
+    // Takes the paint off everything above the line across the face through line, fading it in
+    // just below.
     void keepBelow(cv::Point2f line, const FaceGeometry& face);
+    void clipAbove(cv::Point2f line, const FaceGeometry& face);
 
     LensRimFinder m_lensRims;
 };

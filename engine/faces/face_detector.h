@@ -27,6 +27,8 @@ struct Detection {
     float noseDepth = NAN;
     // A score the detector gives patterns about as often as faces: the landmarks must agree.
     bool weak = false;
+    // A score only faces get: their eyes are judged more loosely (see FacePlausibility).
+    bool strong = false;
 };
 
 // A part of a frame to scan: centre and size in frame pixels, the scale it is scanned at (2 finds

@@ -26,7 +26,9 @@ public:
 
     // Geometry and shading. grey: the frame (CV_8UC1). A new face must have eyes clearly darker
     // than its cheeks (maxEyeContrast kNewFace); a tracked one only not brighter (kTracked),
-    // so that a blink or a highlight on glasses does not lose it.
+    // so that a blink or a highlight on glasses does not lose it. One a strong detection shows
+    // (Detection::strong) may have them brighter (kStrongFace): an animated man's large white eyes
+    // behind glasses, lit from the side, measure up to 1.14 where he is strongly detected.
     bool isPlausible(const Landmarks& landmarks, const cv::Mat& grey, double maxEyeContrast);
 
     // Mean grey of the two eyes over the mean grey of the two cheeks; 1 when either is empty.
@@ -34,6 +36,7 @@ public:
 
     static constexpr double kNewFace = 0.8;
     static constexpr double kTracked = 1.0;
+    static constexpr double kStrongFace = 1.2;
 
 private:
     void fill(const Landmarks& landmarks, std::initializer_list<int> points, uchar label,

@@ -19,6 +19,8 @@ constexpr float kRegionSide = 2.2f;
 // NeuralFaceDetector::kThreshold from the learned detector).
 constexpr double kKeepThreshold = -0.4;
 constexpr double kKeepScore = 0.5;
+// The smallest box (pixels) fitted.
+constexpr float kMinFitSide = 12.f;
 // A face box must be this much inside the frame to be fitted.
 constexpr float kMinInside = 0.8f;
 // A new face's box must keep this part of its width from the frame's edges.
@@ -299,22 +301,31 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
                                 : LandmarkFitter::boxFromLandmarks(track.raw) + track.motion;
     if (!mostlyInside(box, grey)) return false;
     const float roll = LandmarkFitter::rollOf(track.raw);
-    Landmarks fitted;
+    Landmarks fitted{};
     if (fitFace(box, roll, grey, FacePlausibility::kTracked, kMaxFrameScaleChange, fitted)) {
         follow(track, fitted, grey);
         return true;
     }
     // Lost its hold (a fast move, a turn): look for the face near where it was, turned as it was.
+    const Landmarks own = fitted;
     detectAround(box, roll, grey);
     for (const Detection& d : m_detections) {
-        if (sameFace(d.box, box, kMaxScaleChange) &&
-            fitDetection(d, grey, FacePlausibility::kTracked, fitted)) {
-            follow(track, fitted, grey);
-            // The head may have turned since any earlier view: this one counts.
-            track.turn = d.turn;
-            track.turnDetail = d.box.width / (kRegionSide * box.width);
-            return true;
+        if (!sameFace(d.box, box, kMaxScaleChange)) continue;
+        // A fit from the detection's box can take part of the face for all of it (an eye
+        // distance of 40 pixels for 60): the face's own fit counts when only its change of size
+        // failed it and a strong detection shows the face at its size.
+        if (d.strong && box.width >= kMinFitSide &&
+            sameFace(LandmarkFitter::boxFromLandmarks(own), d.box, kMaxFrameScaleChange) &&
+            m_plausibility.isPlausible(own, grey, FacePlausibility::kStrongFace)) {
+            fitted = own;
+        } else if (!fitDetection(d, grey, maxEyeContrast(d), fitted)) {
+            continue;
         }
+        follow(track, fitted, grey);
+        // The head may have turned since any earlier view: this one counts.
+        track.turn = d.turn;
+        track.turnDetail = d.box.width / (kRegionSide * box.width);
+        return true;
     }
     return false;
 }
@@ -346,7 +357,7 @@ void FaceTracker::follow(Track& track, const Landmarks& fitted, const cv::Mat& g
 
 bool FaceTracker::fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey,
                           double maxEyeContrast, float maxScaleChange, Landmarks& fitted) {
-    if (box.width < 12.f || !mostlyInside(box, grey)) return false;
+    if (box.width < kMinFitSide || !mostlyInside(box, grey)) return false;
     fitted = m_fitter.fit(grey, box, roll);
     // A fit that shrank, grew or slid off the box has lost the face.
     return m_plausibility.isPlausible(fitted, grey, maxEyeContrast) &&
@@ -354,7 +365,14 @@ bool FaceTracker::fitFace(const cv::Rect2f& box, float roll, const cv::Mat& grey
 }
 
 bool FaceTracker::fitNewFace(const Detection& detection, const cv::Mat& grey, Landmarks& fitted) {
-    return fitDetection(detection, grey, FacePlausibility::kNewFace, fitted);
+    return fitDetection(
+        detection, grey,
+        detection.strong ? FacePlausibility::kStrongFace : FacePlausibility::kNewFace, fitted);
+}
+
+double FaceTracker::maxEyeContrast(const Detection& detection) {
+    // Not raised for every followed face: a face covered by a plain patch measures 1.
+    return detection.strong ? FacePlausibility::kStrongFace : FacePlausibility::kTracked;
 }
 
 bool FaceTracker::fitDetection(const Detection& detection, const cv::Mat& grey,
@@ -469,7 +487,8 @@ void FaceTracker::submitIfDue(const cv::Mat& grey) {
 void FaceTracker::addFaces(const cv::Mat& grey) {
     m_candidates.clear();
     for (const Detection& d : m_detections) {
-        if (covered(d.box) || rejectedBefore(d.box)) continue;
+        // A strong detection is fitted even where a weaker one of the face was rejected.
+        if (covered(d.box) || (!d.strong && rejectedBefore(d.box))) continue;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&

@@ -107,6 +107,8 @@ private:
     // when the moved box leaves m_around.
     bool cellsAt(const cv::Rect& box, cv::Point offset, cv::Mat& cells) const;
     bool refit(Track& track, const cv::Mat& grey);
+    // The eye contrast a followed face found again by detection may have.
+    static double maxEyeContrast(const Detection& detection);
     void detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey);
     // Takes a new fit of a followed face.
     void follow(Track& track, const Landmarks& fitted, const cv::Mat& grey);

@@ -132,7 +132,8 @@ void NeuralFaceDetector::decode(const cv::Matx23d& back, double threshold,
         const float noseDepth = eyes > 0.f ? nose.dot(down) / eyes : NAN;
         m_candidates.push_back(
             {cv::Rect2f(centre.x - 0.5f * side, centre.y - 0.5f * side, side, side), score,
-             std::atan2(across.y, across.x), turn, noseDepth, score < kWeakScore});
+             std::atan2(across.y, across.x), turn, noseDepth, score < kWeakScore,
+             score >= kStrongScore});
     }
     std::sort(m_candidates.begin(), m_candidates.end(),
               [](const Detection& a, const Detection& b) { return a.score > b.score; });

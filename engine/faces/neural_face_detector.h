@@ -42,6 +42,9 @@ public:
     // Below this score, faces and face-like patterns (a duck's head through a colour mask) mix;
     // real faces score up to 0.94.
     static constexpr double kWeakScore = 0.8;
+    // From this score on, faces only: face-like patterns score 0.83 at most, and a face blurred
+    // in the background, which the engine leaves alone, 0.85.
+    static constexpr double kStrongScore = 0.87;
 
 private:
     bool run(int side);

@@ -108,7 +108,10 @@ public:
     Result process(int width, int height, const std::uint8_t* bgr, std::size_t stride,
                    Frame& result, int timeoutMs);
 
-    /// Controls. Values are the engine's (1.0 = full); they travel in hundredths.
+    /// Controls. Values are the engine's (1.0 = full); they travel in hundredths. While frames go
+    /// through process(), a setter first waits for the frame the service sent again for the
+    /// control before (2 s at most, shared with its write; then Timeout and nothing is sent), so
+    /// that process() returns its own frame's result.
     Result setSkinWhite(float value);
     Result setSkinSmooth(float value);
     Result setEyeScale(float value);

@@ -369,24 +369,32 @@ TEST(LipstickOnTurnedHeadsTest, ColoursThreeQuarterFacesInFullAndLeavesAProfileA
 
 TEST(BlushUnderGlassesTest, StaysOffTheLensesAndShowsBelowThem) {
     // Measured by hand in the pictures: just inside a lens's lower rim, and the cheek just below
-    // it. The team's girl bends her head, so her lenses cover her cheeks.
+    // it. Hopper's left rim is light and rises toward the temple, below a crease. The team's girl
+    // bends her head, so her lenses cover her cheeks. The man in the clip has thin metal rims that
+    // curve down below his right eye, lowest at its outer corner; the left one is lit.
     const struct {
         const char* picture;
+        int frame;  // of a clip, -1 for a picture
         cv::Rect crop, lens, cheek;
     } cases[] = {
-        {"grace_hopper.jpg", {0, 0, 512, 600}, {205, 212, 35, 12}, {205, 236, 35, 15}},
-        {"robocracy2018.jpg", {1077, 1930, 260, 260}, {88, 140, 39, 15}, {88, 166, 39, 15}},
-        {"robocracy2018.jpg", {1077, 1930, 260, 260}, {159, 136, 36, 15}, {159, 162, 36, 15}},
+        {"grace_hopper.jpg", -1, {0, 0, 512, 600}, {205, 212, 35, 12}, {205, 236, 35, 15}},
+        {"grace_hopper.jpg", -1, {0, 0, 512, 600}, {292, 214, 35, 12}, {292, 238, 35, 15}},
+        {"robocracy2018.jpg", -1, {1077, 1930, 260, 260}, {88, 140, 39, 15}, {88, 166, 39, 15}},
+        {"robocracy2018.jpg", -1, {1077, 1930, 260, 260}, {159, 136, 36, 15}, {159, 162, 36, 15}},
+        {"Megamind.avi", 220, {0, 0, 720, 528}, {300, 232, 40, 10}, {300, 262, 40, 15}},
+        {"Megamind.avi", 220, {0, 0, 720, 528}, {445, 236, 40, 10}, {445, 262, 40, 15}},
     };
     for (const auto& c : cases) {
-        const cv::Mat picture = TestPictures::load(c.picture)(c.crop);
+        const cv::Mat picture =
+            (c.frame < 0 ? TestPictures::load(c.picture)
+                         : TestPictures::videoFrame(c.picture, c.frame))(c.crop);
         Blush blush(TestPictures::resourceFolder());
         blush.configure("#ff0000", 1.f);
         cv::Mat after = picture.clone(), change;
         blush.apply(after, {TestPictures::faceIn(picture)});
         cv::absdiff(picture, after, change);
         EXPECT_LT(cv::mean(change(c.lens))[0], 1.0) << c.picture << c.lens;
-        EXPECT_GT(cv::mean(change(c.cheek))[0], 8.0) << c.picture << c.cheek;
+        EXPECT_GT(cv::mean(change(c.cheek))[0], 5.0) << c.picture << c.cheek;
     }
 }
 
