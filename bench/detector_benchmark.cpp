@@ -9,12 +9,13 @@
 //
 // MODEL_FILE: face_detection_front_128x128_barracuda.onnx (scripts/fetch-models.sh).
 //
-//   detector_benchmark MODEL_FILE join|cut
+//   detector_benchmark MODEL_FILE join|cut|places [40|100]
 //
 // Instead, join: frames until a face of 100 or 40 pixels joining three followed ones is followed
-// too, at 1280x720 and 1920x1080, over places and moments of the scan cycle (synchronous scans);
-// cut: frames until the footballer of 40 pixels is followed after a cut, with the background
-// worker at 30 frames a second.
+// too, at 1280x720 and 1920x1080, over places and moments of two cycles of scans (synchronous
+// scans); cut: frames until the footballer of 40 pixels is followed after a cut, with the
+// background worker at 30 frames a second; places: for each place of the 40 pixel face joining,
+// the scans of two cycles that find it, with its score. A face size after join measures only it.
 
 #include <time.h>
 
@@ -187,34 +188,46 @@ void printSpread(const char* what, std::vector<int> frames) {
                 frames.size(), never);
 }
 
-// A face of side pixels joins three followed ones of 100 pixels at 5 places in each of rows rows,
-// at 3 moments of the cycle of scans each.
-void joins(const facelume::LandmarkFitter& fitter, const std::string& model, cv::Size size,
-           const Source& source, float side, int rows) {
+// Three followed faces of 100 pixels in a frame of size.
+cv::Mat followedThree(cv::Size size) {
     cv::Mat base(size, CV_8UC3, cv::Scalar(90, 100, 110));
     const int top = size.height / 5;
     paste(base, kHopper, 100, {size.width / 4, top});
     paste(base, kAstronaut, 100, {size.width / 2, top});
     paste(base, kHopper, 100, {3 * size.width / 4, top});
+    return base;
+}
+
+// Place column of row of a face joining followedThree().
+cv::Point joiningPlace(cv::Size size, int row, int column) {
+    return cv::Point((1 + 2 * column) * size.width / 10,
+                     (4 + row) * size.height / 7 + (column % 2) * size.height / 14);
+}
+
+// A face of side pixels joins three followed ones of 100 pixels at 5 places in each of rows rows,
+// at 3 moments of two cycles of scans each (the small squares of one cycle lie on another grid
+// than those of the next).
+void joins(const facelume::LandmarkFitter& fitter, const std::string& model, cv::Size size,
+           const Source& source, float side, int rows) {
+    const cv::Mat base = followedThree(size);
     const DetectionWorker worker(DetectionWorker::Mode::Synchronous, model);
     const int cycle = worker.scansPerCycle(size, DetectionWorker::Pace::Followed) *
                       facelume::FaceTracker::kConfirmedInterval;
     std::vector<int> frames;
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < 5; ++column) {
-            const cv::Point at((1 + 2 * column) * size.width / 10,
-                               (4 + row) * size.height / 7 + (column % 2) * size.height / 14);
+            const cv::Point at = joiningPlace(size, row, column);
             for (int moment = 0; moment < 3; ++moment) {
                 facelume::FaceTracker tracker(fitter, DetectionWorker::Mode::Synchronous, model);
                 int warm = 0;
                 while (warm < 400 && (track(tracker, base) < 3 || warm < 100)) ++warm;
-                for (int i = 0; i < moment * cycle / 3 + row * 5 + column; ++i)
+                for (int i = 0; i < moment * 2 * cycle / 3 + row * 5 + column; ++i)
                     track(tracker, base);
                 cv::Mat frame = base.clone();
                 paste(frame, source, side, at);
                 int n = 1;
-                while (n <= 2 * cycle + 100 && track(tracker, frame) < 4) ++n;
-                frames.push_back(n <= 2 * cycle + 100 ? n : -1);
+                while (n <= 3 * cycle && track(tracker, frame) < 4) ++n;
+                frames.push_back(n <= 3 * cycle ? n : -1);
             }
         }
     }
@@ -222,6 +235,34 @@ void joins(const facelume::LandmarkFitter& fitter, const std::string& model, cv:
     std::snprintf(what, sizeof what, "%dx%d, %.0f px face joining (cycle %d frames)", size.width,
                   size.height, double(side), cycle);
     printSpread(what, frames);
+}
+
+// For each place of the footballer of 40 pixels joining three followed faces, the scans of two
+// cycles while every face is followed that find it, and its score in each.
+void places(const std::string& model, cv::Size size) {
+    DetectionWorker worker(DetectionWorker::Mode::Synchronous, model);
+    const int cycle = worker.scansPerCycle(size, DetectionWorker::Pace::Followed);
+    std::printf("%dx%d, 40 px footballer joining, scans (of 2 x %d) finding it: score\n",
+                size.width, size.height, cycle);
+    for (int column = 0; column < 5; ++column) {
+        const cv::Point at = joiningPlace(size, 0, column);
+        cv::Mat frame = followedThree(size), grey;
+        paste(frame, kFootballer, 40, at);
+        cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+        std::printf("  at (%4d, %4d):", at.x, at.y);
+        for (int index = 0; index < 2 * cycle; ++index) {
+            std::vector<Detection> found;
+            std::vector<float> detail;
+            worker.submit(grey, index, DetectionWorker::Pace::Followed);
+            worker.takeResults(found, detail);
+            for (const Detection& d : found) {
+                const cv::Point2f centre = (d.box.tl() + d.box.br()) / 2;
+                if (cv::norm(centre - cv::Point2f(at)) < 20.f)
+                    std::printf(" %d: %.2f", index, d.score);
+            }
+        }
+        std::printf("\n");
+    }
 }
 
 // The footballer after a cut from the astronaut, background worker, frames at 30 a second.
@@ -250,9 +291,11 @@ void afterCut(const facelume::LandmarkFitter& fitter, const std::string& model) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string mode = argc == 3 ? argv[2] : "";
-    if (argc > 3 || (argc == 3 && mode != "join" && mode != "cut")) {
-        std::fprintf(stderr, "usage: detector_benchmark MODEL_FILE [join|cut]\n");
+    const std::string mode = argc >= 3 ? argv[2] : "";
+    const std::string joining = argc == 4 ? argv[3] : "";
+    if (argc > 4 || (argc >= 3 && mode != "join" && mode != "cut" && mode != "places") ||
+        (argc == 4 && (mode != "join" || (joining != "40" && joining != "100")))) {
+        std::fprintf(stderr, "usage: detector_benchmark MODEL_FILE [join [40|100]|cut|places]\n");
         return 2;
     }
     cv::setNumThreads(1);
@@ -266,10 +309,15 @@ int main(int argc, char** argv) {
         afterCut(fitter, argv[1]);
         return 0;
     }
+    if (mode == "places") {
+        for (const cv::Size size : {cv::Size(1280, 720), cv::Size(1920, 1080)})
+            places(argv[1], size);
+        return 0;
+    }
     if (mode == "join") {
         for (const cv::Size size : {cv::Size(1280, 720), cv::Size(1920, 1080)}) {
-            joins(fitter, argv[1], size, kHopper, 100, 3);
-            joins(fitter, argv[1], size, kFootballer, 40, 1);
+            if (joining != "40") joins(fitter, argv[1], size, kHopper, 100, 3);
+            if (joining != "100") joins(fitter, argv[1], size, kFootballer, 40, 1);
         }
         return 0;
     }

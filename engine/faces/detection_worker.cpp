@@ -133,15 +133,21 @@ void DetectionWorker::scan() {
 void DetectionWorker::scanLearned(std::vector<Detection>& found, std::vector<float>& detail) {
     if (m_squaresFrame != m_frame.size()) {
         m_largeSquares = squares(m_frame.size(), Squares::Large);
-        m_searched = searchedRegions(m_frame.size());
         m_followedSquares = squares(m_frame.size(), Squares::Followed);
-        m_smallSquares = squares(m_frame.size(), Squares::Small);
+        for (const bool shifted : {false, true}) {
+            m_searched[shifted] = searchedRegions(m_frame.size(), shifted);
+            m_smallSquares[shifted] = squares(m_frame.size(), Squares::Small, shifted);
+        }
         m_squaresFrame = m_frame.size();
     }
-    const int index = m_index % scansPerCycle(m_frame.size(), m_pace);
+    const int cycle = scansPerCycle(m_frame.size(), m_pace);
+    const int index = m_index % cycle;
+    // A new picture's cycle and every other one after it take the grid of small squares from the
+    // frame's corner, the others the shifted grid.
+    const bool shifted = m_pace != Pace::NewPicture && (m_index / cycle) % 2 == 1;
     if (m_pace == Pace::Followed) {
         scanWhole(found, detail);
-        scanFollowed(index, found, detail);
+        scanFollowed(index, shifted, found, detail);
         return;
     }
     // The first scan of a cycle finds every face of 80 pixels and more. A new picture's scans
@@ -151,25 +157,27 @@ void DetectionWorker::scanLearned(std::vector<Detection>& found, std::vector<flo
         for (const ScanRegion& square : m_largeSquares) scanRegion(square, found, detail);
         return;
     }
-    scanSquares(m_searched, size_t(index - 1) * kSquaresPerScan, found, detail);
+    scanSquares(size_t(index - 1) * kSquaresPerScan, shifted, found, detail);
 }
 
-void DetectionWorker::scanFollowed(int index, std::vector<Detection>& found,
+void DetectionWorker::scanFollowed(int index, bool shifted, std::vector<Detection>& found,
                                    std::vector<float>& detail) {
     // A round is every followed square and then its share of the small squares, split evenly
-    // over its scans; the next round takes the next share.
+    // over its scans; the next round takes the next share. The shifted grid has no more squares
+    // than the other, so the rounds are counted on the other.
     const size_t followed = m_followedSquares.size();
-    const size_t share = smallShare(m_smallSquares.size());
-    const int round = followedRound(followed, m_smallSquares.size());
+    const size_t share = smallShare(m_smallSquares[false].size());
+    const int round = followedRound(followed, m_smallSquares[false].size());
     if (round == 0) return;
+    const std::vector<ScanRegion>& small = m_smallSquares[shifted];
     const size_t perScan = groupsOf(followed + share, size_t(round));
     const size_t first = size_t(index % round) * perScan;
     const size_t smallFirst = size_t(index / round) * share;
     for (size_t i = first; i < std::min(followed + share, first + perScan); ++i) {
         if (i < followed) {
             scanRegion(m_followedSquares[i], found, detail);
-        } else if (smallFirst + (i - followed) < m_smallSquares.size()) {
-            scanRegion(m_smallSquares[smallFirst + (i - followed)], found, detail);
+        } else if (smallFirst + (i - followed) < small.size()) {
+            scanRegion(small[smallFirst + (i - followed)], found, detail, smallThreshold(shifted));
         }
     }
 }
@@ -181,21 +189,33 @@ void DetectionWorker::scanWhole(std::vector<Detection>& found, std::vector<float
 }
 
 void DetectionWorker::scanRegion(const ScanRegion& region, std::vector<Detection>& found,
-                                 std::vector<float>& detail) {
-    m_learned.detectIn(m_frame, region, found);
+                                 std::vector<float>& detail, double threshold) {
+    m_learned.detectIn(m_frame, region, found, threshold);
     // The region is letterboxed into the detector's square input.
     const float side = std::max(region.size.width, region.size.height);
     for (size_t i = detail.size(); i < found.size(); ++i)
         detail.push_back(found[i].box.width / side);
 }
 
-void DetectionWorker::scanSquares(const std::vector<ScanRegion>& list, size_t first,
-                                  std::vector<Detection>& found, std::vector<float>& detail) {
-    for (size_t i = first; i < std::min(list.size(), first + kSquaresPerScan); ++i)
-        scanRegion(list[i], found, detail);
+void DetectionWorker::scanSquares(size_t first, bool shifted, std::vector<Detection>& found,
+                                  std::vector<float>& detail) {
+    const std::vector<ScanRegion>& list = m_searched[shifted];
+    for (size_t i = first; i < std::min(list.size(), first + kSquaresPerScan); ++i) {
+        const bool small = i < m_smallSquares[shifted].size();
+        scanRegion(list[i], found, detail,
+                   small ? smallThreshold(shifted) : NeuralFaceDetector::kThreshold);
+    }
 }
 
-std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, Squares kind) {
+double DetectionWorker::smallThreshold(bool shifted) {
+    // The shifted grid looks at the frame a second time at other places, where a pattern that
+    // scores as a weak face in some place passes too (a patch on the astronaut's suit, 0.76 to
+    // 0.79), so it takes clear faces only: the faces it is for, cut or between two anchors in
+    // the other grid, score 0.82 and more in it.
+    return shifted ? NeuralFaceDetector::kWeakScore : NeuralFaceDetector::kThreshold;
+}
+
+std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, Squares kind, bool shifted) {
     std::vector<ScanRegion> out;
     const float largeSide = kLargeSquare * std::max(1.f, float(size.width) / float(kMaxWidth));
     const float smallSide = std::min(
@@ -208,22 +228,29 @@ std::vector<ScanRegion> DetectionWorker::squares(cv::Size size, Squares kind) {
         return out;
     }
     const float step = 0.75f * side;
-    // Squares from the top left corner; the last one in a row or column ends at the edge.
-    for (float y = 0.f;; y += step) {
-        const float top = std::min(y, float(size.height) - side);
-        for (float x = 0.f;; x += step) {
-            const float left = std::min(x, float(size.width) - side);
+    // Half an anchor off, so that a face between two of the detector's anchors in one grid lies
+    // on one in the other, at the frame's edges too.
+    const float anchor = shifted ? 0.5f * side / float(NeuralFaceDetector::kFineCells) : 0.f;
+    // Where squares start along a side of length; the last one ends at the edge. Counted by the
+    // start, as an edge computed back from a fraction may never be reached exactly.
+    const auto starts = [&](float length) {
+        std::vector<float> at;
+        for (float x = shifted ? 0.5f * step + anchor : 0.f; x + side < length; x += step)
+            at.push_back(x);
+        at.push_back(std::max(0.f, length - side));
+        return at;
+    };
+    for (const float top : starts(float(size.height) - anchor)) {
+        for (const float left : starts(float(size.width) - anchor)) {
             out.push_back({cv::Point2f(left + 0.5f * side, top + 0.5f * side),
                            cv::Size2f(side, side), 1.0, 0.f});
-            if (left + side >= float(size.width)) break;
         }
-        if (top + side >= float(size.height)) break;
     }
     return out;
 }
 
-std::vector<ScanRegion> DetectionWorker::searchedRegions(cv::Size size) {
-    std::vector<ScanRegion> out = squares(size, Squares::Small);
+std::vector<ScanRegion> DetectionWorker::searchedRegions(cv::Size size, bool shifted) {
+    std::vector<ScanRegion> out = squares(size, Squares::Small, shifted);
     const std::vector<ScanRegion> turned = turnedRegions(size);
     out.insert(out.end(), turned.begin(), turned.end());
     return out;

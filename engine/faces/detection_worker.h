@@ -22,7 +22,12 @@
 //   comes in should not wait long: the scans then look at the whole frame and at squares of 320
 //   pixels (faces of 80 pixels and more), all of them within a round of a few scans, and at a
 //   third of the small squares in each round, so that a face of 80 pixels is found within a
-//   round wherever it appears, and a smaller one within three rounds;
+//   round wherever it appears, and a smaller one within three rounds. A face of 40 pixels is
+//   missed where the small squares' seams cut it, and its score falls below the threshold where
+//   it lies between two of the detector's anchors: every other cycle after a new picture's
+//   first takes a second grid of small squares, shifted by half a step and half an anchor, so it
+//   is found within two cycles wherever it is. That grid takes clear faces only, as a second
+//   look at other places lets weak patterns through;
 // - HOG: the frame upright (frames wider than kMaxWidth at reduced size), enlarged for faces
 //   smaller than the detector's window, and turned either way for heads tilted by 30 to 70
 //   degrees.
@@ -93,24 +98,29 @@ private:
     void scanHog(std::vector<Detection>& found);
     enum class Squares { Large, Followed, Small };
     // The squares of a kind tiling a frame of size, overlapping by a quarter; no small ones where
-    // they would be as large as the large ones, none larger than the frame.
-    static std::vector<ScanRegion> squares(cv::Size size, Squares kind);
+    // they would be as large as the large ones, none larger than the frame. Shifted: the grid
+    // starts half a step (and half an anchor) from the corner, so its squares are centred on the
+    // other's seams.
+    static std::vector<ScanRegion> squares(cv::Size size, Squares kind, bool shifted = false);
     // The whole frame and the large squares, turned by kRolledScan either way.
     static std::vector<ScanRegion> turnedRegions(cv::Size size);
     // What the scans after the first look at while not every face is followed: the small
     // squares, then the turned regions.
-    static std::vector<ScanRegion> searchedRegions(cv::Size size);
+    static std::vector<ScanRegion> searchedRegions(cv::Size size, bool shifted = false);
     // Scans of a round while every face is followed (none without squares), and the small
     // squares of a round.
     static int followedRound(size_t followedSquares, size_t smallSquares);
     static size_t smallShare(size_t smallSquares);
-    void scanFollowed(int index, std::vector<Detection>& found, std::vector<float>& detail);
+    void scanFollowed(int index, bool shifted, std::vector<Detection>& found,
+                      std::vector<float>& detail);
+    // The lowest score a small square of a grid takes.
+    static double smallThreshold(bool shifted);
     // Looks at region, and notes the detail of each face found.
     void scanRegion(const ScanRegion& region, std::vector<Detection>& found,
-                    std::vector<float>& detail);
-    // Looks at squares first .. first + kSquaresPerScan of list.
-    void scanSquares(const std::vector<ScanRegion>& list, size_t first,
-                     std::vector<Detection>& found, std::vector<float>& detail);
+                    std::vector<float>& detail, double threshold = NeuralFaceDetector::kThreshold);
+    // Looks at regions first .. first + kSquaresPerScan of the searched regions of a grid.
+    void scanSquares(size_t first, bool shifted, std::vector<Detection>& found,
+                     std::vector<float>& detail);
     void scanWhole(std::vector<Detection>& found, std::vector<float>& detail);
 
     const Mode m_mode;
@@ -121,7 +131,9 @@ private:
     int m_index = 0;
     Pace m_pace = Pace::NewPicture;
     cv::Mat m_frame;
-    std::vector<ScanRegion> m_largeSquares, m_searched, m_followedSquares, m_smallSquares;
+    std::vector<ScanRegion> m_largeSquares, m_followedSquares;
+    // Indexed by whether the grid of small squares is shifted.
+    std::vector<ScanRegion> m_searched[2], m_smallSquares[2];
     cv::Size m_squaresFrame;
     std::vector<Detection> m_results;
     std::vector<float> m_details;

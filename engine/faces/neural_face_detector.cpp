@@ -29,11 +29,11 @@ cv::Point2f apply(const cv::Matx23d& m, cv::Point2f p) {
                        float(m(1, 0) * p.x + m(1, 1) * p.y + m(1, 2)));
 }
 
-// Anchor centre of anchor index in input pixels: a 16x16 grid with 2 anchors a cell, then an
-// 8x8 grid with 6 anchors a cell, rows first.
+// Anchor centre of anchor index in input pixels: a kFineCells square grid with 2 anchors a cell,
+// then one of half as many cells a side with 6 anchors a cell, rows first.
 cv::Point2f anchorCentre(int index, int side) {
     const bool fine = index < kFineAnchors;
-    const int cells = fine ? 16 : 8;
+    const int cells = fine ? NeuralFaceDetector::kFineCells : NeuralFaceDetector::kFineCells / 2;
     const int perCell = fine ? 2 : 6;
     const int cell = (fine ? index : index - kFineAnchors) / perCell;
     const float stride = float(side) / float(cells);

@@ -408,6 +408,12 @@ TEST_F(FaceTrackerTest, FindsFacesOfFortyPixelsInAWideFrameAndOneOfEightyBesideT
     frames = 1;
     while (frames <= 450 && track(frame).size() < 5) ++frames;
     EXPECT_LE(frames, 150);
+    // And one that every small square of one grid cuts or holds between the detector's anchors,
+    // within two cycles of scans (135 frames each).
+    paste({"messi5.jpg", {225, 98, 33, 33}, 40, {346, 100}});
+    frames = 1;
+    while (frames <= 400 && track(frame).size() < 6) ++frames;
+    EXPECT_LE(frames, 270);
 }
 
 }  // namespace
