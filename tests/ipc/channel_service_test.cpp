@@ -169,7 +169,7 @@ TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
     // still keep the service reading when the frame comes.
     for (int round = 1; round <= 50; ++round) {
         const std::string value = std::to_string(round), frame = "process 2 1 " + value;
-        ASSERT_TRUE(m_client->sendLine(commandLine("99 1").repeated(30000) +
+        ASSERT_TRUE(m_client->sendLine(QByteArray(300000, '\n') +
                                        commandLine(QByteArray("0 ") + value.c_str() + "00")));
         ASSERT_TRUE(m_client->writeMessage(makeFrame(2, 1, round)) &&
                     m_service.engine().waitFor(frame));
