@@ -107,6 +107,9 @@ void ProcessThread::handOverLaterLocked() {
 }
 
 void ProcessThread::handOverStagedFrame() {
+    // The event loop may run this before the socket event of a line written before the frame.
+    // Read here, the line's command is pending before the frame is handed over.
+    if (m_ipc) m_ipc->readControlInput();
     ScopedLock locker(&m_frameMutex);
     m_handOverPending = false;
     if (m_stagedFresh) {

@@ -8,8 +8,9 @@
 // A frame pushed on another thread than the main thread (the channel's receiving thread) goes
 // straight into the slot when the channel has no control input pending and nothing waits for the
 // main thread. Otherwise it is stored at once into a staging buffer, and the main thread's event
-// loop hands it over by a swap: after the control lines that it read before the frame came, so
-// that controls sent before a frame apply to it. A command, too, wakes the thread through the main thread's event loop,
+// loop hands it over by a swap: after the control lines that it read before the frame came, and
+// after those still unread then (it reads them first), so that controls sent before a frame apply
+// to it. A command, too, wakes the thread through the main thread's event loop,
 // once the read that brought it is done, so the lines of one read share one pass. Each pass of
 // run() applies the pending commands to the engine, then runs the newest frame through the engine's
 // process and sends its 8-byte header followed by width * height * 3 processed bytes through the

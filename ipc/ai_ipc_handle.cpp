@@ -16,6 +16,8 @@ bool AiIpcHandle::start() { return m_ipc->start(); }
 
 bool AiIpcHandle::controlInputPending() const { return m_ipc->controlInputPending(); }
 
+void AiIpcHandle::readControlInput() { m_ipc->readControlInput(); }
+
 bool AiIpcHandle::send(const char* data, int size) { return m_ipc->send(data, size); }
 
 bool AiIpcHandle::send(const char* head, int headSize, const char* body, int bodySize, int size) {

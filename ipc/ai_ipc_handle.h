@@ -26,6 +26,9 @@ public:
     bool send(const char* head, int headSize, const char* body, int bodySize, int size);
     // Any thread: control lines the client wrote may not have reached the callback yet.
     [[nodiscard]] bool controlInputPending() const;
+    // Main thread: control lines the client wrote and the channel has not read yet reach the
+    // callback now, without waiting for more.
+    void readControlInput();
 
 private:
     DuplexIPC* m_ipc;

@@ -26,14 +26,13 @@ public:
     void watch(qintptr descriptor);
     void unwatch(qintptr descriptor);
     [[nodiscard]] bool pending() const;
+    // False when the system cannot say, or cannot say for sure.
+    static bool hasNoUnreadBytes(qintptr descriptor);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // False when the system cannot say, or cannot say for sure.
-    static bool hasNoUnreadBytes(qintptr descriptor);
-
     bool m_usable = false;
     std::atomic<bool> m_deliveringSocketEvent{false};
     // A standard library lock, which ThreadSanitizer follows.

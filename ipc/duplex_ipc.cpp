@@ -73,6 +73,10 @@ bool DuplexIPC::start() {
 
 bool DuplexIPC::controlInputPending() const { return !m_pipe || m_pipe->controlInputPending(); }
 
+void DuplexIPC::readControlInput() {
+    if (m_pipe) m_pipe->readControlInput();
+}
+
 bool DuplexIPC::send(const char* data, int size) { return send(data, size, nullptr, 0, size); }
 
 bool DuplexIPC::send(const char* head, int headSize, const char* body, int bodySize, int size) {

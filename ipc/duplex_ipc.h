@@ -32,6 +32,8 @@ public:
     bool send(const char* head, int headSize, const char* body, int bodySize, int size);
     // Any thread once start has run: control lines may still be on their way to the callback.
     [[nodiscard]] bool controlInputPending() const;
+    // Main thread: control lines that wait unread reach the callback now.
+    void readControlInput();
 
 private:
     void onMemoryData();

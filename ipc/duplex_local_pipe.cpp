@@ -189,6 +189,18 @@ void DuplexLocalPipe::deliver(QLocalSocket* connection) {
 
 bool DuplexLocalPipe::controlInputPending() const { return m_inputWatch.pending(); }
 
+// Connections are the server's children. A wait of 0 where bytes are known to be there returns
+// at once, having emitted readyRead, and never reports a time-out.
+void DuplexLocalPipe::readControlInput() {
+    if (!m_server) return;
+    const QList<QLocalSocket*> connections = m_server->findChildren<QLocalSocket*>();
+    for (QLocalSocket* connection : connections) {
+        if (connection->state() == QLocalSocket::ConnectedState &&
+            !ControlInputWatch::hasNoUnreadBytes(connection->socketDescriptor()))
+            (void)connection->waitForReadyRead(0);
+    }
+}
+
 QList<QByteArray> DuplexLocalPipe::splitLines(const QByteArray& bytes) {
     return bytes.split(protocol::kLineEnd);
 }

@@ -46,6 +46,9 @@ public:
 
     // Any thread: control lines may still be on their way to getData (see ControlInputWatch).
     [[nodiscard]] bool controlInputPending() const;
+    // Main thread: delivers through getData the lines the connections hold now, whose socket
+    // events the event loop may deliver only after the caller's. Never waits for more.
+    void readControlInput();
 
 signals:
     void getData(QByteArray data);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QThread>
+#include <algorithm>
 #include <memory>
 
 #ifndef _WIN32
@@ -163,6 +164,19 @@ TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
     const QByteArray large = makeFrame(640, 480, 77);
     ASSERT_EQ(large.size() + 4 + 88, kDefaultSize);
     EXPECT_TRUE(roundTrip(large));
+
+    // A line written before a frame reaches the engine first, also while the lines before it
+    // still keep the service reading when the frame comes.
+    for (int round = 1; round <= 50; ++round) {
+        const std::string value = std::to_string(round), frame = "process 2 1 " + value;
+        ASSERT_TRUE(m_client->sendLine(QByteArray(300000, '\n') +
+                                       commandLine(QByteArray("0 ") + value.c_str() + "00")));
+        ASSERT_TRUE(m_client->writeMessage(makeFrame(2, 1, round)) &&
+                    m_service.engine().waitFor(frame));
+        const std::vector<std::string> calls = m_service.engine().lines();
+        const auto line = std::find(calls.begin(), calls.end(), "modify_skin_white " + value);
+        EXPECT_NE(std::find(line, calls.end(), frame), calls.end()) << frame;
+    }
 }
 
 // A killed service leaves its socket file and its named objects behind; the next one on the

@@ -21,6 +21,8 @@ bool AiIpcHandle::controlInputPending() const {
     return SentMessages::instance().controlInputPending;
 }
 
+void AiIpcHandle::readControlInput() {}
+
 bool AiIpcHandle::send(const char* data, int size) { return send(data, size, nullptr, 0, size); }
 
 // Keeps the message as a client would read it, with zero bytes past head and body.
