@@ -367,6 +367,39 @@ TEST(LipstickOnTurnedHeadsTest, ColoursThreeQuarterFacesInFullAndLeavesAProfileA
     }
 }
 
+TEST(LipstickOnABowedHeadTest, ColoursTheBoysLipsNotHisChinAndLeavesTheOtherLipsAlone) {
+    // The team photograph at full size, faces as the tracker hands them on. The boy with the red
+    // cap bows his head: the landmarks take the fold under his lower lip for the line between his
+    // lips. Measured by hand in the picture: his upper lip runs from below the nostrils (y = 2110)
+    // to the line between the lips (y = 2117), his lit lower lip down to y = 2127, then the fold
+    // and, from y = 2136, his chin; the middle of his mouth spans x = 1665 to 1700.
+    const cv::Mat picture = TestPictures::load("robocracy2018.jpg");
+    ASSERT_FALSE(picture.empty());
+    FaceTracker tracker(TestPictures::fitter(), DetectionWorker::Mode::Synchronous,
+                        TestPictures::resourceFolder() + "/" + Engine::kDetectorModelFile);
+    cv::Mat grey, after = picture.clone(), change;
+    cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+    for (int i = tracker.findFrames(grey.size()); i > 0; --i) tracker.update(grey);
+    Lipstick lipstick(TestPictures::resourceFolder());
+    lipstick.configure("red", 1.f);
+    lipstick.apply(after, tracker.faces());
+    cv::absdiff(picture, after, change);
+    const cv::Rect boy(1600, 2000, 160, 200), lips(1665, 2111, 36, 15), chin(1665, 2137, 36, 10);
+    const auto changed = [&](const cv::Rect& box) { return cv::sum(cv::mean(change(box)))[0] / 3; };
+    EXPECT_GT(changed(lips), 20.0);
+    EXPECT_LT(changed(chin), 1.0);
+    // The other faces keep their lips where the landmarks put them.
+    cv::Mat elsewhere(picture.size(), CV_8UC1, cv::Scalar(255));
+    elsewhere(boy).setTo(0);
+    for (const Face& face : tracker.faces()) {
+        elsewhere.setTo(
+            0, TestPictures::landmarkMask(picture.size(), face,
+                                          {48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59}, 2));
+    }
+    EXPECT_EQ(tracker.faces().size(), 8u);
+    EXPECT_EQ(cv::norm(picture, after, cv::NORM_INF, elsewhere), 0.0);
+}
+
 TEST(BlushUnderGlassesTest, StaysOffTheLensesAndShowsBelowThem) {
     // Measured by hand in the pictures: just inside a lens's lower rim, and the cheek just below
     // it. Hopper's left rim is light and rises toward the temple, below a crease. The team's girl

@@ -1,0 +1,105 @@
+#include "lip_finder.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+#include "face_geometry.h"
+
+namespace facelume {
+
+namespace {
+
+// Moves measured in eye distances. The fit keeps its mouth line within kNear of a dark line it
+// found; the real line lies between kNearestAbove and kFarthestAbove higher (0.26 on the bowed
+// heads measured; the nostrils' shadow of an upright face lies 0.3 and more above its mouth).
+constexpr float kStep = 0.02f;
+constexpr float kNear = 0.06f;
+constexpr float kNearestAbove = 0.12f;
+constexpr float kFarthestAbove = 0.34f;
+// A dark line is measured against the skin this far above and below it.
+constexpr float kReach = 0.07f;
+// How much deeper, as a fraction of the brightness around it, the line higher up must be: 0.08
+// and 0.12 on lips laid too low, 0.05 and more shallower on lips where they are.
+constexpr float kDeeper = 0.04f;
+constexpr int kSamplesPerSegment = 8;
+
+}  // namespace
+
+cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
+    const float distance = face.scale();
+    std::vector<cv::Point2f> lips;
+    for (int i = 48; i <= 59; ++i) lips.push_back(face.point(i));
+    const int margin = static_cast<int>(std::ceil((kFarthestAbove + kReach) * distance)) + 3;
+    m_area = cv::boundingRect(lips);
+    m_area -= cv::Point(margin, margin);
+    m_area += cv::Size(2 * margin, 2 * margin);
+    // Lips at the frame's edge are left as fitted: half their surroundings are not there.
+    if ((m_area & cv::Rect(0, 0, frame.cols, frame.rows)) != m_area) return {};
+    cv::cvtColor(frame(m_area), m_grey, cv::COLOR_BGR2GRAY);
+    if (meanInside(face, {48, 60, 67, 66, 65, 64, 54, 55, 56, 57, 58, 59}) >=
+        meanInside(face, {48, 49, 50, 51, 52, 53, 54, 64, 63, 62, 61, 60})) {
+        return {};
+    }
+    m_grey.convertTo(m_smooth, CV_32F);
+    cv::GaussianBlur(m_smooth, m_smooth, cv::Size(), std::max(0.6, 0.02 * distance));
+    const cv::Point2f corner(m_area.tl());
+    const cv::Point2f mouthLine[] = {face.point(60), face.mean({61, 67}), face.mean({62, 66}),
+                                     face.mean({63, 65}), face.point(64)};
+    m_line.clear();
+    for (int i = 0; i + 1 < 5; ++i) {
+        for (int k = 0; k < kSamplesPerSegment; ++k) {
+            const float t = static_cast<float>(k) / kSamplesPerSegment;
+            m_line.push_back(mouthLine[i] + t * (mouthLine[i + 1] - mouthLine[i]) - corner);
+        }
+    }
+    m_line.push_back(mouthLine[4] - corner);
+
+    const cv::Point2f step = kStep * distance * face.down();
+    const cv::Point2f reach = kReach * distance * face.down();
+    const int near = cvRound(kNear / kStep);
+    float nearDepth = -1e9f;
+    for (int k = -near; k <= near; ++k) nearDepth = std::max(nearDepth, lineDepth(k * step, reach));
+    float aboveDepth = -1e9f;
+    int above = 0;
+    for (int k = cvRound(kNearestAbove / kStep); k <= cvRound(kFarthestAbove / kStep); ++k) {
+        const float depth = lineDepth(-k * step, reach);
+        if (depth > aboveDepth) aboveDepth = depth, above = k;
+    }
+    if (!(aboveDepth > nearDepth + kDeeper)) return {};
+    return -static_cast<float>(above) * step;
+}
+
+double LipFinder::meanInside(const FaceGeometry& face, std::initializer_list<int> indices) {
+    m_polygon.clear();
+    for (int i : indices) m_polygon.push_back(cv::Point(face.point(i)) - m_area.tl());
+    m_mask.create(m_grey.size(), CV_8UC1);
+    m_mask.setTo(0);
+    cv::fillPoly(m_mask, std::vector<std::vector<cv::Point>>{m_polygon}, cv::Scalar(255));
+    return cv::mean(m_grey, m_mask)[0];
+}
+
+float LipFinder::lineDepth(cv::Point2f offset, cv::Point2f reach) const {
+    double depth = 0, level = 0;
+    for (const cv::Point2f& point : m_line) {
+        const cv::Point2f p = point + offset;
+        const float above = smoothAt(p - reach), below = smoothAt(p + reach);
+        depth += std::min(above, below) - smoothAt(p);
+        level += 0.5f * (above + below);
+    }
+    return static_cast<float>(depth / std::max(1.0, level));
+}
+
+float LipFinder::smoothAt(cv::Point2f p) const {
+    const float x = std::clamp(p.x, 0.f, m_smooth.cols - 1.001f);
+    const float y = std::clamp(p.y, 0.f, m_smooth.rows - 1.001f);
+    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    const float fx = x - x0, fy = y - y0;
+    const float* top = m_smooth.ptr<float>(y0) + x0;
+    const float* bottom = m_smooth.ptr<float>(y0 + 1) + x0;
+    return (1 - fy) * ((1 - fx) * top[0] + fx * top[1]) +
+           fy * ((1 - fx) * bottom[0] + fx * bottom[1]);
+}
+
+}  // namespace facelume
