@@ -24,37 +24,55 @@ constexpr float kReach = 0.07f;
 // and 0.12 on lips laid too low, 0.05 and more shallower on lips where they are.
 constexpr float kDeeper = 0.04f;
 constexpr int kSamplesPerSegment = 8;
+// Below this eye distance in pixels lips and the line between them are a pixel or two thick, and
+// both signs read compression blocks and noise: such faces keep their fit.
+constexpr float kSmallestFace = 40.f;
+
+// A view of size into buffer, which grows to hold it and never shrinks: no allocation per frame
+// once the faces' sizes are stable.
+cv::Mat viewOf(cv::Mat& buffer, cv::Size size, int type) {
+    if (buffer.type() != type || buffer.cols < size.width || buffer.rows < size.height) {
+        buffer.create(std::max(buffer.rows, size.height), std::max(buffer.cols, size.width), type);
+    }
+    return buffer(cv::Rect(cv::Point(), size));
+}
 
 }  // namespace
 
 cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     const float distance = face.scale();
-    std::vector<cv::Point2f> lips;
-    for (int i = 48; i <= 59; ++i) lips.push_back(face.point(i));
+    if (distance < kSmallestFace) return {};
+    m_points.clear();
+    for (int i = 48; i <= 59; ++i) m_points.push_back(face.point(i));
     const int margin = static_cast<int>(std::ceil((kFarthestAbove + kReach) * distance)) + 3;
-    m_area = cv::boundingRect(lips);
+    m_area = cv::boundingRect(m_points);
     m_area -= cv::Point(margin, margin);
     m_area += cv::Size(2 * margin, 2 * margin);
     // Lips at the frame's edge are left as fitted: half their surroundings are not there.
     if ((m_area & cv::Rect(0, 0, frame.cols, frame.rows)) != m_area) return {};
+    m_grey = viewOf(m_greyBuffer, m_area.size(), CV_8UC1);
+    m_smooth = viewOf(m_smoothBuffer, m_area.size(), CV_32FC1);
+    m_mask = viewOf(m_maskBuffer, m_area.size(), CV_8UC1);
     cv::cvtColor(frame(m_area), m_grey, cv::COLOR_BGR2GRAY);
     if (meanInside(face, {48, 60, 67, 66, 65, 64, 54, 55, 56, 57, 58, 59}) >=
         meanInside(face, {48, 49, 50, 51, 52, 53, 54, 64, 63, 62, 61, 60})) {
         return {};
     }
     m_grey.convertTo(m_smooth, CV_32F);
-    cv::GaussianBlur(m_smooth, m_smooth, cv::Size(), std::max(0.6, 0.02 * distance));
+    // Isolated: what lies beyond the view in the buffer is from an earlier face.
+    cv::GaussianBlur(m_smooth, m_smooth, cv::Size(), std::max(0.6, 0.02 * distance), 0,
+                     cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
     const cv::Point2f corner(m_area.tl());
     const cv::Point2f mouthLine[] = {face.point(60), face.mean({61, 67}), face.mean({62, 66}),
                                      face.mean({63, 65}), face.point(64)};
-    m_line.clear();
+    m_points.clear();
     for (int i = 0; i + 1 < 5; ++i) {
         for (int k = 0; k < kSamplesPerSegment; ++k) {
             const float t = static_cast<float>(k) / kSamplesPerSegment;
-            m_line.push_back(mouthLine[i] + t * (mouthLine[i + 1] - mouthLine[i]) - corner);
+            m_points.push_back(mouthLine[i] + t * (mouthLine[i + 1] - mouthLine[i]) - corner);
         }
     }
-    m_line.push_back(mouthLine[4] - corner);
+    m_points.push_back(mouthLine[4] - corner);
 
     const cv::Point2f step = kStep * distance * face.down();
     const cv::Point2f reach = kReach * distance * face.down();
@@ -74,15 +92,16 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
 double LipFinder::meanInside(const FaceGeometry& face, std::initializer_list<int> indices) {
     m_polygon.clear();
     for (int i : indices) m_polygon.push_back(cv::Point(face.point(i)) - m_area.tl());
-    m_mask.create(m_grey.size(), CV_8UC1);
     m_mask.setTo(0);
-    cv::fillPoly(m_mask, std::vector<std::vector<cv::Point>>{m_polygon}, cv::Scalar(255));
+    const cv::Point* corners = m_polygon.data();
+    const int count = static_cast<int>(m_polygon.size());
+    cv::fillPoly(m_mask, &corners, &count, 1, cv::Scalar(255));
     return cv::mean(m_grey, m_mask)[0];
 }
 
 float LipFinder::lineDepth(cv::Point2f offset, cv::Point2f reach) const {
     double depth = 0, level = 0;
-    for (const cv::Point2f& point : m_line) {
+    for (const cv::Point2f& point : m_points) {
         const cv::Point2f p = point + offset;
         const float above = smoothAt(p - reach), below = smoothAt(p + reach);
         depth += std::min(above, below) - smoothAt(p);

@@ -33,10 +33,12 @@ private:
     float smoothAt(cv::Point2f p) const;
 
     cv::Rect m_area;
-    cv::Mat m_grey;
-    cv::Mat m_smooth;
-    cv::Mat m_mask;
-    std::vector<cv::Point2f> m_line;
+    // Views over m_area into buffers that only grow.
+    cv::Mat m_grey, m_greyBuffer;
+    cv::Mat m_smooth, m_smoothBuffer;
+    cv::Mat m_mask, m_maskBuffer;
+    // The lips' outline, then the samples along the fitted mouth line.
+    std::vector<cv::Point2f> m_points;
     std::vector<cv::Point> m_polygon;
 };
 
