@@ -21,7 +21,8 @@ constexpr float kFarthestAbove = 0.34f;
 // A dark line is measured against the skin this far above and below it.
 constexpr float kReach = 0.07f;
 // How much deeper, as a fraction of the brightness around it, the line higher up must be: 0.08
-// and 0.12 on lips laid too low, 0.05 and more shallower on lips where they are.
+// and 0.12 on lips laid too low; 0.07 and more shallower where lips are in place and the lower
+// one is not the lighter.
 constexpr float kDeeper = 0.04f;
 constexpr int kSamplesPerSegment = 8;
 // Below this eye distance in pixels lips and the line between them are a pixel or two thick, and

@@ -5,9 +5,10 @@
 // over the real lower lip and the chin. Two signs in the picture must both show it: the fitted
 // lower lip is no lighter than the fitted upper one (lit from above, a lower lip catches the light
 // and the upper one is shaded: here the fitted upper lip is the real, lit lower lip), and higher up
-// a dark line along the fitted mouth line's curve is clearly deeper than the one the fit took.
-// Brightness is measured against its own surroundings, so the light does not matter. One thread
-// at a time; never throws.
+// a dark line along the fitted mouth line's curve is clearly deeper than the one the fit took; the
+// nearest such line is taken. Brightness is measured against its own surroundings, so the light
+// does not matter. Small faces and lips at the frame's edge keep their fit. One thread at a time;
+// never throws.
 
 #include <initializer_list>
 #include <vector>
