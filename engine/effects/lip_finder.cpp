@@ -47,19 +47,20 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     for (int i = 48; i <= 59; ++i) m_points.push_back(face.point(i));
     const int margin =
         static_cast<int>(std::ceil((kFarthestAbove + kStep + kReach) * distance)) + 3;
+    // First the lips alone: most faces end there, at little cost.
     m_area = cv::boundingRect(m_points);
-    m_area -= cv::Point(margin, margin);
-    m_area += cv::Size(2 * margin, 2 * margin);
+    const cv::Rect searched(m_area.tl() - cv::Point(margin, margin),
+                            m_area.size() + cv::Size(2 * margin, 2 * margin));
     // Lips at the frame's edge are left as fitted: half their surroundings are not there.
-    if ((m_area & cv::Rect(0, 0, frame.cols, frame.rows)) != m_area) return {};
-    m_grey = viewOf(m_greyBuffer, m_area.size(), CV_8UC1);
-    m_smooth = viewOf(m_smoothBuffer, m_area.size(), CV_32FC1);
-    m_mask = viewOf(m_maskBuffer, m_area.size(), CV_8UC1);
-    cv::cvtColor(frame(m_area), m_grey, cv::COLOR_BGR2GRAY);
+    if ((searched & cv::Rect(0, 0, frame.cols, frame.rows)) != searched) return {};
+    takeGrey(frame);
     if (meanInside(face, {48, 60, 67, 66, 65, 64, 54, 55, 56, 57, 58, 59}) >=
         meanInside(face, {48, 49, 50, 51, 52, 53, 54, 64, 63, 62, 61, 60})) {
         return {};
     }
+    m_area = searched;
+    takeGrey(frame);
+    m_smooth = viewOf(m_smoothBuffer, m_area.size(), CV_32FC1);
     m_grey.convertTo(m_smooth, CV_32F);
     // Isolated: what lies beyond the view in the buffer is from an earlier face.
     cv::GaussianBlur(m_smooth, m_smooth, cv::Size(), std::max(0.6, 0.02 * distance), 0,
@@ -96,9 +97,15 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     return {};
 }
 
+void LipFinder::takeGrey(const cv::Mat& frame) {
+    m_grey = viewOf(m_greyBuffer, m_area.size(), CV_8UC1);
+    cv::cvtColor(frame(m_area), m_grey, cv::COLOR_BGR2GRAY);
+}
+
 double LipFinder::meanInside(const FaceGeometry& face, std::initializer_list<int> indices) {
     m_polygon.clear();
     for (int i : indices) m_polygon.push_back(cv::Point(face.point(i)) - m_area.tl());
+    m_mask = viewOf(m_maskBuffer, m_area.size(), CV_8UC1);
     m_mask.setTo(0);
     const cv::Point* corners = m_polygon.data();
     const int count = static_cast<int>(m_polygon.size());

@@ -26,6 +26,8 @@ public:
     cv::Point2f shift(const cv::Mat& frame, const FaceGeometry& face);
 
 private:
+    // The frame's brightness over m_area into m_grey.
+    void takeGrey(const cv::Mat& frame);
     // Mean brightness inside the polygon of the face's landmarks at indices.
     double meanInside(const FaceGeometry& face, std::initializer_list<int> indices);
     // How much darker the fitted mouth line moved by offset is than the dimmer of its two sides a
