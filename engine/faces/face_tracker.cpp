@@ -79,6 +79,9 @@ float overlap(const cv::Rect2f& a, const cv::Rect2f& b) {
     return smaller > 0.f ? inter / smaller : 0.f;
 }
 
+// How far apart two rolls (radians) are, either way round.
+float rollsApart(float a, float b) { return std::abs(std::remainder(a - b, 2.f * float(CV_PI))); }
+
 cv::Point2f eyeCentre(const Landmarks& l, size_t first) {
     cv::Point2f sum(0.f, 0.f);
     for (size_t i = first; i < first + 6; ++i) sum += l[i];
@@ -443,7 +446,7 @@ void FaceTracker::settleRoll(const cv::Rect2f& box, float from, const cv::Mat& g
     double contrast = m_plausibility.eyeContrast(fitted, grey);
     for (int i = 0; i < kSettleFits; ++i) {
         const float to = LandmarkFitter::rollOf(fitted);
-        if (std::abs(std::remainder(to - from, 2.f * float(CV_PI))) <= kSettled) return;
+        if (rollsApart(to, from) <= kSettled) return;
         Landmarks again;
         if (!fitFace(box, to, grey, maxEyeContrast, kMaxScaleChange, again)) return;
         const double againContrast = m_plausibility.eyeContrast(again, grey);
@@ -454,9 +457,7 @@ void FaceTracker::settleRoll(const cv::Rect2f& box, float from, const cv::Mat& g
     }
 }
 
-bool FaceTracker::sameRoll(float a, float b) {
-    return std::abs(std::remainder(a - b, 2.f * float(CV_PI))) <= kSameRoll;
-}
+bool FaceTracker::sameRoll(float a, float b) { return rollsApart(a, b) <= kSameRoll; }
 
 bool FaceTracker::mostlyInside(const cv::Rect2f& box, const cv::Mat& grey) {
     // Partly outside the frame, the model squeezes the whole face into the part that is left
