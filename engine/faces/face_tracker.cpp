@@ -11,6 +11,9 @@ namespace {
 
 // Frames arrive at about this rate; the stabiliser only needs the order of magnitude.
 constexpr float kFrameSeconds = 1.f / 30.f;
+// Frames that come on average faster than this (three times a camera's usual rate, well beyond a
+// 60 Hz one) come from a file or a raw stream, not from a camera.
+constexpr float kFastFrameSeconds = kFrameSeconds / 3.f;
 // Scans around a lost face are scaled so that the face is about this many pixels.
 constexpr float kRegionFaceSize = 100.f;
 // The region scanned around a lost face, in sides of its box.
@@ -451,8 +454,10 @@ bool FaceTracker::sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxSc
 
 void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
     ++m_framesSinceScan;
+    ++m_scanAge;
     submitIfDue(grey);
     ageRejected();
+    waitForLateScan();
     m_detections.clear();
     if (!m_worker.takeResults(m_detections, m_details)) return;
     if (m_staleScan) {
@@ -467,21 +472,33 @@ void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
 
 void FaceTracker::submitIfDue(const cv::Mat& grey) {
     // Every face followed was confirmed by its landmarks in this frame (a face that was not is
-    // gone): new faces are looked for less often, unless the picture is new.
+    // gone): new faces are looked for less often, unless the picture is new. While none is
+    // followed, a new picture's scans look at the whole frame each time too: a large face that
+    // its first scan found and the next frame's fit lost would wait for the cycle's end.
     using Pace = DetectionWorker::Pace;
-    const Pace pace = m_firstCycle       ? Pace::NewPicture
-                      : m_tracks.empty() ? Pace::Searching
-                                         : Pace::Followed;
-    const int interval = pace == Pace::NewPicture ? 1
+    const Pace pace = m_tracks.empty() ? Pace::Searching
+                      : m_firstCycle   ? Pace::NewPicture
+                                       : Pace::Followed;
+    const int interval = m_firstCycle             ? 1
                          : pace == Pace::Followed ? kConfirmedInterval
                                                   : kDetectionInterval;
     if (m_framesSinceScan < interval || !m_worker.idle()) return;
     m_worker.submit(grey, m_scans++, pace);
     m_framesSinceScan = 0;
+    m_scanAge = 0;
+    m_scanStart = std::chrono::steady_clock::now();
     if (m_firstCycle && m_scans >= m_worker.scansPerCycle(grey.size())) {
         m_firstCycle = false;
         m_scans = 0;
     }
+}
+
+void FaceTracker::waitForLateScan() {
+    // A camera's frames never wait: its scans end within a frame or two, and later only on a
+    // machine too busy for the camera, where a wait would hold up every frame.
+    if (m_scanAge < kMaxScanLag) return;
+    const std::chrono::duration<float> elapsed = std::chrono::steady_clock::now() - m_scanStart;
+    if (elapsed.count() < float(m_scanAge) * kFastFrameSeconds) m_worker.waitForResults();
 }
 
 void FaceTracker::addFaces(const cv::Mat& grey) {

@@ -19,8 +19,14 @@
 // when that fails too the face is dropped at once, so no effect stays where a face was. A scene cut
 // drops every face and starts a scan at once. Presence ramps up over a few frames when a face
 // appears. One thread (the frame thread).
+//
+// A camera's frames never wait for a scan. Frames that come far faster (a file converted as fast as
+// it decodes) would see a scan's boxes dozens of frames after the frame scanned: a new face would
+// come late, and its box would no longer be where the face is. They wait for a scan kMaxScanLag
+// frames old.
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,6 +73,9 @@ public:
     static constexpr int kDetectionInterval = 5;
     static constexpr int kConfirmedInterval = 15;
     static constexpr int kFadeFrames = 6;
+    // Frames after the one scanned from which a scan's boxes are awaited, when frames come faster
+    // than a camera's.
+    static constexpr int kMaxScanLag = 3;
 
 private:
     struct Track {
@@ -144,6 +153,7 @@ private:
     void refitAtDetectedRoll(const Detection& detection, const cv::Mat& grey);
     // Hands the frame to the worker when a scan is due and the worker is free.
     void submitIfDue(const cv::Mat& grey);
+    void waitForLateScan();
     bool rejectedBefore(const cv::Rect2f& box) const;
     void ageRejected();
     void dropDuplicates();
@@ -178,6 +188,9 @@ private:
     std::array<cv::Mat, 4> m_moved;
     int m_framesSinceScan = kDetectionInterval;
     int m_scans = 0;
+    // Frames since the last scan was handed to the worker, and when that was.
+    int m_scanAge = 0;
+    std::chrono::steady_clock::time_point m_scanStart;
     // The scans look at a new picture without pause until a cycle is done.
     bool m_firstCycle = true;
     // The running scan saw a frame before a cut; its faces are gone.
