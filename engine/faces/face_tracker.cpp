@@ -486,7 +486,6 @@ void FaceTracker::submitIfDue(const cv::Mat& grey) {
     m_worker.submit(grey, m_scans++, pace);
     m_framesSinceScan = 0;
     m_scanAge = 0;
-    m_scanStart = std::chrono::steady_clock::now();
     if (m_firstCycle && m_scans >= m_worker.scansPerCycle(grey.size())) {
         m_firstCycle = false;
         m_scans = 0;
@@ -495,24 +494,30 @@ void FaceTracker::submitIfDue(const cv::Mat& grey) {
 
 void FaceTracker::waitForLateScan() {
     // A camera's frames never wait: its scans end within a frame or two, and later only on a
-    // machine too busy for the camera, where a wait would hold up every frame.
-    if (m_scanAge < kMaxScanLag) return;
-    const std::chrono::duration<float> elapsed = std::chrono::steady_clock::now() - m_scanStart;
-    if (elapsed.count() < float(m_scanAge) * kFastFrameSeconds) m_worker.waitForResults();
+    // machine too busy for the camera, where a wait would hold up every frame. The pace is that
+    // of the last few frames: a stream's first frame can take a tenth of a second.
+    const auto now = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point& before = m_frameTimes[m_frames++ % kMaxScanLag];
+    const std::chrono::duration<float> recent = now - before;
+    before = now;
+    if (m_scanAge >= kMaxScanLag && recent.count() < kMaxScanLag * kFastFrameSeconds) {
+        m_worker.waitForResults();
+    }
 }
 
 void FaceTracker::addFaces(const cv::Mat& grey) {
     m_candidates.clear();
     for (const Detection& d : m_detections) {
         // A strong detection is fitted even where a weaker one of the face was rejected.
-        if (covered(d.box) || (!d.strong && rejectedBefore(d.box))) continue;
+        if (covered(d.box) || (!d.strong && rejectedBefore(d.box, grey))) continue;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&
             wellInside(LandmarkFitter::boxFromLandmarks(fitted), grey)) {
             m_candidates.push_back(fitted);
         } else if (m_rejected.size() < kMaxRejected) {
-            m_rejected.push_back({d.box, kRejectedFrames});
+            m_rejected.push_back({d.box, kRejectedFrames, cv::Mat()});
+            thumbnail(d.box, grey, m_rejected.back().look);
         }
     }
     // The largest faces first; faces already followed keep their places.
@@ -577,13 +582,27 @@ void FaceTracker::updateTurn(const Detection& detection, float detail) {
     }
 }
 
-bool FaceTracker::rejectedBefore(const cv::Rect2f& box) const {
+bool FaceTracker::rejectedBefore(const cv::Rect2f& box, const cv::Mat& grey) {
     for (const Rejected& r : m_rejected) {
-        if (overlap(box, r.box) > 0.7f && std::abs(box.width - r.box.width) < 0.2f * box.width) {
+        if (overlap(box, r.box) < 0.7f || std::abs(box.width - r.box.width) >= 0.2f * box.width) {
+            continue;
+        }
+        thumbnail(r.box, grey, m_look);
+        if (r.look.empty() || m_look.empty() ||
+            cv::norm(m_look, r.look, cv::NORM_L1) < kStillDifference * kLook.area()) {
             return true;
         }
     }
     return false;
+}
+
+void FaceTracker::thumbnail(const cv::Rect2f& box, const cv::Mat& grey, cv::Mat& look) {
+    const cv::Rect inside = cv::Rect(box) & cv::Rect(0, 0, grey.cols, grey.rows);
+    if (inside.width < kLook.width || inside.height < kLook.height) {
+        look.release();
+        return;
+    }
+    cv::resize(grey(inside), look, kLook, 0, 0, cv::INTER_AREA);
 }
 
 void FaceTracker::ageRejected() {

@@ -154,7 +154,10 @@ private:
     // Hands the frame to the worker when a scan is due and the worker is free.
     void submitIfDue(const cv::Mat& grey);
     void waitForLateScan();
-    bool rejectedBefore(const cv::Rect2f& box) const;
+    // Whether a box of about this size and place was rejected and still looks as it did then.
+    bool rejectedBefore(const cv::Rect2f& box, const cv::Mat& grey);
+    // A kLook thumbnail of box; empty when too little of the box is in the frame.
+    static void thumbnail(const cv::Rect2f& box, const cv::Mat& grey, cv::Mat& look);
     void ageRejected();
     void dropDuplicates();
     void publish();
@@ -171,10 +174,13 @@ private:
     // Plausible new faces of the last scan.
     std::vector<Landmarks> m_candidates;
     // Boxes whose fit was not a plausible face, with the frames left until they are tried again:
-    // a badge the detector takes for a face is found again in every scan.
+    // a badge the detector takes for a face is found again in every scan. A box that no longer
+    // looks as then (a face that moved or turned, whose fit failed from a scan of a frame before)
+    // is tried again at once.
     struct Rejected {
         cv::Rect2f box;
         int framesLeft = 0;
+        cv::Mat look;
     };
     std::vector<Rejected> m_rejected;
     std::vector<Face> m_faces;
@@ -188,9 +194,11 @@ private:
     std::array<cv::Mat, 4> m_moved;
     int m_framesSinceScan = kDetectionInterval;
     int m_scans = 0;
-    // Frames since the last scan was handed to the worker, and when that was.
+    // Frames since the last scan was handed to the worker; when each of the last kMaxScanLag
+    // frames came, indexed by the count of frames.
     int m_scanAge = 0;
-    std::chrono::steady_clock::time_point m_scanStart;
+    std::array<std::chrono::steady_clock::time_point, kMaxScanLag> m_frameTimes{};
+    size_t m_frames = 0;
     // The scans look at a new picture without pause until a cycle is done.
     bool m_firstCycle = true;
     // The running scan saw a frame before a cut; its faces are gone.
