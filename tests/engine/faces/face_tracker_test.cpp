@@ -308,11 +308,16 @@ TEST_F(FaceTrackerTest, AfterACutNoFaceStaysAndTheNewOneComesAtOnce) {
     EXPECT_TRUE(track(frame).empty());
 }
 
-// A clip converted as fast as it decodes: a frame without a face costs about a millisecond here,
-// a scan tens, so unawaited scans would end dozens of frames after the frames they looked at. The
-// woman, in view and frontal from the clip's second frame (after a black one) to its 70th, is
-// followed within a few frames, and found again within a few when a fit loses her.
-TEST_F(FaceTrackerTest, AClipFasterThanACameraGetsItsFaceInTheFirstFramesAndKeepsIt) {
+// The woman of the clip, in view and frontal from its second frame (after a black one) to its
+// 70th, comes within a few frames. Boxes whose fit failed are not fitted again while they look as
+// they did, but at once when they look otherwise: her fits fail in frame 14, and her face is in
+// the same boxes in frame 15, found by detections no stronger than the rejected ones. A clip
+// converted as fast as it decodes: a frame without a face costs about a millisecond here, a scan
+// tens, so unawaited scans would end dozens of frames after the frames they looked at.
+TEST_F(FaceTrackerTest, TheClipsWomanComesAtOnceAfterARejectedFitAndFasterThanACamera) {
+    EXPECT_TRUE(track(TestPictures::videoFrame("Megamind.avi", 14)).empty());
+    EXPECT_EQ(track(TestPictures::videoFrame("Megamind.avi", 15)).size(), 1u);
+
     cv::VideoCapture clip(FACELUME_TEST_PICTURES "/Megamind.avi");
     std::vector<cv::Mat> frames(70);
     for (cv::Mat& frame : frames) ASSERT_TRUE(clip.read(frame)) << "no Megamind.avi";
@@ -321,19 +326,9 @@ TEST_F(FaceTrackerTest, AClipFasterThanACameraGetsItsFaceInTheFirstFramesAndKeep
         TestPictures::resourceFolder() + "/" + Engine::kDetectorModelFile);
     std::string followed;  // '#' for a frame with her face alone
     for (const cv::Mat& frame : frames) followed += track(frame).size() == 1 ? '#' : '.';
-    const size_t first = followed.find('#');
-    ASSERT_LE(first, size_t(2 * FaceTracker::kMaxScanLag + 2)) << followed;
-    EXPECT_LE(std::count(followed.begin() + long(first), followed.end(), '.'),
-              2 * FaceTracker::kMaxScanLag + 1)
+    // Her first frames pass without her, and a few after a fit fails.
+    EXPECT_LE(std::count(followed.begin(), followed.end(), '.'), 4 * FaceTracker::kMaxScanLag + 3)
         << followed;
-}
-
-// Boxes whose fit failed are not fitted again while they look as they did, but at once when they
-// look otherwise: the woman's fits fail in frame 14 of the clip, and her face is in the same boxes
-// in frame 15, found by detections no stronger than the rejected ones.
-TEST_F(FaceTrackerTest, ARejectedBoxThatLooksOtherwiseIsFittedAgain) {
-    EXPECT_TRUE(track(TestPictures::videoFrame("Megamind.avi", 14)).empty());
-    EXPECT_EQ(track(TestPictures::videoFrame("Megamind.avi", 15)).size(), 1u);
 }
 
 TEST_F(FaceTrackerTest, ADetectionAtTheWrongRollStillGetsTheFaceAsItIsTilted) {
