@@ -11,7 +11,6 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <grp.h>
-#include <semaphore.h>
 #include <sys/fsuid.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -46,16 +45,11 @@ struct Attempt {
     std::string target;
 };
 
-bool segmentRefused(const std::string& name) {
+// A named object's file in /dev/shm, a semaphore's ("sem." + its name) included.
+bool fileRefused(const std::string& name) {
     const int fd = ::shm_open(("/" + name).c_str(), O_RDONLY, 0);
     if (fd >= 0) ::close(fd);
     return fd < 0;
-}
-
-bool semaphoreRefused(const std::string& name) {
-    sem_t* semaphore = ::sem_open(("/" + name).c_str(), 0);
-    if (semaphore != SEM_FAILED) ::sem_close(semaphore);
-    return semaphore == SEM_FAILED;
 }
 
 // Refused at connect, or closed by the service before it reads anything (a connection it keeps
@@ -248,11 +242,12 @@ TEST_F(ChannelServiceTest, AnotherUserReachesNothingWhileTheServiceServesItsClie
         const std::string key = protocol::segmentKey(name.toStdString());
         const std::string segment = makePlatformSafeKey(key, kSharedMemoryKeyPrefix);
         for (const std::string& file : {segment, segment + ".holders", segment + ".gate"})
-            attempts.push_back({"segment file", segmentRefused, file});
-        attempts.push_back({"segment lock", semaphoreRefused,
-                            makePlatformSafeKey(key, kSystemSemaphoreKeyPrefix)});
-        attempts.push_back({"notification", semaphoreRefused,
-                            protocol::notificationNativeName(protocol::notificationKey(key))});
+            attempts.push_back({"segment file", fileRefused, file});
+        attempts.push_back({"segment lock", fileRefused,
+                            "sem." + makePlatformSafeKey(key, kSystemSemaphoreKeyPrefix)});
+        attempts.push_back(
+            {"notification", fileRefused,
+             "sem." + protocol::notificationNativeName(protocol::notificationKey(key))});
     }
     const std::string socket =
         protocol::socketPath(protocol::pipeName(m_names.receive.toStdString())).path;
