@@ -1,6 +1,6 @@
-// A test build of the channel handle: it opens nothing and keeps every message handed to send in
-// a SentMessages, so tests see what the processing thread sends. Test programs link this instead
-// of facelume_ipc.
+// A test build of the channel handle, of what the processing thread calls: it opens nothing and
+// keeps every message handed to send in a SentMessages, so tests see what the processing thread
+// sends. Test programs link this instead of facelume_ipc.
 
 #include "ai_ipc_handle.h"
 #include "sent_messages.h"
@@ -11,19 +11,11 @@ AiIpcHandle::AiIpcHandle(const QString&, const QString&, int, int) : m_ipc(nullp
 
 AiIpcHandle::~AiIpcHandle() = default;
 
-void AiIpcHandle::setCallback(AiIpcCallbackHandle*) {}
-
-void AiIpcHandle::setPipeWaitForPeer(bool) {}
-
-bool AiIpcHandle::start() { return true; }
-
 bool AiIpcHandle::controlInputPending() const {
     return SentMessages::instance().controlInputPending;
 }
 
 void AiIpcHandle::readControlInput() {}
-
-bool AiIpcHandle::send(const char* data, int size) { return send(data, size, nullptr, 0, size); }
 
 // Keeps the message as a client would read it, with zero bytes past head and body.
 bool AiIpcHandle::send(const char* head, int headSize, const char* body, int bodySize, int size) {
