@@ -1,4 +1,5 @@
-// The processing thread with a real thread, the recording engine and a recording channel handle.
+// The processing thread with a real thread, the recording engine and a test build of the channel
+// handle that records what is sent.
 
 #include "process_thread.h"
 
@@ -9,10 +10,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,7 +24,6 @@
 #include "ai_ipc_handle.h"
 #include "engine_log.h"
 #include "recording_engine.h"
-#include "sent_messages.h"
 #include "test_application.h"
 #include "test_frames.h"
 
@@ -35,7 +38,58 @@ void countWarnings(QtMsgType type, const QMessageLogContext&, const QString&) {
     if (type == QtWarningMsg) ++g_warnings;
 }
 
+// Every message the channel handle below was handed to send since the newest handle was made, and
+// what it answers when asked whether control input is pending. Standard library locks, which
+// ThreadSanitizer follows: send comes from the processing thread.
+struct SentMessages {
+    mutable std::mutex mutex;
+    mutable std::condition_variable sent;
+    QList<QByteArray> all;
+    std::atomic<bool> controlInputPending{false};
+
+    QList<QByteArray> messages() const {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return all;
+    }
+    // Waits (5 s at most) until count messages were sent; false when they did not come.
+    [[nodiscard]] bool waitForMessages(int count) const {
+        std::unique_lock<std::mutex> lock(mutex);
+        return sent.wait_for(lock, std::chrono::seconds(5), [&] { return all.size() >= count; });
+    }
+};
+
+// Never destroyed: the processing thread may still send while the process exits.
+SentMessages& sent() {
+    static SentMessages* const record = new SentMessages;
+    return *record;
+}
+
 }  // namespace
+
+// The test build of the channel handle, of what the processing thread calls: it opens nothing and
+// keeps every message handed to send. This program links it instead of facelume_ipc.
+AiIpcHandle::AiIpcHandle(const QString&, const QString&, int, int) : m_ipc(nullptr) {
+    const std::lock_guard<std::mutex> lock(sent().mutex);
+    sent().all.clear();
+    sent().controlInputPending = false;
+}
+
+AiIpcHandle::~AiIpcHandle() = default;
+
+bool AiIpcHandle::controlInputPending() const { return sent().controlInputPending; }
+
+void AiIpcHandle::readControlInput() {}
+
+// Keeps the message as a client would read it, with zero bytes past head and body.
+bool AiIpcHandle::send(const char* head, int headSize, const char* body, int bodySize, int size) {
+    QByteArray message(head, headSize);
+    message.append(body, bodySize);
+    if (message.size() < size) message.append(QByteArray(size - message.size(), '\0'));
+    const std::lock_guard<std::mutex> lock(sent().mutex);
+    sent().all.append(message);
+    sent().sent.notify_all();
+    return true;
+}
 
 class ProcessThreadTest : public ::testing::Test {
 protected:
@@ -80,8 +134,6 @@ protected:
         const Calls calls = m_log.lines();
         return Calls(std::find(calls.begin(), calls.end(), first), calls.end());
     }
-
-    static SentMessages& sent() { return SentMessages::instance(); }
 
     EngineLog m_log;
     AiIpcHandle m_handle{QStringLiteral("core_process_r"), QStringLiteral("core_process_s"), 0, 0};
