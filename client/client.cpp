@@ -255,7 +255,9 @@ Result Client::connect(const ChannelOptions& options) {
         folder = FACELUME_INSTALLED_RESOURCES;
     }
     d->catalogue.load(folder);
-    // A running service keeps the controls an earlier client set.
+    // A running service keeps the controls an earlier client set, and the last frame it was
+    // given: the reset brings that frame back, which process() must not take for its own.
+    d->frameInService = d->channel.serviceHasSentFrame();
     result = reset();
     if (!result) close();
     return result;

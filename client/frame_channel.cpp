@@ -142,4 +142,13 @@ void FrameChannel::dropPendingFrames() {
     if (m_fromServiceSignal) (void)m_fromServiceSignal->takeAll();
 }
 
+bool FrameChannel::serviceHasSentFrame() {
+    if (!m_fromService.tryLock(kLockTimeoutMs)) return false;
+    // Nobody clears a segment: a length once written stays until the next frame's.
+    const bool sent =
+        m_fromService.reachableSize() >= kPrefixBytes && readInt32(m_fromService.bytes()) > 0;
+    m_fromService.unlock();
+    return sent;
+}
+
 }  // namespace facelume

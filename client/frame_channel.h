@@ -40,6 +40,9 @@ public:
     Result receiveFrame(Frame& frame, int timeoutMs);
     // Drops the notifications of frames that the service sent and nobody read.
     void dropPendingFrames();
+    // True when the service has ever sent a frame on this channel (to this client or to one
+    // before): it then holds a frame, which it sends again after every control.
+    bool serviceHasSentFrame();
 
 private:
     FrameSegment m_toService;

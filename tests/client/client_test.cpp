@@ -175,7 +175,7 @@ TEST_F(ClientTest, ASecondClientIsRefusedWhileTheFirstHoldsTheChannel) {
 #ifndef _WIN32
 // A service that no client of ours started (facelume-cli --recv/--send joins such a one) serves
 // one client after another, and each one starts with every effect off, not with the controls of
-// the one before.
+// the one before, nor with the frame the one before left: the reset sends that frame back again.
 TEST_F(ClientTest, ClientsJoinARunningServiceOneAfterAnotherAndStartClean) {
     facelume::ChannelOptions channel = options(4096).channel;
     channel.resourceFolder = facelume::resourceFolderOf(FACELUME_RECORDING_SERVICE);
@@ -201,6 +201,13 @@ TEST_F(ClientTest, ClientsJoinARunningServiceOneAfterAnotherAndStartClean) {
     EXPECT_TRUE(m_log.waitFor("modify_skin_smooth 0", firsts - calls.begin() + 1));
     EXPECT_EQ(next.setFilter("sparkle", 1.f).status(), Status::InvalidArgument);
     EXPECT_TRUE(roundTrip(next, 6, 6, 18, 50));
+    next.close();
+    for (int round = 0; round < 60; ++round) {
+        Client leaving, joining;
+        EXPECT_TRUE(leaving.connect(channel) && roundTrip(leaving, 6, 6, 18, 10)) << round;
+        leaving.close();
+        EXPECT_TRUE(joining.connect(channel) && roundTrip(joining, 6, 6, 18, 90)) << round;
+    }
     ::kill(service, SIGTERM);
     ::waitpid(service, nullptr, 0);
 }
