@@ -121,6 +121,11 @@ private:
                       Landmarks& fitted);
     bool fitAtJudgedRoll(const Detection& detection, const cv::Mat& grey, double maxEyeContrast,
                          Landmarks& fitted);
+    // Fits box again from the roll that fitted, started at from, shows, while that darkens its
+    // eyes against its cheeks. A weak detection's fit is not settled: it must tilt as the
+    // detector's key points do, not as the fit alone turns.
+    void settleRoll(const cv::Rect2f& box, float from, const cv::Mat& grey, double maxEyeContrast,
+                    Landmarks& fitted);
     // Rolls (radians) within the detector's key points' error of each other.
     static bool sameRoll(float a, float b);
     // Fits a face to box; false when the fit is no plausible face that matches the box.
