@@ -1,6 +1,7 @@
 #include "lip_finder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include <opencv2/imgproc.hpp>
@@ -25,6 +26,10 @@ constexpr float kReach = 0.07f;
 // one is not the lighter.
 constexpr float kDeeper = 0.04f;
 constexpr int kSamplesPerSegment = 8;
+constexpr std::array<int, 12> kUpperLip = {48, 49, 50, 51, 52, 53, 54, 64, 63, 62, 61, 60};
+constexpr std::array<int, 12> kLowerLip = {48, 60, 67, 66, 65, 64, 54, 55, 56, 57, 58, 59};
+// Grey on Lab's red-green axis.
+constexpr double kNeutral = 128;
 // Where the fit is right the fitted lower lip is often the redder, the thin fitted upper one
 // taking in skin: by 0.19 to 0.35 of the upper lip's redness on the clip's faces whose fit is
 // right and that the other signs take for lips laid too low. Laid too low, the fitted lower
@@ -59,11 +64,11 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     // Lips at the frame's edge are left as fitted: half their surroundings are not there.
     if ((searched & cv::Rect(0, 0, frame.cols, frame.rows)) != searched) return {};
     takeGrey(frame);
+    if (meanInside(m_grey, face, kLowerLip) >= meanInside(m_grey, face, kUpperLip)) return {};
     takeRed(frame);
-    const cv::Vec2d lowerLip = meansInside(face, {48, 60, 67, 66, 65, 64, 54, 55, 56, 57, 58, 59});
-    const cv::Vec2d upperLip = meansInside(face, {48, 49, 50, 51, 52, 53, 54, 64, 63, 62, 61, 60});
-    if (lowerLip[0] >= upperLip[0] ||
-        lowerLip[1] - upperLip[1] > kRedder * std::max(1.0, upperLip[1])) {
+    const double upperRed = meanInside(m_red, face, kUpperLip) - kNeutral;
+    if (meanInside(m_red, face, kLowerLip) - kNeutral - upperRed >
+        kRedder * std::max(1.0, upperRed)) {
         return {};
     }
     m_area = searched;
@@ -117,7 +122,8 @@ void LipFinder::takeRed(const cv::Mat& frame) {
     cv::extractChannel(m_lab, m_red, 1);
 }
 
-cv::Vec2d LipFinder::meansInside(const FaceGeometry& face, std::initializer_list<int> indices) {
+double LipFinder::meanInside(const cv::Mat& image, const FaceGeometry& face,
+                             const std::array<int, 12>& indices) {
     m_polygon.clear();
     for (int i : indices) m_polygon.push_back(cv::Point(face.point(i)) - m_area.tl());
     m_mask = viewOf(m_maskBuffer, m_area.size(), CV_8UC1);
@@ -125,8 +131,7 @@ cv::Vec2d LipFinder::meansInside(const FaceGeometry& face, std::initializer_list
     const cv::Point* corners = m_polygon.data();
     const int count = static_cast<int>(m_polygon.size());
     cv::fillPoly(m_mask, &corners, &count, 1, cv::Scalar(255));
-    // Neutral grey is 128 on the red-green axis.
-    return {cv::mean(m_grey, m_mask)[0], cv::mean(m_red, m_mask)[0] - 128};
+    return cv::mean(image, m_mask)[0];
 }
 
 float LipFinder::lineDepth(cv::Point2f offset, cv::Point2f reach) const {

@@ -10,7 +10,7 @@
 // Brightness is measured against its own surroundings, so the light does not matter. Small faces
 // and lips at the frame's edge keep their fit. One thread at a time; never throws.
 
-#include <initializer_list>
+#include <array>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -30,9 +30,9 @@ private:
     void takeGrey(const cv::Mat& frame);
     // The frame's redness (Lab's red-green axis) over m_area into m_red.
     void takeRed(const cv::Mat& frame);
-    // Mean brightness and redness (0 for grey, more for redder) inside the polygon of the
-    // face's landmarks at indices.
-    cv::Vec2d meansInside(const FaceGeometry& face, std::initializer_list<int> indices);
+    // Mean of image (over m_area) inside the polygon of the face's landmarks at indices.
+    double meanInside(const cv::Mat& image, const FaceGeometry& face,
+                      const std::array<int, 12>& indices);
     // How much darker the fitted mouth line moved by offset is than the dimmer of its two sides a
     // reach away, over its whole length, as a fraction of their brightness.
     float lineDepth(cv::Point2f offset, cv::Point2f reach) const;
