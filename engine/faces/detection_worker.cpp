@@ -95,6 +95,11 @@ bool DetectionWorker::takeResults(std::vector<Detection>& found, std::vector<flo
     return true;
 }
 
+void DetectionWorker::waitForResults() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_done.wait(lock, [this] { return !m_busy; });
+}
+
 void DetectionWorker::run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
@@ -123,11 +128,14 @@ void DetectionWorker::scan() {
         found.clear();
         detail.clear();
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_results = std::move(found);
-    m_details = std::move(detail);
-    m_busy = false;
-    m_ready = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_results = std::move(found);
+        m_details = std::move(detail);
+        m_busy = false;
+        m_ready = true;
+    }
+    m_done.notify_one();
 }
 
 void DetectionWorker::scanLearned(std::vector<Detection>& found, std::vector<float>& detail) {

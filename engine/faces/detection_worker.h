@@ -32,9 +32,9 @@
 //   smaller than the detector's window, and turned either way for heads tilted by 30 to 70
 //   degrees.
 //
-// Threading: submit(), takeResults() and the destructor belong to one thread (the frame
-// thread); the scan itself runs on the worker's own thread. In synchronous mode (tests, tools)
-// submit() scans at once on the caller's thread and no thread is started.
+// Threading: submit(), takeResults(), waitForResults() and the destructor belong to one thread (the
+// frame thread); the scan itself runs on the worker's own thread. In synchronous mode (tests,
+// tools) submit() scans at once on the caller's thread and no thread is started.
 
 #include <condition_variable>
 #include <memory>
@@ -79,6 +79,8 @@ public:
     // was in the detector's input, as a share of it (its key points are the more exact, the
     // larger); false when none are ready.
     bool takeResults(std::vector<Detection>& found, std::vector<float>& detail);
+    // Blocks until the running scan, if any, is done; its results are then ready to take.
+    void waitForResults();
 
     static constexpr int kMaxWidth = 1280;
     // How far the frame is turned for tilted heads (radians, 45 degrees).
@@ -142,6 +144,7 @@ private:
     bool m_stop = false;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_done;
     std::thread m_thread;
 };
 

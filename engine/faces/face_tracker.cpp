@@ -11,6 +11,9 @@ namespace {
 
 // Frames arrive at about this rate; the stabiliser only needs the order of magnitude.
 constexpr float kFrameSeconds = 1.f / 30.f;
+// Frames that come on average faster than this (three times a camera's usual rate, well beyond a
+// 60 Hz one) come from a file or a raw stream, not from a camera.
+constexpr float kFastFrameSeconds = kFrameSeconds / 3.f;
 // Scans around a lost face are scaled so that the face is about this many pixels.
 constexpr float kRegionFaceSize = 100.f;
 // The region scanned around a lost face, in sides of its box.
@@ -493,8 +496,10 @@ bool FaceTracker::sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxSc
 
 void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
     ++m_framesSinceScan;
+    ++m_scanAge;
     submitIfDue(grey);
     ageRejected();
+    waitForLateScan();
     m_detections.clear();
     if (!m_worker.takeResults(m_detections, m_details)) return;
     if (m_staleScan) {
@@ -509,20 +514,36 @@ void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
 
 void FaceTracker::submitIfDue(const cv::Mat& grey) {
     // Every face followed was confirmed by its landmarks in this frame (a face that was not is
-    // gone): new faces are looked for less often, unless the picture is new.
+    // gone): new faces are looked for less often, unless the picture is new. While none is
+    // followed, a new picture's scans look at the whole frame each time too: a large face that
+    // its first scan found and the next frame's fit lost would wait for the cycle's end.
     using Pace = DetectionWorker::Pace;
-    const Pace pace = m_firstCycle       ? Pace::NewPicture
-                      : m_tracks.empty() ? Pace::Searching
-                                         : Pace::Followed;
-    const int interval = pace == Pace::NewPicture ? 1
+    const Pace pace = m_tracks.empty() ? Pace::Searching
+                      : m_firstCycle   ? Pace::NewPicture
+                                       : Pace::Followed;
+    const int interval = m_firstCycle             ? 1
                          : pace == Pace::Followed ? kConfirmedInterval
                                                   : kDetectionInterval;
     if (m_framesSinceScan < interval || !m_worker.idle()) return;
     m_worker.submit(grey, m_scans++, pace);
     m_framesSinceScan = 0;
+    m_scanAge = 0;
     if (m_firstCycle && m_scans >= m_worker.scansPerCycle(grey.size())) {
         m_firstCycle = false;
         m_scans = 0;
+    }
+}
+
+void FaceTracker::waitForLateScan() {
+    // A camera's frames never wait: its scans end within a frame or two, and later only on a
+    // machine too busy for the camera, where a wait would hold up every frame. The pace is that
+    // of the last few frames: a stream's first frame can take a tenth of a second.
+    const auto now = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point& before = m_frameTimes[m_frames++ % kMaxScanLag];
+    const std::chrono::duration<float> recent = now - before;
+    before = now;
+    if (m_scanAge >= kMaxScanLag && recent.count() < kMaxScanLag * kFastFrameSeconds) {
+        m_worker.waitForResults();
     }
 }
 
@@ -530,14 +551,15 @@ void FaceTracker::addFaces(const cv::Mat& grey) {
     m_candidates.clear();
     for (const Detection& d : m_detections) {
         // A strong detection is fitted even where a weaker one of the face was rejected.
-        if (covered(d.box) || (!d.strong && rejectedBefore(d.box))) continue;
+        if (covered(d.box) || (!d.strong && rejectedBefore(d.box, grey))) continue;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&
             wellInside(LandmarkFitter::boxFromLandmarks(fitted), grey)) {
             m_candidates.push_back(fitted);
         } else if (m_rejected.size() < kMaxRejected) {
-            m_rejected.push_back({d.box, kRejectedFrames});
+            m_rejected.push_back({d.box, kRejectedFrames, cv::Mat()});
+            thumbnail(d.box, grey, m_rejected.back().look);
         }
     }
     // The largest faces first; faces already followed keep their places.
@@ -602,13 +624,27 @@ void FaceTracker::updateTurn(const Detection& detection, float detail) {
     }
 }
 
-bool FaceTracker::rejectedBefore(const cv::Rect2f& box) const {
+bool FaceTracker::rejectedBefore(const cv::Rect2f& box, const cv::Mat& grey) {
     for (const Rejected& r : m_rejected) {
-        if (overlap(box, r.box) > 0.7f && std::abs(box.width - r.box.width) < 0.2f * box.width) {
+        if (overlap(box, r.box) < 0.7f || std::abs(box.width - r.box.width) >= 0.2f * box.width) {
+            continue;
+        }
+        thumbnail(r.box, grey, m_look);
+        if (r.look.empty() || m_look.empty() ||
+            cv::norm(m_look, r.look, cv::NORM_L1) < kStillDifference * kLook.area()) {
             return true;
         }
     }
     return false;
+}
+
+void FaceTracker::thumbnail(const cv::Rect2f& box, const cv::Mat& grey, cv::Mat& look) {
+    const cv::Rect inside = cv::Rect(box) & cv::Rect(0, 0, grey.cols, grey.rows);
+    if (inside.width < kLook.width || inside.height < kLook.height) {
+        look.release();
+        return;
+    }
+    cv::resize(grey(inside), look, kLook, 0, 0, cv::INTER_AREA);
 }
 
 void FaceTracker::ageRejected() {

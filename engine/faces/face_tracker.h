@@ -19,8 +19,14 @@
 // when that fails too the face is dropped at once, so no effect stays where a face was. A scene cut
 // drops every face and starts a scan at once. Presence ramps up over a few frames when a face
 // appears. One thread (the frame thread).
+//
+// A camera's frames never wait for a scan. Frames that come far faster (a file converted as fast as
+// it decodes) would see a scan's boxes dozens of frames after the frame scanned: a new face would
+// come late, and its box would no longer be where the face is. They wait for a scan kMaxScanLag
+// frames old.
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,6 +73,9 @@ public:
     static constexpr int kDetectionInterval = 5;
     static constexpr int kConfirmedInterval = 15;
     static constexpr int kFadeFrames = 6;
+    // Frames after the one scanned from which a scan's boxes are awaited, when frames come faster
+    // than a camera's.
+    static constexpr int kMaxScanLag = 3;
 
 private:
     struct Track {
@@ -151,7 +160,11 @@ private:
     void refitAtDetectedRoll(const Detection& detection, const cv::Mat& grey);
     // Hands the frame to the worker when a scan is due and the worker is free.
     void submitIfDue(const cv::Mat& grey);
-    bool rejectedBefore(const cv::Rect2f& box) const;
+    void waitForLateScan();
+    // Whether a box of about this size and place was rejected and still looks as it did then.
+    bool rejectedBefore(const cv::Rect2f& box, const cv::Mat& grey);
+    // A kLook thumbnail of box; empty when too little of the box is in the frame.
+    static void thumbnail(const cv::Rect2f& box, const cv::Mat& grey, cv::Mat& look);
     void ageRejected();
     void dropDuplicates();
     void publish();
@@ -168,10 +181,13 @@ private:
     // Plausible new faces of the last scan.
     std::vector<Landmarks> m_candidates;
     // Boxes whose fit was not a plausible face, with the frames left until they are tried again:
-    // a badge the detector takes for a face is found again in every scan.
+    // a badge the detector takes for a face is found again in every scan. A box that no longer
+    // looks as then (a face that moved or turned, whose fit failed from a scan of a frame before)
+    // is tried again at once.
     struct Rejected {
         cv::Rect2f box;
         int framesLeft = 0;
+        cv::Mat look;
     };
     std::vector<Rejected> m_rejected;
     std::vector<Face> m_faces;
@@ -187,6 +203,11 @@ private:
     std::array<cv::Mat, 4> m_moved;
     int m_framesSinceScan = kDetectionInterval;
     int m_scans = 0;
+    // Frames since the last scan was handed to the worker; when each of the last kMaxScanLag
+    // frames came, indexed by the count of frames.
+    int m_scanAge = 0;
+    std::array<std::chrono::steady_clock::time_point, kMaxScanLag> m_frameTimes{};
+    size_t m_frames = 0;
     // The scans look at a new picture without pause until a cycle is done.
     bool m_firstCycle = true;
     // The running scan saw a frame before a cut; its faces are gone.

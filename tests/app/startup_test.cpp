@@ -7,13 +7,11 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <iterator>
 #include <string>
@@ -90,10 +88,7 @@ protected:
         process.kill();
 #else
         // It listens once its segments are up.
-        QElapsedTimer waited;
-        waited.start();
-        while (!leftovers(name).join(' ').contains("_pipe") && waited.elapsed() < kTimeoutMs)
-            QThread::msleep(10);
+        processEventsUntil([&] { return leftovers(name).join(' ').contains("_pipe"); }, kTimeoutMs);
         EXPECT_GT(leftovers(name).size(), 1) << "segments, semaphores and socket";
         ::kill(static_cast<pid_t>(process.processId()), signal);
         EXPECT_TRUE(process.waitForFinished(kTimeoutMs));

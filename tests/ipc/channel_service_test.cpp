@@ -11,7 +11,6 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <grp.h>
-#include <semaphore.h>
 #include <sys/fsuid.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -46,16 +45,11 @@ struct Attempt {
     std::string target;
 };
 
-bool segmentRefused(const std::string& name) {
+// A named object's file in /dev/shm, a semaphore's ("sem." + its name) included.
+bool fileRefused(const std::string& name) {
     const int fd = ::shm_open(("/" + name).c_str(), O_RDONLY, 0);
     if (fd >= 0) ::close(fd);
     return fd < 0;
-}
-
-bool semaphoreRefused(const std::string& name) {
-    sem_t* semaphore = ::sem_open(("/" + name).c_str(), 0);
-    if (semaphore != SEM_FAILED) ::sem_close(semaphore);
-    return semaphore == SEM_FAILED;
 }
 
 // Refused at connect, or closed by the service before it reads anything (a connection it keeps
@@ -179,29 +173,15 @@ TEST_F(ChannelServiceTest, ClientFirstGetsProcessedFramesAndSteersTheEffects) {
     }
 }
 
-// A killed service leaves its socket file and its named objects behind; the next one on the
-// same names must not be stopped or confused by them.
-TEST_F(ChannelServiceTest, ServiceKilledAndStartedAgainServesTheSameNames) {
-    m_names = channelNames("flt_restart");
-    ASSERT_TRUE(launch(4096));
-    ASSERT_TRUE(newClient(4096).connectCommands(kWaitMs));
+// A killed service leaves its socket file and its named objects behind; the next one on the same
+// names must not be stopped or confused by them. A client that stalls while it holds the segment
+// lock costs the service one message per wake-up; the service says so once per run, with the way
+// out, and serves again once the lock is free.
+TEST_F(ChannelServiceTest, AServiceStartedAfterAKilledOneServesAndLogsALockHeldTooLongOnce) {
+    m_names = channelNames("flt_stall");
+    ASSERT_TRUE(launch(4096) && newClient(4096).connectCommands(kWaitMs));
     ASSERT_TRUE(m_service.killNow());
-    ASSERT_TRUE(launch(4096));
-    ASSERT_TRUE(newClient(4096).join(kWaitMs));
-    EXPECT_TRUE(roundTrip(makeFrame(4, 4, 90)));
-    // Its one attempt to connect to the client was at start: a line that names the announcement
-    // later does not make it connect (the command after that line arrives after any attempt).
-    ASSERT_TRUE(m_client->listen());
-    ASSERT_TRUE(
-        m_client->sendLine(protocol::kAnnouncement + QByteArray("\n") + commandLine("0 10")));
-    ASSERT_TRUE(m_service.engine().waitFor("modify_skin_white 0.1"));
-    EXPECT_EQ(m_client->announcement(0), std::nullopt);
-}
-
-// A client that stalls while it holds the segment lock costs the service one message per wake-up;
-// the service says so once per run, with the way out, and serves again once the lock is free.
-TEST_F(ChannelServiceTest, ALockHeldTooLongIsLoggedOncePerRun) {
-    ASSERT_TRUE(serve("stall", 4096));
+    ASSERT_TRUE(launch(4096) && newClient(4096).join(kWaitMs));
     const QByteArray said = "held the segment lock for more than 50 ms";
     ASSERT_TRUE(m_client->notifyHoldingLock());
     ASSERT_TRUE(processEventsUntil([&] { return m_service.log().contains(said); }, kWaitMs));
@@ -214,6 +194,14 @@ TEST_F(ChannelServiceTest, ALockHeldTooLongIsLoggedOncePerRun) {
     EXPECT_TRUE(roundTrip(makeFrame(4, 4, 5)));
     EXPECT_EQ(m_service.log().count(said), 1) << m_service.log().toStdString();
     EXPECT_TRUE(m_service.log().contains("give each client its own channel names"));
+
+    // Its one attempt to connect to the client was at start: a line that names the announcement
+    // later does not make it connect (the command after that line arrives after any attempt).
+    ASSERT_TRUE(m_client->listen());
+    ASSERT_TRUE(
+        m_client->sendLine(protocol::kAnnouncement + QByteArray("\n") + commandLine("0 10")));
+    ASSERT_TRUE(m_service.engine().waitFor("modify_skin_white 0.1"));
+    EXPECT_EQ(m_client->announcement(0), std::nullopt);
 }
 
 #ifndef _WIN32
@@ -254,11 +242,12 @@ TEST_F(ChannelServiceTest, AnotherUserReachesNothingWhileTheServiceServesItsClie
         const std::string key = protocol::segmentKey(name.toStdString());
         const std::string segment = makePlatformSafeKey(key, kSharedMemoryKeyPrefix);
         for (const std::string& file : {segment, segment + ".holders", segment + ".gate"})
-            attempts.push_back({"segment file", segmentRefused, file});
-        attempts.push_back({"segment lock", semaphoreRefused,
-                            makePlatformSafeKey(key, kSystemSemaphoreKeyPrefix)});
-        attempts.push_back({"notification", semaphoreRefused,
-                            protocol::notificationNativeName(protocol::notificationKey(key))});
+            attempts.push_back({"segment file", fileRefused, file});
+        attempts.push_back({"segment lock", fileRefused,
+                            "sem." + makePlatformSafeKey(key, kSystemSemaphoreKeyPrefix)});
+        attempts.push_back(
+            {"notification", fileRefused,
+             "sem." + protocol::notificationNativeName(protocol::notificationKey(key))});
     }
     const std::string socket =
         protocol::socketPath(protocol::pipeName(m_names.receive.toStdString())).path;

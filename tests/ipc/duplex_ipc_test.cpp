@@ -38,6 +38,7 @@ public:
     void onMessage(const char* text) override { add("message:" + QByteArray(text)); }
     void onData(const char* data, int length) override { add("data:" + QByteArray(data, length)); }
     void onCommand(const char* data, int length) override {
+        if (ipc != nullptr) pendingWhileDelivered = ipc->controlInputPending();
         add("command:" + QByteArray(data, length));
     }
     void onEvent(int code, const char* data, int length) override {
@@ -51,6 +52,9 @@ public:
     bool waitFor(const QByteArray& delivery) const {
         return processEventsUntil([&] { return count(delivery) > 0; }, kWaitMs);
     }
+    // When set, whether it had control input pending while it delivered the last command.
+    const DuplexIPC* ipc = nullptr;
+    bool pendingWhileDelivered = false;
 
 private:
     void add(const QByteArray& delivery) {
@@ -147,18 +151,9 @@ TEST_F(DuplexIPCTest, ControlLinesArePendingUntilTheirDeliveryIsOver) {
 #ifdef _WIN32
     GTEST_SKIP() << "Qt's pipe reader reads ahead: control input always counts as pending";
 #endif
-    struct Probe : RecordingCallback {
-        DuplexIPC* ipc = nullptr;
-        bool pendingWhileDelivered = false;
-        void onCommand(const char* data, int length) override {
-            pendingWhileDelivered = ipc->controlInputPending();
-            RecordingCallback::onCommand(data, length);
-        }
-    };
     Channel channel("pending");
-    Probe probe;
+    RecordingCallback& probe = channel.callback;
     probe.ipc = &channel.ipc;
-    channel.ipc.setCallback(&probe);
     (void)channel.ipc.start();
     const auto untilIdle = [] {
         QEventLoop loop;
@@ -277,8 +272,8 @@ TEST_F(DuplexIPCTest, PipeWaitingForThePeerConnectsOnItsAnnouncement) {
     EXPECT_FALSE(peerListener.nextPendingConnection()->waitForReadyRead(300));
 }
 
-// A socket file that a live process serves is never taken over (the service tests show that one
-// left by a killed process is replaced).
+// A socket file that a live process serves is never taken over (the client tests show that one
+// left by a dead process is replaced).
 TEST_F(DuplexIPCTest, PipeNeverListensOverALiveSocket) {
     Channel channel("live");
     QLocalServer owner;

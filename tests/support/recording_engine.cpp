@@ -2,7 +2,6 @@
 
 #include "recording_engine.h"
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -16,12 +15,10 @@
 namespace {
 
 constexpr auto kMaxHold = std::chrono::seconds(10);
-constexpr auto kWait = std::chrono::seconds(5);
 
 struct Recorder {
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::string> calls;
     std::string logFile;
     bool failInitialize = false;
     int processResult = 1;
@@ -40,14 +37,12 @@ struct Recorder {
     }
 
     // REQUIRES: mutex held.
-    void record(std::string line) {
+    void record(const std::string& line) {
         // Binary: lines end in "\n" on Windows too.
         if (std::FILE* file = logFile.empty() ? nullptr : std::fopen(logFile.c_str(), "ab")) {
             std::fprintf(file, "%s\n", line.c_str());
             std::fclose(file);
         }
-        calls.push_back(std::move(line));
-        changed.notify_all();
     }
 
     static bool envIs(const char* name, const char* value) {
@@ -147,19 +142,8 @@ int modify_makeup_eyebrow(char* name, float value) {
 
 }  // extern "C"
 
-std::vector<std::string> RecordingEngine::calls() { return Locked().r.calls; }
-
-bool RecordingEngine::waitForCall(const std::string& line) {
-    Locked lock;
-    const std::vector<std::string>& calls = lock.r.calls;
-    return lock.r.changed.wait_for(lock, kWait, [&calls, &line] {
-        return std::find(calls.begin(), calls.end(), line) != calls.end();
-    });
-}
-
 void RecordingEngine::reset() {
     Locked lock;
-    lock.r.calls.clear();
     lock.r.readEnvironment();
     lock.r.changed.notify_all();
 }

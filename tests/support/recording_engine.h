@@ -10,7 +10,7 @@
 //   output buffer it owns and reuses, and returns 1 (or the result it was told to return; with 0
 //   it writes nothing).
 // - the modify functions return 1 and change nothing.
-// Every call is recorded, in call order, as one line:
+// Every call is logged, in call order, as one line:
 //   initialize <folder>
 //   process <width> <height> <first input byte in decimal>
 //   modify_skin_white <value>            (also skin_smooth, shape_eye_scale, shape_face_thin)
@@ -19,28 +19,20 @@
 // <value> is printed with %g (0.5, -0.25, 0); <name> is null for a null pointer, otherwise the
 // text in double quotes with '"', '\' and bytes below 0x20 written as \xNN.
 //
-// Switches for a separate process (read from the environment at the engine's first call and on
-// RecordingEngine::reset):
-//   FACELUME_RECORDING_LOG=<file>           append every line to <file> as it is recorded
+// Switches (read from the environment at the engine's first call and on RecordingEngine::reset):
+//   FACELUME_RECORDING_LOG=<file>           append every line to <file> (EngineLog sets it)
 //   FACELUME_RECORDING_FAIL_INIT=1          initialize returns 0
 //   FACELUME_RECORDING_PROCESS_RESULT=0     process returns 0
 //
-// RecordingEngine is the view of tests that load the engine into their own process. Its
-// functions may be called from any thread.
+// RecordingEngine steers the engine of tests that load it into their own process. Its functions
+// may be called from any thread.
 
 #include "mox_ai_effect.h"
 
 #ifdef __cplusplus
-#include <string>
-#include <vector>
-
 class MOX_AI_EFFECT_API RecordingEngine {
 public:
-    // The lines recorded so far, in call order.
-    static std::vector<std::string> calls();
-    // Waits (5 s at most) until the call line is recorded; false when it is not.
-    [[nodiscard]] static bool waitForCall(const std::string& line);
-    // Forgets every recorded call and resets the switches to what the environment says.
+    // Resets the switches to what the environment says.
     static void reset();
     static void setProcessResult(int result);
     // While held, process records its call and then waits (10 s at most) until released.

@@ -9,8 +9,6 @@ namespace {
 
 constexpr auto kReadWrite = SharedMemoryPrivate::ReadWrite;
 
-using SharedMemoryPrivateTest = ::testing::Test;
-
 // A helper process that uses segment `key` in `mode` and has signalled that it is ready.
 struct SegmentHelper {
     SegmentHelper(const std::string& key, int size, const std::string& mode)
@@ -29,7 +27,7 @@ struct SegmentHelper {
     bool started = false;
 };
 
-TEST_F(SharedMemoryPrivateTest, FailuresAndTheirKinds) {
+TEST(SharedMemoryPrivateTest, FailuresAndTheirKinds) {
     SharedMemoryPrivate segment;
     segment.setKey(testnames::letterName("failures"));
     for (const int size : {0, -5}) {
@@ -49,7 +47,7 @@ TEST_F(SharedMemoryPrivateTest, FailuresAndTheirKinds) {
     EXPECT_EQ(unkeyed.error, SharedMemoryError::LockError);
 }
 
-TEST_F(SharedMemoryPrivateTest, CreateOrAttachInEitherOrderAcrossProcesses) {
+TEST(SharedMemoryPrivateTest, CreateOrAttachInEitherOrderAcrossProcesses) {
     const std::string key = testnames::letterName("order");
     const std::string marker = "helper:" + key;
     {
@@ -76,7 +74,7 @@ TEST_F(SharedMemoryPrivateTest, CreateOrAttachInEitherOrderAcrossProcesses) {
     EXPECT_EQ(helper.finish(), 0);
 }
 
-TEST_F(SharedMemoryPrivateTest, LockIsReentrantAndExclusiveBetweenProcesses) {
+TEST(SharedMemoryPrivateTest, LockIsReentrantAndExclusiveBetweenProcesses) {
     const std::string key = testnames::letterName("lock");
     SegmentHelper helper(key, 4096, "lock");
     ASSERT_TRUE(helper.started);
@@ -104,7 +102,7 @@ TEST_F(SharedMemoryPrivateTest, LockIsReentrantAndExclusiveBetweenProcesses) {
 
 // A killed process leaves nothing behind: a segment it held alone is gone, and a lock it held is
 // free at once for those still attached (Linux; a Windows semaphore has no owner to die).
-TEST_F(SharedMemoryPrivateTest, KilledProcessLeavesNothingBehind) {
+TEST(SharedMemoryPrivateTest, KilledProcessLeavesNothingBehind) {
     for (const std::string mode : {"crash", "crash-locked"}) {
         SCOPED_TRACE(mode);
         const std::string key = testnames::letterName(mode);
