@@ -78,6 +78,17 @@ bool FacePlausibility::isPlausible(const Landmarks& landmarks, const cv::Mat& gr
 }
 
 double FacePlausibility::eyeContrast(const Landmarks& l, const cv::Mat& grey) {
+    double eyes = 0, cheeks = 0;
+    return measure(l, grey, eyes, cheeks) && cheeks > 0 ? eyes / cheeks : 1.0;
+}
+
+double FacePlausibility::cheekGrey(const Landmarks& l, const cv::Mat& grey) {
+    double eyes = 0, cheeks = 0;
+    return measure(l, grey, eyes, cheeks) ? cheeks : 0.0;
+}
+
+bool FacePlausibility::measure(const Landmarks& l, const cv::Mat& grey, double& eyes,
+                               double& cheeks) {
     float left = l[0].x, right = left, top = l[0].y, bottom = top;
     for (const cv::Point2f& p : l) {
         left = std::min(left, p.x);
@@ -88,7 +99,7 @@ double FacePlausibility::eyeContrast(const Landmarks& l, const cv::Mat& grey) {
     const cv::Rect bounds = cv::Rect(cv::Point(cvFloor(left), cvFloor(top)),
                                      cv::Point(cvCeil(right) + 1, cvCeil(bottom) + 1)) &
                             cv::Rect(0, 0, grey.cols, grey.rows);
-    if (bounds.area() < 16) return 1.0;
+    if (bounds.area() < 16) return false;
     m_labels = workArea(m_labelBuffer, bounds.size(), CV_8UC1);
     m_labels.setTo(0);
     const cv::Point offset = -bounds.tl();
@@ -107,8 +118,10 @@ double FacePlausibility::eyeContrast(const Landmarks& l, const cv::Mat& grey) {
             ++count[label[x]];
         }
     }
-    if (count[kEye] == 0 || count[kCheek] == 0 || sum[kCheek] <= 0) return 1.0;
-    return (sum[kEye] / count[kEye]) / (sum[kCheek] / count[kCheek]);
+    if (count[kEye] == 0 || count[kCheek] == 0) return false;
+    eyes = sum[kEye] / count[kEye];
+    cheeks = sum[kCheek] / count[kCheek];
+    return true;
 }
 
 void FacePlausibility::fill(const Landmarks& l, std::initializer_list<int> points, uchar label,

@@ -33,12 +33,16 @@ public:
 
     // Mean grey of the two eyes over the mean grey of the two cheeks; 1 when either is empty.
     double eyeContrast(const Landmarks& landmarks, const cv::Mat& grey);
+    // Mean grey (0..255) of the two cheeks; 0 when they are empty.
+    double cheekGrey(const Landmarks& landmarks, const cv::Mat& grey);
 
     static constexpr double kNewFace = 0.8;
     static constexpr double kTracked = 1.0;
     static constexpr double kStrongFace = 1.2;
 
 private:
+    // Mean grey of the eyes and of the cheeks; false when either is empty.
+    bool measure(const Landmarks& landmarks, const cv::Mat& grey, double& eyes, double& cheeks);
     void fill(const Landmarks& landmarks, std::initializer_list<int> points, uchar label,
               cv::Point offset);
 

@@ -53,6 +53,11 @@ constexpr int kSettleFits = 3;
 // The least nose depth (eye distances), the mean of the detector's and the fit's, of a weak
 // detection: the test faces have 0.47 or more, the patterns 0.39 or less.
 constexpr float kMinNoseDepth = 0.43f;
+// The least grey of a weak detection's cheeks, as a share of the frame's light (the mean grey of
+// its lightest part, a kThumbnail cell). In a face that dark, in the shadow of a lit picture, the
+// shading that tells eyes from cheeks is a few grey levels, and dark hair shows as much: the
+// test faces, dim ones too, have 0.39 or more, two animated heads of hair 0.14 or less.
+constexpr double kMinCheekLight = 0.25;
 // How many implausible boxes are remembered, and for how many frames.
 constexpr size_t kMaxRejected = 8;
 constexpr int kRejectedFrames = 60;
@@ -394,10 +399,18 @@ bool FaceTracker::fitDetection(const Detection& detection, const cv::Mat& grey,
     // A weak detection whose landmarks tilt another way than the detector's key points is a
     // pattern each took for a face in its own way (a duck's head through a colour mask); so is
     // one where both put the nose tip high up against the eyes, where a face has it about half
-    // an eye distance below them.
+    // an eye distance below them; and so is one on a face so dark that hair looks as much like one.
     return !detection.weak ||
            (sameRoll(detection.roll, LandmarkFitter::rollOf(fitted)) &&
-            detection.noseDepth + FacePlausibility::noseDepth(fitted) >= 2.f * kMinNoseDepth);
+            detection.noseDepth + FacePlausibility::noseDepth(fitted) >= 2.f * kMinNoseDepth &&
+            m_plausibility.cheekGrey(fitted, grey) >= kMinCheekLight * lightOf(grey));
+}
+
+double FaceTracker::lightOf(const cv::Mat& grey) {
+    cv::resize(grey, m_light, kThumbnail, 0, 0, cv::INTER_AREA);
+    double lightest = 0;
+    cv::minMaxLoc(m_light, nullptr, &lightest);
+    return lightest;
 }
 
 bool FaceTracker::fitAtJudgedRoll(const Detection& detection, const cv::Mat& grey,

@@ -135,6 +135,8 @@ private:
     // detector's key points do, not as the fit alone turns.
     void settleRoll(const cv::Rect2f& box, float from, const cv::Mat& grey, double maxEyeContrast,
                     Landmarks& fitted);
+    // The mean grey of the lightest part of the frame.
+    double lightOf(const cv::Mat& grey);
     // Rolls (radians) within the detector's key points' error of each other.
     static bool sameRoll(float a, float b);
     // Fits a face to box; false when the fit is no plausible face that matches the box.
@@ -193,6 +195,8 @@ private:
     // A tiny copy of the last frame, to notice cuts.
     cv::Mat m_thumbnail, m_previousThumbnail;
     cv::Mat m_look;
+    // A tiny copy of the frame whose lightest cell is its light.
+    cv::Mat m_light;
     // Where a slid face is looked for, its integral image, and cells moved by one pixel.
     cv::Rect m_around;
     cv::Mat m_integral;
