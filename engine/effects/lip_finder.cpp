@@ -35,6 +35,9 @@ constexpr double kNeutral = 128;
 // right and that the other signs take for lips laid too low. Laid too low, the fitted lower
 // lip lies on the chin and is no redder: -0.07 and +0.07 on the faces measured.
 constexpr float kRedder = 0.12f;
+// Lips with less colour than this (grey and sepia pictures) say nothing by their redness, and the
+// other signs alone move lips fitted right in grey video (the clip in grey: a frame or two).
+constexpr double kLeastRed = 6;
 // Below this eye distance in pixels lips and the line between them are a pixel or two thick, and
 // both signs read compression blocks and noise: such faces keep their fit.
 constexpr float kSmallestFace = 40.f;
@@ -67,8 +70,8 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     if (meanInside(m_grey, face, kLowerLip) >= meanInside(m_grey, face, kUpperLip)) return {};
     takeRed(frame);
     const double upperRed = meanInside(m_red, face, kUpperLip) - kNeutral;
-    if (meanInside(m_red, face, kLowerLip) - kNeutral - upperRed >
-        kRedder * std::max(1.0, upperRed)) {
+    if (upperRed < kLeastRed || (meanInside(m_red, face, kLowerLip) - kNeutral - upperRed >
+                                 kRedder * std::max(1.0, upperRed))) {
         return {};
     }
     m_area = searched;

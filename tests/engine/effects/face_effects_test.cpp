@@ -408,6 +408,7 @@ TEST(LipstickOnABowedHeadTest, ColoursTheBoysLipsNotHisChinAndLeavesLipsFittedRi
     // The clip's woman, her fit right, smiles with her upper teeth showing: in these frames her
     // fitted lower lip is no lighter than the upper one and the line under her nose is dark, and
     // only her lower lip's red (by 0.35 and 0.19 of the upper lip's) tells her lips are in place.
+    // In grey nothing tells, and lips stay as fitted.
     cv::VideoCapture clip(FACELUME_TEST_PICTURES "/Megamind.avi");
     tracker.reset();
     for (int i = 0; i <= 77 && clip.read(frame); ++i) {
@@ -417,6 +418,9 @@ TEST(LipstickOnABowedHeadTest, ColoursTheBoysLipsNotHisChinAndLeavesLipsFittedRi
         EXPECT_EQ(tracker.faces().size(), 1u) << "frame " << i;
         EXPECT_EQ(paintedOutsideFittedLips(frame, cv::Mat(frame.size(), CV_8UC1, 255)), 0.0)
             << "frame " << i;
+        cv::cvtColor(grey, frame, cv::COLOR_GRAY2BGR);
+        EXPECT_EQ(paintedOutsideFittedLips(frame, cv::Mat(frame.size(), CV_8UC1, 255)), 0.0)
+            << "grey frame " << i;
     }
 }
 
