@@ -29,10 +29,11 @@ void Lipstick::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     const float trusted =
         std::clamp((kLagFull - face.turnLag()) / (kLagFull - kLagStart), 0.f, 1.f);
     if (!(trusted > 0.f)) return;
+    const cv::Point2f lift = m_lipFinder.shift(frame, face);
     m_outer.clear();
     m_inner.clear();
-    for (int i = 48; i <= 59; ++i) m_outer.push_back(face.point(i));
-    for (int i = 60; i <= 67; ++i) m_inner.push_back(face.point(i));
+    for (int i = 48; i <= 59; ++i) m_outer.push_back(face.point(i) + lift);
+    for (int i = 60; i <= 67; ++i) m_inner.push_back(face.point(i) + lift);
     const double sigma = std::max(kLeastFeather, kFeather * face.scale());
     const int margin = static_cast<int>(std::ceil(3 * sigma)) + 2;
     cv::Rect area = cv::boundingRect(m_outer);

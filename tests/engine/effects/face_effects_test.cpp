@@ -13,6 +13,7 @@
 #include <memory>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
 
 #include "blush.h"
 #include "engine.h"
@@ -364,6 +365,62 @@ TEST(LipstickOnTurnedHeadsTest, ColoursThreeQuarterFacesInFullAndLeavesAProfileA
         const cv::Mat known = paint(turned, true);
         EXPECT_GT(cv::norm(turned, known, cv::NORM_L1), 2000.0);
         EXPECT_EQ(cv::norm(known, paint(turned, false), cv::NORM_INF), 0.0);
+    }
+}
+
+TEST(LipstickOnABowedHeadTest, ColoursTheBoysLipsNotHisChinAndLeavesLipsFittedRightAlone) {
+    // The team photograph at full size, faces as the tracker hands them on. The boy with the red
+    // cap bows his head: the landmarks take the fold under his lower lip for the line between his
+    // lips. Measured by hand in the picture: his upper lip runs from below the nostrils (y = 2110)
+    // to the line between the lips (y = 2117), his lit lower lip down to y = 2127, then the fold
+    // and, from y = 2136, his chin; the middle of his mouth spans x = 1665 to 1700.
+    const cv::Mat picture = TestPictures::load("robocracy2018.jpg");
+    ASSERT_FALSE(picture.empty());
+    FaceTracker tracker(TestPictures::fitter(), DetectionWorker::Mode::Synchronous,
+                        TestPictures::resourceFolder() + "/" + Engine::kDetectorModelFile);
+    cv::Mat grey, after = picture.clone(), change, frame;
+    cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+    for (int i = tracker.findFrames(grey.size()); i > 0; --i) tracker.update(grey);
+    Lipstick lipstick(TestPictures::resourceFolder());
+    lipstick.configure("red", 1.f);
+    lipstick.apply(after, tracker.faces());
+    cv::absdiff(picture, after, change);
+    const cv::Rect boy(1600, 2000, 160, 200), lips(1665, 2111, 36, 15), chin(1665, 2137, 36, 10);
+    const auto changed = [&](const cv::Rect& box) { return cv::sum(cv::mean(change(box)))[0] / 3; };
+    EXPECT_GT(changed(lips), 20.0);
+    EXPECT_LT(changed(chin), 1.0);
+    // Elsewhere lipstick stays inside the lips the landmarks fitted.
+    const auto paintedOutsideFittedLips = [&](const cv::Mat& before, cv::Mat outside) {
+        cv::Mat painted = before.clone();
+        lipstick.apply(painted, tracker.faces());
+        for (const Face& face : tracker.faces()) {
+            outside.setTo(
+                0, TestPictures::landmarkMask(before.size(), face,
+                                              {48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59}, 2));
+        }
+        return cv::norm(before, painted, cv::NORM_INF, outside);
+    };
+    cv::Mat elsewhere(picture.size(), CV_8UC1, cv::Scalar(255));
+    elsewhere(boy).setTo(0);
+    EXPECT_EQ(tracker.faces().size(), 8u);
+    EXPECT_EQ(paintedOutsideFittedLips(picture, elsewhere), 0.0);
+
+    // The clip's woman, her fit right, smiles with her upper teeth showing: in these frames her
+    // fitted lower lip is no lighter than the upper one and the line under her nose is dark, and
+    // only her lower lip's red (by 0.35 and 0.19 of the upper lip's) tells her lips are in place.
+    // In grey nothing tells, and lips stay as fitted.
+    cv::VideoCapture clip(FACELUME_TEST_PICTURES "/Megamind.avi");
+    tracker.reset();
+    for (int i = 0; i <= 77 && clip.read(frame); ++i) {
+        cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+        tracker.update(grey);
+        if (i != 22 && i != 23 && i != 77) continue;
+        EXPECT_EQ(tracker.faces().size(), 1u) << "frame " << i;
+        EXPECT_EQ(paintedOutsideFittedLips(frame, cv::Mat(frame.size(), CV_8UC1, 255)), 0.0)
+            << "frame " << i;
+        cv::cvtColor(grey, frame, cv::COLOR_GRAY2BGR);
+        EXPECT_EQ(paintedOutsideFittedLips(frame, cv::Mat(frame.size(), CV_8UC1, 255)), 0.0)
+            << "grey frame " << i;
     }
 }
 

@@ -1,0 +1,162 @@
+#include "lip_finder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+#include "face_geometry.h"
+
+namespace facelume {
+
+namespace {
+
+// Moves measured in eye distances. The fit keeps its mouth line within kNear of a dark line it
+// found; the real line lies between kNearestAbove and kFarthestAbove higher (0.16 to 0.3 on the
+// bowed heads measured, with the nostrils' shadow 0.34 above the fitted line).
+constexpr float kStep = 0.02f;
+constexpr float kNear = 0.06f;
+constexpr float kNearestAbove = 0.12f;
+constexpr float kFarthestAbove = 0.34f;
+// A dark line is measured against the skin this far above and below it.
+constexpr float kReach = 0.07f;
+// How much deeper, as a fraction of the brightness around it, the line higher up must be: 0.08
+// and 0.12 on lips laid too low; 0.07 and more shallower where lips are in place and the lower
+// one is not the lighter.
+constexpr float kDeeper = 0.04f;
+constexpr int kSamplesPerSegment = 8;
+constexpr std::array<int, 12> kUpperLip = {48, 49, 50, 51, 52, 53, 54, 64, 63, 62, 61, 60};
+constexpr std::array<int, 12> kLowerLip = {48, 60, 67, 66, 65, 64, 54, 55, 56, 57, 58, 59};
+// Grey on Lab's red-green axis.
+constexpr double kNeutral = 128;
+// Where the fit is right the fitted lower lip is often the redder, the thin fitted upper one
+// taking in skin: by 0.19 to 0.35 of the upper lip's redness on the clip's faces whose fit is
+// right and that the other signs take for lips laid too low. Laid too low, the fitted lower
+// lip lies on the chin and is no redder: -0.07 and +0.07 on the faces measured.
+constexpr float kRedder = 0.12f;
+// Lips with less colour than this (grey and sepia pictures) say nothing by their redness, and the
+// other signs alone move lips fitted right in grey video (the clip in grey: a frame or two).
+constexpr double kLeastRed = 6;
+// Below this eye distance in pixels lips and the line between them are a pixel or two thick, and
+// both signs read compression blocks and noise: such faces keep their fit.
+constexpr float kSmallestFace = 40.f;
+
+// A view of size into buffer, which grows to hold it and never shrinks: no allocation per frame
+// once the faces' sizes are stable.
+cv::Mat viewOf(cv::Mat& buffer, cv::Size size, int type) {
+    if (buffer.type() != type || buffer.cols < size.width || buffer.rows < size.height) {
+        buffer.create(std::max(buffer.rows, size.height), std::max(buffer.cols, size.width), type);
+    }
+    return buffer(cv::Rect(cv::Point(), size));
+}
+
+}  // namespace
+
+cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
+    const float distance = face.scale();
+    if (distance < kSmallestFace) return {};
+    m_points.clear();
+    for (int i = 48; i <= 59; ++i) m_points.push_back(face.point(i));
+    const int margin =
+        static_cast<int>(std::ceil((kFarthestAbove + kStep + kReach) * distance)) + 3;
+    // First the lips alone: most faces end there, at little cost.
+    m_area = cv::boundingRect(m_points);
+    const cv::Rect searched(m_area.tl() - cv::Point(margin, margin),
+                            m_area.size() + cv::Size(2 * margin, 2 * margin));
+    // Lips at the frame's edge are left as fitted: half their surroundings are not there.
+    if ((searched & cv::Rect(0, 0, frame.cols, frame.rows)) != searched) return {};
+    takeGrey(frame);
+    if (meanInside(m_grey, face, kLowerLip) >= meanInside(m_grey, face, kUpperLip)) return {};
+    takeRed(frame);
+    const double upperRed = meanInside(m_red, face, kUpperLip) - kNeutral;
+    if (upperRed < kLeastRed || (meanInside(m_red, face, kLowerLip) - kNeutral - upperRed >
+                                 kRedder * std::max(1.0, upperRed))) {
+        return {};
+    }
+    m_area = searched;
+    takeGrey(frame);
+    m_smooth = viewOf(m_smoothBuffer, m_area.size(), CV_32FC1);
+    m_grey.convertTo(m_smooth, CV_32F);
+    // Isolated: what lies beyond the view in the buffer is from an earlier face.
+    cv::GaussianBlur(m_smooth, m_smooth, cv::Size(), std::max(0.6, 0.02 * distance), 0,
+                     cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
+    const cv::Point2f corner(m_area.tl());
+    const cv::Point2f mouthLine[] = {face.point(60), face.mean({61, 67}), face.mean({62, 66}),
+                                     face.mean({63, 65}), face.point(64)};
+    m_points.clear();
+    for (int i = 0; i + 1 < 5; ++i) {
+        for (int k = 0; k < kSamplesPerSegment; ++k) {
+            const float t = static_cast<float>(k) / kSamplesPerSegment;
+            m_points.push_back(mouthLine[i] + t * (mouthLine[i + 1] - mouthLine[i]) - corner);
+        }
+    }
+    m_points.push_back(mouthLine[4] - corner);
+
+    const cv::Point2f step = kStep * distance * face.down();
+    const cv::Point2f reach = kReach * distance * face.down();
+    const int near = cvRound(kNear / kStep);
+    const int first = cvRound(kNearestAbove / kStep), last = cvRound(kFarthestAbove / kStep);
+    float nearDepth = -1e9f;
+    for (int k = -near; k <= near; ++k) nearDepth = std::max(nearDepth, lineDepth(k * step, reach));
+    // The nearest line above that is deeper: the nostrils' shadow, higher up, can be deeper still.
+    float lower = lineDepth(-(first - 1) * step, reach);
+    float depth = lineDepth(-first * step, reach);
+    for (int k = first; k <= last; ++k) {
+        const float upper = lineDepth(-(k + 1) * step, reach);
+        if (depth >= lower && depth >= upper && depth > nearDepth + kDeeper) {
+            return -static_cast<float>(k) * step;
+        }
+        lower = depth;
+        depth = upper;
+    }
+    return {};
+}
+
+void LipFinder::takeGrey(const cv::Mat& frame) {
+    m_grey = viewOf(m_greyBuffer, m_area.size(), CV_8UC1);
+    cv::cvtColor(frame(m_area), m_grey, cv::COLOR_BGR2GRAY);
+}
+
+void LipFinder::takeRed(const cv::Mat& frame) {
+    m_lab = viewOf(m_labBuffer, m_area.size(), CV_8UC3);
+    cv::cvtColor(frame(m_area), m_lab, cv::COLOR_BGR2Lab);
+    m_red = viewOf(m_redBuffer, m_area.size(), CV_8UC1);
+    cv::extractChannel(m_lab, m_red, 1);
+}
+
+double LipFinder::meanInside(const cv::Mat& image, const FaceGeometry& face,
+                             const std::array<int, 12>& indices) {
+    m_polygon.clear();
+    for (int i : indices) m_polygon.push_back(cv::Point(face.point(i)) - m_area.tl());
+    m_mask = viewOf(m_maskBuffer, m_area.size(), CV_8UC1);
+    m_mask.setTo(0);
+    const cv::Point* corners = m_polygon.data();
+    const int count = static_cast<int>(m_polygon.size());
+    cv::fillPoly(m_mask, &corners, &count, 1, cv::Scalar(255));
+    return cv::mean(image, m_mask)[0];
+}
+
+float LipFinder::lineDepth(cv::Point2f offset, cv::Point2f reach) const {
+    double depth = 0, level = 0;
+    for (const cv::Point2f& point : m_points) {
+        const cv::Point2f p = point + offset;
+        const float above = smoothAt(p - reach), below = smoothAt(p + reach);
+        depth += std::min(above, below) - smoothAt(p);
+        level += 0.5f * (above + below);
+    }
+    return static_cast<float>(depth / std::max(1.0, level));
+}
+
+float LipFinder::smoothAt(cv::Point2f p) const {
+    const float x = std::clamp(p.x, 0.f, m_smooth.cols - 1.001f);
+    const float y = std::clamp(p.y, 0.f, m_smooth.rows - 1.001f);
+    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    const float fx = x - x0, fy = y - y0;
+    const float* top = m_smooth.ptr<float>(y0) + x0;
+    const float* bottom = m_smooth.ptr<float>(y0 + 1) + x0;
+    return (1 - fy) * ((1 - fx) * top[0] + fx * top[1]) +
+           fy * ((1 - fx) * bottom[0] + fx * bottom[1]);
+}
+
+}  // namespace facelume
