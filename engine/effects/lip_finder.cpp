@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "face_geometry.h"
+#include "work_area.h"
 
 namespace facelume {
 
@@ -42,15 +43,6 @@ constexpr double kLeastRed = 6;
 // both signs read compression blocks and noise: such faces keep their fit.
 constexpr float kSmallestFace = 40.f;
 
-// A view of size into buffer, which grows to hold it and never shrinks: no allocation per frame
-// once the faces' sizes are stable.
-cv::Mat viewOf(cv::Mat& buffer, cv::Size size, int type) {
-    if (buffer.type() != type || buffer.cols < size.width || buffer.rows < size.height) {
-        buffer.create(std::max(buffer.rows, size.height), std::max(buffer.cols, size.width), type);
-    }
-    return buffer(cv::Rect(cv::Point(), size));
-}
-
 }  // namespace
 
 cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
@@ -76,7 +68,7 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     }
     m_area = searched;
     takeGrey(frame);
-    m_smooth = viewOf(m_smoothBuffer, m_area.size(), CV_32FC1);
+    m_smooth = workArea(m_smoothBuffer, m_area.size(), CV_32FC1);
     m_grey.convertTo(m_smooth, CV_32F);
     // Isolated: what lies beyond the view in the buffer is from an earlier face.
     cv::GaussianBlur(m_smooth, m_smooth, cv::Size(), std::max(0.6, 0.02 * distance), 0,
@@ -114,14 +106,14 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
 }
 
 void LipFinder::takeGrey(const cv::Mat& frame) {
-    m_grey = viewOf(m_greyBuffer, m_area.size(), CV_8UC1);
+    m_grey = workArea(m_greyBuffer, m_area.size(), CV_8UC1);
     cv::cvtColor(frame(m_area), m_grey, cv::COLOR_BGR2GRAY);
 }
 
 void LipFinder::takeRed(const cv::Mat& frame) {
-    m_lab = viewOf(m_labBuffer, m_area.size(), CV_8UC3);
+    m_lab = workArea(m_labBuffer, m_area.size(), CV_8UC3);
     cv::cvtColor(frame(m_area), m_lab, cv::COLOR_BGR2Lab);
-    m_red = viewOf(m_redBuffer, m_area.size(), CV_8UC1);
+    m_red = workArea(m_redBuffer, m_area.size(), CV_8UC1);
     cv::extractChannel(m_lab, m_red, 1);
 }
 
@@ -129,7 +121,7 @@ double LipFinder::meanInside(const cv::Mat& image, const FaceGeometry& face,
                              const std::array<int, 12>& indices) {
     m_polygon.clear();
     for (int i : indices) m_polygon.push_back(cv::Point(face.point(i)) - m_area.tl());
-    m_mask = viewOf(m_maskBuffer, m_area.size(), CV_8UC1);
+    m_mask = workArea(m_maskBuffer, m_area.size(), CV_8UC1);
     m_mask.setTo(0);
     const cv::Point* corners = m_polygon.data();
     const int count = static_cast<int>(m_polygon.size());
