@@ -20,6 +20,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -176,6 +177,33 @@ TEST_F(DuplexIPCTest, ControlLinesArePendingUntilTheirDeliveryIsOver) {
     EXPECT_EQ(probe.count("command:0 50"), 1);
     EXPECT_TRUE(probe.pendingWhileDelivered);
     EXPECT_FALSE(channel.ipc.controlInputPending());
+
+    // A connection still in the listener's queue counts too. Reading control input takes it and
+    // its lines; the listener's own event in the same pass then finds the queue empty, and the
+    // listener must go on listening.
+    QLocalSocket queued;
+    queued.connectToServer(peer.serverName(), QIODevice::WriteOnly);
+    ASSERT_TRUE(queued.waitForConnected(kWaitMs));
+    queued.write("[CMD]0 70\n");
+    ASSERT_TRUE(queued.waitForBytesWritten(kWaitMs));
+    EXPECT_TRUE(channel.ipc.controlInputPending()) << "not taken";
+    QMetaObject::invokeMethod(
+        &channel.ipc, [&channel] { channel.ipc.readControlInput(); }, Qt::QueuedConnection);
+    // Should that event block in accept, a late connection frees it and the test fails.
+    std::promise<void> passed;
+    std::atomic<bool> freed{false};
+    std::thread rescue([&freed, name = peer.serverName(), over = passed.get_future()] {
+        if (over.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready) return;
+        QLocalSocket late;
+        late.connectToServer(name);
+        freed = late.waitForConnected(kWaitMs);
+    });
+    QCoreApplication::processEvents();
+    passed.set_value();
+    rescue.join();
+    EXPECT_FALSE(freed) << "the listener's event blocked in accept";
+    EXPECT_EQ(probe.count("command:0 70"), 1);
+    EXPECT_TRUE(channel.ipc.findChild<QLocalServer*>()->isListening());
 }
 
 // A size the transports cannot use leaves the channel without segments; its pipe still works.
