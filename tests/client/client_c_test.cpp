@@ -30,9 +30,9 @@ TEST_F(ClientCTest, FramesRoundTripAndFailuresComeBackAsStatusAndText) {
     EXPECT_EQ(facelume_send_frame(m_client, 1, 1, pixel, 3), FACELUME_NOT_CONNECTED);
     EXPECT_STRNE(facelume_last_error(m_client), "");
 
-    const clienttest::Names names = clienttest::uniqueNames();
-    ASSERT_EQ(facelume_start(m_client, FACELUME_RECORDING_SERVICE, names.receive.c_str(),
-                             names.send.c_str(), 0, 0),
+    const facelume::ChannelOptions names = clienttest::serviceOptions().channel;
+    ASSERT_EQ(facelume_start(m_client, FACELUME_RECORDING_SERVICE, names.receiveName.c_str(),
+                             names.sendName.c_str(), 0, 0),
               FACELUME_OK)
         << facelume_last_error(m_client);
     EXPECT_EQ(facelume_capacity(m_client), 921700u);
@@ -63,7 +63,7 @@ TEST_F(ClientCTest, FramesRoundTripAndFailuresComeBackAsStatusAndText) {
     }
     // Closing, not only freeing, stops the service: nothing answers on the channel's names.
     facelume_close(m_client);
-    EXPECT_EQ(facelume_connect(m_client, names.receive.c_str(), names.send.c_str(), 0, 100),
+    EXPECT_EQ(facelume_connect(m_client, names.receiveName.c_str(), names.sendName.c_str(), 0, 100),
               FACELUME_TIMEOUT);
 }
 

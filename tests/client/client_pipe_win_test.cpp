@@ -19,15 +19,12 @@ using facelume::Status;
 
 TEST(ClientPipeWinTest, BothStartWaitsTimeOutAndTheClientThenServesTheRealService) {
     EngineLog log;
-    const clienttest::Names names = clienttest::uniqueNames();
-    facelume::ServiceOptions options;
-    options.channel.receiveName = names.receive;
-    options.channel.sendName = names.send;
+    facelume::ServiceOptions options = clienttest::serviceOptions();
     options.executable = SILENT_SERVICE;
     options.startTimeoutMs = 300;
 
     const std::string notConnected =
-        "(the service did not connect to \\\\.\\pipe\\" + names.send + "_pipe)";
+        "(the service did not connect to \\\\.\\pipe\\" + options.channel.sendName + "_pipe)";
     const struct {
         const char* connect;
         const char* helper;

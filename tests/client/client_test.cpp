@@ -25,6 +25,7 @@
 #include "client_test_support.h"
 #include "socket_path.h"
 
+using clienttest::serviceOptions;
 using facelume::Client;
 using facelume::Frame;
 using facelume::Status;
@@ -54,16 +55,6 @@ bool roundTrip(Client& client, int width, int height, std::size_t stride, int fi
 
 class ClientTest : public ::testing::Test {
 protected:
-    facelume::ServiceOptions options(int size = 921700) {
-        const clienttest::Names names = clienttest::uniqueNames();
-        facelume::ServiceOptions result;
-        result.executable = FACELUME_RECORDING_SERVICE;
-        result.channel.receiveName = names.receive;
-        result.channel.sendName = names.send;
-        result.channel.size = size;
-        return result;
-    }
-
     EngineLog m_log;
 };
 
@@ -72,18 +63,16 @@ protected:
 TEST_F(ClientTest, BadArgumentsAndNamesTheServiceDoesNotOfferAreRefused) {
     Client client;
     EXPECT_EQ(client.setSkinWhite(0.1f).status(), Status::NotConnected);
-    facelume::ServiceOptions sameNames = options();
+    facelume::ServiceOptions sameNames = serviceOptions(), slash = serviceOptions();
     sameNames.channel.sendName = sameNames.channel.receiveName;
-    facelume::ServiceOptions slash = options();
     slash.channel.receiveName = "a/b";
-    for (const auto& bad : {sameNames, slash, options(10), options((1 << 27) + 1)}) {
-        const facelume::Result refused = client.start(bad);
-        EXPECT_EQ(refused.status(), Status::InvalidArgument) << bad.channel.size;
+    for (const auto& bad : {sameNames, slash, serviceOptions(10)}) {
+        EXPECT_EQ(client.start(bad).status(), Status::InvalidArgument) << bad.channel.size;
     }
-    EXPECT_NE(client.start(options(1 << 28)).message().find("limit of 134217728 bytes"),
+    EXPECT_NE(client.start(serviceOptions((1 << 27) + 1)).message().find("limit of 134217728"),
               std::string::npos);
 
-    ASSERT_TRUE(client.start(options(12 + 4 * 4 * 3)));
+    ASSERT_TRUE(client.start(serviceOptions(12 + 4 * 4 * 3)));
     EXPECT_TRUE(client.fits(4, 4));
     EXPECT_FALSE(client.fits(4, 5));
     EXPECT_EQ(client.availableNames(facelume::NameKind::Colour),
@@ -133,7 +122,7 @@ TEST_F(ClientTest, StartFailuresSayWhatIsMissing) {
     Client client;
     for (const auto& failure : failures) {
         setEnvironment("FACELUME_RECORDING_FAIL_INIT", failure.failInit);
-        facelume::ServiceOptions opts = options();
+        facelume::ServiceOptions opts = serviceOptions();
         opts.executable = failure.executable;
         const facelume::Result result = client.start(opts);
         EXPECT_EQ(result.status(), Status::ServiceFailed);
@@ -148,7 +137,7 @@ TEST_F(ClientTest, StartFailuresSayWhatIsMissing) {
 // the channel, another is refused and the service logs the attempt; the first goes on undisturbed.
 TEST_F(ClientTest, ASecondClientIsRefusedWhileTheFirstHoldsTheChannel) {
     Client owner;
-    const facelume::ServiceOptions opts = options();
+    const facelume::ServiceOptions opts = serviceOptions();
     ASSERT_TRUE(owner.start(opts));
     ASSERT_TRUE(owner.setSkinSmooth(0.5f));
     ASSERT_TRUE(m_log.waitFor("modify_skin_smooth 0.5"));
@@ -177,7 +166,7 @@ TEST_F(ClientTest, ASecondClientIsRefusedWhileTheFirstHoldsTheChannel) {
 // one client after another, and each one starts with every effect off, not with the controls of
 // the one before, nor with the frame the one before left: the reset sends that frame back again.
 TEST_F(ClientTest, ClientsJoinARunningServiceOneAfterAnotherAndStartClean) {
-    facelume::ChannelOptions channel = options(4096).channel;
+    facelume::ChannelOptions channel = serviceOptions(4096).channel;
     channel.resourceFolder = facelume::resourceFolderOf(FACELUME_RECORDING_SERVICE);
     const std::string size = std::to_string(channel.size);
     const char* argv[] = {FACELUME_RECORDING_SERVICE, channel.receiveName.c_str(),
@@ -217,7 +206,7 @@ TEST_F(ClientTest, ClientsJoinARunningServiceOneAfterAnotherAndStartClean) {
 // (stopped, or stuck) must not hang the client: a control gives up after its time-out with a
 // message, and works again once the service reads.
 TEST_F(ClientTest, StaleSocketsBlockNoStartAndControlsNeitherHangNorMixUpResults) {
-    const facelume::ServiceOptions opts = options(4096);
+    const facelume::ServiceOptions opts = serviceOptions(4096);
     for (const std::string& name : {opts.channel.receiveName, opts.channel.sendName}) {
         const std::string full = protocol::socketPath(name + "_pipe").path;
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);

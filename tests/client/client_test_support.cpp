@@ -9,10 +9,15 @@ namespace fs = std::filesystem;
 
 namespace clienttest {
 
-Names uniqueNames() {
+facelume::ServiceOptions serviceOptions(int size) {
     static std::atomic<int> counter{0};
     const std::string base = testnames::letterName("sdk" + std::to_string(counter++) + "t");
-    return {base + "in", base + "out"};
+    facelume::ServiceOptions options;
+    options.executable = FACELUME_RECORDING_SERVICE;
+    options.channel.receiveName = base + "in";
+    options.channel.sendName = base + "out";
+    options.channel.size = size;
+    return options;
 }
 
 std::vector<std::uint8_t> makePixels(int width, int height, std::size_t stride, int first) {

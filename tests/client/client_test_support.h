@@ -8,16 +8,14 @@
 #include <vector>
 
 #include "engine_log.h"
+#include "facelume_client.h"
 #include "scratch_folder.h"
 
 namespace clienttest {
 
-// The test's own channel names (testnames::letterName and a counter).
-struct Names {
-    std::string receive;
-    std::string send;
-};
-Names uniqueNames();
+// The recording service under the test's own channel names (testnames::letterName and a
+// counter), with `size` bytes per direction.
+facelume::ServiceOptions serviceOptions(int size = 921700);
 
 // width x height x 3 bytes, each (first + index) % 256, rows `stride` bytes apart.
 std::vector<std::uint8_t> makePixels(int width, int height, std::size_t stride, int first);
