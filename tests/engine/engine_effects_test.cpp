@@ -54,13 +54,11 @@ protected:
         return cv::norm(out, in, cv::NORM_L1, outside);
     }
 
-    static double distance(const Landmarks& l, int a, int b) {
-        return cv::norm(l[size_t(a)] - l[size_t(b)]);
+    // The widths of both eyes and of the jaw.
+    static cv::Vec2d widths(const Landmarks& l) {
+        const auto d = [&l](int a, int b) { return cv::norm(l[size_t(a)] - l[size_t(b)]); };
+        return {d(36, 39) + d(42, 45), d(3, 13) + d(4, 12) + d(5, 11)};
     }
-    static double jawWidth(const Landmarks& l) {
-        return (distance(l, 3, 13) + distance(l, 4, 12) + distance(l, 5, 11)) / 3.0;
-    }
-
     // Energy of the detail at one scale: mean square of the Laplacian of the grey patch after a
     // Gaussian blur of sigma (0: the finest detail, pores; 2: blemishes of a few pixels).
     static double detailEnergy(const cv::Mat& frame, const cv::Rect& where, double sigma = 0) {
@@ -209,7 +207,7 @@ TEST_F(EngineEffectsTest, WhiteningBrightensSkinWithoutCastOrClippingAndLeavesTh
 }
 
 TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
-    const Landmarks before = TestPictures::faceIn(m_portrait).landmarks;
+    const cv::Vec2d before = widths(TestPictures::faceIn(m_portrait).landmarks);
     // The controls, and the range of eye width and jaw width (as parts of what they were).
     struct Case {
         float eyes, thin;
@@ -221,10 +219,8 @@ TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
         m_engine->setEyeScale(c.eyes);
         m_engine->setFaceThin(c.thin);
         const cv::Mat out = run(m_portrait, 1);
-        const Landmarks after = TestPictures::faceIn(out).landmarks;
-        const double eyeWidth = (distance(after, 36, 39) + distance(after, 42, 45)) /
-                                (distance(before, 36, 39) + distance(before, 42, 45));
-        const double jaw = jawWidth(after) / jawWidth(before);
+        const cv::Vec2d after = widths(TestPictures::faceIn(out).landmarks);
+        const double eyeWidth = after[0] / before[0], jaw = after[1] / before[1];
         SCOPED_TRACE(testing::Message() << "eyes " << c.eyes << " thin " << c.thin);
         EXPECT_GT(eyeWidth, c.eyesLow);
         EXPECT_LT(eyeWidth, c.eyesHigh);

@@ -43,16 +43,13 @@ cv::Mat picture(int width, int height, int seed) {
     return image;
 }
 
-// Codec names of a media file's streams.
+// Codec names of a media file's streams, as its header gives them.
 std::vector<std::string> streamsOf(const std::string& file) {
     std::vector<std::string> codecs;
     AVFormatContext* context = nullptr;
     if (avformat_open_input(&context, file.c_str(), nullptr, nullptr) < 0) return codecs;
-    if (avformat_find_stream_info(context, nullptr) >= 0) {
-        for (unsigned i = 0; i < context->nb_streams; ++i) {
-            codecs.push_back(avcodec_get_name(context->streams[i]->codecpar->codec_id));
-        }
-    }
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        codecs.push_back(avcodec_get_name(context->streams[i]->codecpar->codec_id));
     avformat_close_input(&context);
     return codecs;
 }
