@@ -27,17 +27,16 @@
 #include "client_test_support.h"
 #include "socket_path.h"
 
-using clienttest::serviceOptions;
 extern "C" const unsigned char* processFromC(facelume_client* client, const unsigned char* bgr,
                                              int width, int height, size_t stride);
 
+using clienttest::roundTrip;
+using clienttest::serviceOptions;
 using facelume::Client;
-using facelume::Frame;
 using facelume::Status;
 
 namespace {
 
-constexpr int kTimeoutMs = 5000;
 #ifdef _WIN32
 constexpr char kEngineMissing[] = "mox_ai_effect.dll is missing";
 constexpr char kLoaderSays[] = "(0xC0000135)";
@@ -47,16 +46,6 @@ constexpr char kEngineMissing[] = "libmox_ai_effect.so is missing";
 constexpr char kLoaderSays[] = "cannot open shared object";
 constexpr char kInitErrorExit[] = "exited with code 255";
 #endif
-
-// A frame of its own (rows `stride` bytes apart) through process(): true when it comes back
-// inverted.
-bool roundTrip(Client& client, int width, int height, std::size_t stride, int first) {
-    const auto pixels = clienttest::makePixels(width, height, stride, first);
-    Frame out;
-    return client.process(width, height, pixels.data(), stride, out, kTimeoutMs) &&
-           out.pixels.size() == std::size_t(width) * height * 3 &&
-           clienttest::isInverted(pixels, out.pixels.data(), width, height, stride);
-}
 
 class ClientTest : public ::testing::Test {
 protected:

@@ -39,6 +39,14 @@ bool isInverted(const std::vector<std::uint8_t>& in, const std::uint8_t* out, in
     return true;
 }
 
+bool roundTrip(facelume::Client& client, int width, int height, std::size_t stride, int first) {
+    const auto pixels = makePixels(width, height, stride, first);
+    facelume::Frame out;
+    return client.process(width, height, pixels.data(), stride, out, 5000) &&
+           out.pixels.size() == std::size_t(width) * height * 3 &&
+           isInverted(pixels, out.pixels.data(), width, height, stride);
+}
+
 std::string installService(const ScratchFolder& folder, bool withEngine, bool withResources) {
     const auto copy = [&folder](const fs::path& file) {
         const std::string copied = folder.file(file.filename().string());

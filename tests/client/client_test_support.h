@@ -23,6 +23,10 @@ std::vector<std::uint8_t> makePixels(int width, int height, std::size_t stride, 
 bool isInverted(const std::vector<std::uint8_t>& in, const std::uint8_t* out, int width, int height,
                 std::size_t stride);
 
+// A frame of its own (bytes counting up from `first`, rows `stride` bytes apart) through
+// process(): true when it comes back inverted.
+bool roundTrip(facelume::Client& client, int width, int height, std::size_t stride, int first);
+
 // Copies the recording service and the chosen pieces into folder, under their own file names
 // (facelume, or facelume.exe on Windows); returns the copied service's path.
 std::string installService(const ScratchFolder& folder, bool withEngine, bool withResources);
