@@ -192,10 +192,12 @@ TEST_F(CliTest, RawFramesGoThroughStandardInputAndOutput) {
         << run.err;
 }
 
-// A moving ball on black with sound. Also the path of --to-device: where no v4l2loopback device
-// can exist, a plain file takes the same I420 frames that the device would.
+// A moving green ball on dark blue (colours that tell the chroma planes apart), with sound. Also
+// the path of --to-device: where no v4l2loopback device can exist, a plain file takes the same I420
+// frames that the device would.
 TEST_F(CliTest, VideoKeepsItsFramesFrameRateAndSoundOrIsRefusedBeforeAnyWork) {
-    ASSERT_EQ(std::system("gst-launch-1.0 -q videotestsrc num-buffers=10 pattern=ball ! "
+    ASSERT_EQ(std::system("gst-launch-1.0 -q videotestsrc num-buffers=10 pattern=ball "
+                          "foreground-color=0xff30c050 background-color=0xff102040 ! "
                           "video/x-raw,width=64,height=48,framerate=12/1 ! jpegenc ! avimux name=m "
                           "! filesink location=in.avi audiotestsrc num-buffers=10 ! "
                           "audio/x-raw,rate=16000,channels=1 ! audioconvert ! m."),
