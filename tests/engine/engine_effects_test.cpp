@@ -24,9 +24,8 @@ namespace {
 class EngineEffectsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_engine = std::make_unique<Engine>(DetectionWorker::Mode::Synchronous);
         std::string error;
-        ASSERT_TRUE(m_engine->initialize(TestPictures::resourceFolder(), error)) << error;
+        ASSERT_TRUE(m_engine.initialize(TestPictures::resourceFolder(), error)) << error;
         m_portrait = TestPictures::astronaut640();
         ASSERT_FALSE(m_portrait.empty());
     }
@@ -34,8 +33,7 @@ protected:
     // The frame after enough passes for the face to be found and fully faded in.
     cv::Mat run(const cv::Mat& frame, int passes = 8) {
         const unsigned char* out = nullptr;
-        for (int i = 0; i < passes; ++i)
-            out = m_engine->process(frame.cols, frame.rows, frame.data);
+        for (int i = 0; i < passes; ++i) out = m_engine.process(frame.cols, frame.rows, frame.data);
         EXPECT_NE(out, nullptr);
         return cv::Mat(frame.size(), CV_8UC3, const_cast<unsigned char*>(out)).clone();
     }
@@ -44,7 +42,7 @@ protected:
     // the forehead above the brows, and a margin of a third of the eye distance for feathering.
     double changeOutsideFaces(const cv::Mat& out, const cv::Mat& in) const {
         cv::Mat outside(out.size(), CV_8UC1, cv::Scalar(255));
-        for (const Face& f : m_engine->faces()) {
+        for (const Face& f : m_engine.faces()) {
             std::vector<cv::Point2f> points(f.landmarks.begin(), f.landmarks.end());
             const cv::Point2f up = (f.landmarks[27] - f.landmarks[8]) * 0.5f;
             for (int i = 17; i <= 26; ++i) points.push_back(f.landmarks[size_t(i)] + up);
@@ -86,13 +84,13 @@ protected:
         return box - cv::Point(margin, margin) + cv::Size(2 * margin, 2 * margin);
     }
 
-    std::unique_ptr<Engine> m_engine;
+    Engine m_engine{DetectionWorker::Mode::Synchronous};
     cv::Mat m_portrait;
 };
 
 TEST_F(EngineEffectsTest, SmoothingFlattensTheCheeksButKeepsEyesAndLipsSharp) {
     const Landmarks l = TestPictures::faceIn(m_portrait).landmarks;
-    m_engine->setSkinSmooth(1.f);
+    m_engine.setSkinSmooth(1.f);
     const cv::Mat out = run(m_portrait);
     // Below the right eye, beside the nose, above the mouth corner: a patch of 10 x 10 pixels.
     const cv::Point2f cheek = 0.5f * (l[41] + l[48]) + 0.125f * (l[2] - l[31]);
@@ -181,7 +179,7 @@ TEST_F(EngineEffectsTest, SkinEffectsDependOnlyOnTheCurrentFrame) {
 
 TEST_F(EngineEffectsTest, WhiteningBrightensSkinWithoutCastOrClippingAndLeavesTheRest) {
     const Landmarks l = TestPictures::faceIn(m_portrait).landmarks;
-    m_engine->setSkinWhite(1.f);
+    m_engine.setSkinWhite(1.f);
     // Only the faces change, also while the face fades in.
     EXPECT_EQ(changeOutsideFaces(run(m_portrait, 1), m_portrait), 0.0);
     const cv::Mat out = run(m_portrait);
@@ -216,8 +214,8 @@ TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
     run(m_portrait);
     for (const Case c : {Case{1, 0, 1.08, 1.5, 0.98, 1.02}, Case{-1, 0, 0.6, 0.94, 0.98, 1.02},
                          Case{0, 1, 0.96, 1.04, 0.8, 0.97}, Case{0, -1, 0.96, 1.04, 1.03, 1.2}}) {
-        m_engine->setEyeScale(c.eyes);
-        m_engine->setFaceThin(c.thin);
+        m_engine.setEyeScale(c.eyes);
+        m_engine.setFaceThin(c.thin);
         const cv::Mat out = run(m_portrait, 1);
         const cv::Vec2d after = widths(TestPictures::faceIn(out).landmarks);
         const double eyeWidth = after[0] / before[0], jaw = after[1] / before[1];
@@ -234,24 +232,24 @@ TEST_F(EngineEffectsTest, EyeScaleAndFaceThinMoveTheLandmarksFoundAgain) {
 TEST_F(EngineEffectsTest, WithoutAFaceOnlyFaceFreeEffectsActAndNothingStaysPainted) {
     const cv::Mat coffee =
         TestPictures::letterboxed(TestPictures::load("coffee.png"), cv::Size(640, 480));
-    m_engine->setSticker("glasses");
+    m_engine.setSticker("glasses");
     EXPECT_GT(cv::norm(run(m_portrait), m_portrait, cv::NORM_INF), 0.0) << "the sticker shows";
-    m_engine->setSkinSmooth(1.f);
-    m_engine->setSkinWhite(1.f);
+    m_engine.setSkinSmooth(1.f);
+    m_engine.setSkinWhite(1.f);
     const cv::Mat faceFree = run(coffee, 3);
     EXPECT_EQ(cv::norm(faceFree, coffee, cv::NORM_INF), 0.0) << "skin effects belong to faces";
-    m_engine->setEyeScale(1.f);
-    m_engine->setFaceThin(1.f);
-    m_engine->setLipstick("red", 1.f);
-    m_engine->setCheeks("pink", 1.f);
-    m_engine->setEyebrow("brown", 1.f);
+    m_engine.setEyeScale(1.f);
+    m_engine.setFaceThin(1.f);
+    m_engine.setLipstick("red", 1.f);
+    m_engine.setCheeks("pink", 1.f);
+    m_engine.setEyebrow("brown", 1.f);
     EXPECT_EQ(cv::norm(run(coffee, 3), faceFree, cv::NORM_INF), 0.0);
 
     // With a face the face effects show; in the first frame without it, the frame is as if it
     // had never been there.
     EXPECT_GT(cv::norm(run(m_portrait), m_portrait, cv::NORM_INF), 0.0);
     EXPECT_EQ(cv::norm(run(coffee, 1), faceFree, cv::NORM_INF), 0.0);
-    EXPECT_TRUE(m_engine->faces().empty());
+    EXPECT_TRUE(m_engine.faces().empty());
 }
 
 // The ranges of docs/engine.md: eye scale and face thin from -1, the others from 0, all to 1.
@@ -259,14 +257,14 @@ TEST_F(EngineEffectsTest, WithoutAFaceOnlyFaceFreeEffectsActAndNothingStaysPaint
 // one past it give the same frame.
 TEST_F(EngineEffectsTest, ValuesPastARangeActAsItsEnds) {
     const auto setAll = [this](float value, float warp) {
-        m_engine->setSkinWhite(value);
-        m_engine->setSkinSmooth(value);
-        m_engine->setEyeScale(warp);
-        m_engine->setFaceThin(warp);
-        m_engine->setFilter("warm", value);
-        m_engine->setLipstick("red", value);
-        m_engine->setCheeks("pink", value);
-        m_engine->setEyebrow("darkbrown", value);
+        m_engine.setSkinWhite(value);
+        m_engine.setSkinSmooth(value);
+        m_engine.setEyeScale(warp);
+        m_engine.setFaceThin(warp);
+        m_engine.setFilter("warm", value);
+        m_engine.setLipstick("red", value);
+        m_engine.setCheeks("pink", value);
+        m_engine.setEyebrow("darkbrown", value);
     };
     run(m_portrait);
     for (const float end : {-1.f, 1.f}) {
