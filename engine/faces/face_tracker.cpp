@@ -337,7 +337,8 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
             m_plausibility.isPlausible(own, grey, FacePlausibility::kStrongFace)) {
             fitted = own;
         } else if (!fitDetection(d, grey, maxEyeContrast(d), fitted)) {
-            continue;
+            if (!ownFitHolds(own, d, grey)) continue;
+            fitted = own;
         }
         follow(track, fitted, grey);
         // The head may have turned since any earlier view: this one counts.
@@ -346,6 +347,17 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
         return true;
     }
     return false;
+}
+
+bool FaceTracker::ownFitHolds(const Landmarks& own, const Detection& detection,
+                              const cv::Mat& grey) {
+    // A head turning or nodding changes its fit's size by a tenth or more from one frame to the
+    // next, and a fit from the detection's box can fail on it; at the frame's edge such a change
+    // is the fit being squeezed.
+    const cv::Rect2f box = LandmarkFitter::boxFromLandmarks(own);
+    return box.width >= kMinFitSide && wellInside(box, grey) &&
+           sameFace(box, detection.box, kMaxScaleChange) &&
+           m_plausibility.isPlausible(own, grey, maxEyeContrast(detection));
 }
 
 void FaceTracker::detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey) {

@@ -118,6 +118,9 @@ private:
     bool refit(Track& track, const cv::Mat& grey);
     // The eye contrast a followed face found again by detection may have.
     static double maxEyeContrast(const Detection& detection);
+    // Whether a followed face's own fit, failed only by its change of size, still holds where a
+    // fit from the detection of it failed.
+    bool ownFitHolds(const Landmarks& own, const Detection& detection, const cv::Mat& grey);
     void detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey);
     // Takes a new fit of a followed face.
     void follow(Track& track, const Landmarks& fitted, const cv::Mat& grey);
