@@ -29,6 +29,9 @@ struct Detection {
     bool weak = false;
     // A score only faces get: their eyes are judged more loosely (see FacePlausibility).
     bool strong = false;
+    // How far apart the detector put the eyes (pixels); NaN when it cannot tell. Much closer
+    // than the face's own eyes on a near profile, whose key points then give no roll.
+    float eyeDistance = NAN;
 };
 
 // A part of a frame to scan: centre and size in frame pixels, the scale it is scanned at (2 finds

@@ -133,6 +133,10 @@ private:
                       Landmarks& fitted);
     bool fitAtJudgedRoll(const Detection& detection, const cv::Mat& grey, double maxEyeContrast,
                          Landmarks& fitted);
+    // Fits a near profile at the rolls it may have (the detector's, the upright fit's and 45
+    // degrees either way) and takes the fit whose eyes are darkest against its cheeks.
+    void fitAtDarkestEyes(const Detection& detection, const cv::Mat& grey, double maxEyeContrast,
+                          const Landmarks& upright, Landmarks& fitted);
     // Fits box again from the roll that fitted, started at from, shows, while that darkens its
     // eyes against its cheeks. A weak detection's fit is not settled: it must tilt as the
     // detector's key points do, not as the fit alone turns.

@@ -133,7 +133,7 @@ void NeuralFaceDetector::decode(const cv::Matx23d& back, double threshold,
         m_candidates.push_back(
             {cv::Rect2f(centre.x - 0.5f * side, centre.y - 0.5f * side, side, side), score,
              std::atan2(across.y, across.x), turn, noseDepth, score < kWeakScore,
-             score >= kStrongScore});
+             score >= kStrongScore, std::sqrt(eyes)});
     }
     std::sort(m_candidates.begin(), m_candidates.end(),
               [](const Detection& a, const Detection& b) { return a.score > b.score; });

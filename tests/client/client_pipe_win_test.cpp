@@ -19,15 +19,12 @@ using facelume::Status;
 
 TEST(ClientPipeWinTest, BothStartWaitsTimeOutAndTheClientThenServesTheRealService) {
     EngineLog log;
-    const clienttest::Names names = clienttest::uniqueNames();
-    facelume::ServiceOptions options;
-    options.channel.receiveName = names.receive;
-    options.channel.sendName = names.send;
+    facelume::ServiceOptions options = clienttest::serviceOptions();
     options.executable = SILENT_SERVICE;
     options.startTimeoutMs = 300;
 
     const std::string notConnected =
-        "(the service did not connect to \\\\.\\pipe\\" + names.send + "_pipe)";
+        "(the service did not connect to \\\\.\\pipe\\" + options.channel.sendName + "_pipe)";
     const struct {
         const char* connect;
         const char* helper;
@@ -56,10 +53,7 @@ TEST(ClientPipeWinTest, BothStartWaitsTimeOutAndTheClientThenServesTheRealServic
     for (int run = 0; run < 2; ++run) {
         const facelume::Result started = client.start(options);
         ASSERT_TRUE(started) << started.message();
-        const auto pixels = clienttest::makePixels(16, 9, 50, run * 7);
-        facelume::Frame out;
-        ASSERT_TRUE(client.process(16, 9, pixels.data(), 50, out, 5000));
-        EXPECT_TRUE(clienttest::isInverted(pixels, out.pixels.data(), 16, 9, 50));
+        EXPECT_TRUE(clienttest::roundTrip(client, 16, 9, 50, run * 7));
         client.close();
     }
 }

@@ -1,8 +1,9 @@
-// The C++ API of the client SDK against the real service, built with the recording engine
+// The C++ and C APIs of the client SDK against the real service, built with the recording engine
 // (which inverts every pixel byte and logs every engine call). Time-outs, frames too large and
 // what closing leaves are checked through the C and Python bindings, which reach the same code.
 
 #include "facelume_client.h"
+#include "facelume_client_c.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -25,13 +27,16 @@
 #include "client_test_support.h"
 #include "socket_path.h"
 
+extern "C" const unsigned char* processFromC(facelume_client* client, const unsigned char* bgr,
+                                             int width, int height, size_t stride);
+
+using clienttest::roundTrip;
+using clienttest::serviceOptions;
 using facelume::Client;
-using facelume::Frame;
 using facelume::Status;
 
 namespace {
 
-constexpr int kTimeoutMs = 5000;
 #ifdef _WIN32
 constexpr char kEngineMissing[] = "mox_ai_effect.dll is missing";
 constexpr char kLoaderSays[] = "(0xC0000135)";
@@ -42,28 +47,8 @@ constexpr char kLoaderSays[] = "cannot open shared object";
 constexpr char kInitErrorExit[] = "exited with code 255";
 #endif
 
-// A frame of its own (rows `stride` bytes apart) through process(): true when it comes back
-// inverted.
-bool roundTrip(Client& client, int width, int height, std::size_t stride, int first) {
-    const auto pixels = clienttest::makePixels(width, height, stride, first);
-    Frame out;
-    return client.process(width, height, pixels.data(), stride, out, kTimeoutMs) &&
-           out.pixels.size() == std::size_t(width) * height * 3 &&
-           clienttest::isInverted(pixels, out.pixels.data(), width, height, stride);
-}
-
 class ClientTest : public ::testing::Test {
 protected:
-    facelume::ServiceOptions options(int size = 921700) {
-        const clienttest::Names names = clienttest::uniqueNames();
-        facelume::ServiceOptions result;
-        result.executable = FACELUME_RECORDING_SERVICE;
-        result.channel.receiveName = names.receive;
-        result.channel.sendName = names.send;
-        result.channel.size = size;
-        return result;
-    }
-
     EngineLog m_log;
 };
 
@@ -72,18 +57,16 @@ protected:
 TEST_F(ClientTest, BadArgumentsAndNamesTheServiceDoesNotOfferAreRefused) {
     Client client;
     EXPECT_EQ(client.setSkinWhite(0.1f).status(), Status::NotConnected);
-    facelume::ServiceOptions sameNames = options();
+    facelume::ServiceOptions sameNames = serviceOptions(), slash = serviceOptions();
     sameNames.channel.sendName = sameNames.channel.receiveName;
-    facelume::ServiceOptions slash = options();
     slash.channel.receiveName = "a/b";
-    for (const auto& bad : {sameNames, slash, options(10), options((1 << 27) + 1)}) {
-        const facelume::Result refused = client.start(bad);
-        EXPECT_EQ(refused.status(), Status::InvalidArgument) << bad.channel.size;
+    for (const auto& bad : {sameNames, slash, serviceOptions(10)}) {
+        EXPECT_EQ(client.start(bad).status(), Status::InvalidArgument) << bad.channel.size;
     }
-    EXPECT_NE(client.start(options(1 << 28)).message().find("limit of 134217728 bytes"),
+    EXPECT_NE(client.start(serviceOptions((1 << 27) + 1)).message().find("limit of 134217728"),
               std::string::npos);
 
-    ASSERT_TRUE(client.start(options(12 + 4 * 4 * 3)));
+    ASSERT_TRUE(client.start(serviceOptions(12 + 4 * 4 * 3)));
     EXPECT_TRUE(client.fits(4, 4));
     EXPECT_FALSE(client.fits(4, 5));
     EXPECT_EQ(client.availableNames(facelume::NameKind::Colour),
@@ -133,7 +116,7 @@ TEST_F(ClientTest, StartFailuresSayWhatIsMissing) {
     Client client;
     for (const auto& failure : failures) {
         setEnvironment("FACELUME_RECORDING_FAIL_INIT", failure.failInit);
-        facelume::ServiceOptions opts = options();
+        facelume::ServiceOptions opts = serviceOptions();
         opts.executable = failure.executable;
         const facelume::Result result = client.start(opts);
         EXPECT_EQ(result.status(), Status::ServiceFailed);
@@ -144,11 +127,60 @@ TEST_F(ClientTest, StartFailuresSayWhatIsMissing) {
     }
 }
 
+// The C API. Which entry point reaches which control, a missing service and a frame too large: the
+// Python binding's test, through these entry points.
+TEST_F(ClientTest, TheCApiRoundTripsFramesAndGivesFailuresAsStatusAndText) {
+    const std::unique_ptr<facelume_client, void (*)(facelume_client*)> owned(facelume_client_new(),
+                                                                             facelume_client_free);
+    facelume_client* const client = owned.get();
+    EXPECT_EQ(facelume_send_frame(nullptr, 1, 1, nullptr, 3), FACELUME_INVALID_ARGUMENT);
+    EXPECT_NE(std::string(facelume_last_error(nullptr)).find("NULL"), std::string::npos);
+    const unsigned char pixel[3] = {1, 2, 3};
+    EXPECT_EQ(facelume_send_frame(client, 1, 1, pixel, 3), FACELUME_NOT_CONNECTED);
+    EXPECT_STRNE(facelume_last_error(client), "");
+
+    const facelume::ChannelOptions names = clienttest::serviceOptions().channel;
+    ASSERT_EQ(facelume_start(client, FACELUME_RECORDING_SERVICE, names.receiveName.c_str(),
+                             names.sendName.c_str(), 0, 0),
+              FACELUME_OK)
+        << facelume_last_error(client);
+    EXPECT_EQ(facelume_capacity(client), 921700u);
+    int width = -1;
+    const unsigned char* out = pixel;
+    EXPECT_EQ(facelume_receive_frame(client, 100, &width, nullptr, &out), FACELUME_TIMEOUT);
+    EXPECT_EQ(width, 0);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_STREQ(facelume_status_name(FACELUME_TIMEOUT), "timeout");
+
+    // NULL turns an effect off. (A service the client started logs no reset of its own.)
+    EXPECT_EQ(facelume_set_sticker(client, nullptr), FACELUME_OK);
+    EXPECT_TRUE(m_log.waitFor("modify_sticker null"));
+    const auto pixels = clienttest::makePixels(16, 9, 16 * 3 + 1, 7);
+    out = processFromC(client, pixels.data(), 16, 9, 16 * 3 + 1);
+    ASSERT_NE(out, nullptr) << facelume_last_error(client);
+    EXPECT_TRUE(clienttest::isInverted(pixels, out, 16, 9, 16 * 3 + 1));
+    // After a control, or a reset of all nine, the service sends its newest frame again: the next
+    // call must not take that one for its result. Whether it comes before that call or during it
+    // is up to timing: rounds.
+    for (int round = 1; round <= 30; ++round) {
+        const auto next = clienttest::makePixels(16, 9, 16 * 3, round);
+        EXPECT_EQ(
+            round % 2 ? facelume_set_skin_smooth(client, round / 100.f) : facelume_reset(client),
+            FACELUME_OK);
+        out = processFromC(client, next.data(), 16, 9, 16 * 3);
+        EXPECT_TRUE(out != nullptr && clienttest::isInverted(next, out, 16, 9, 16 * 3)) << round;
+    }
+    // Closing, not only freeing, stops the service: nothing answers on the channel's names.
+    facelume_close(client);
+    EXPECT_EQ(facelume_connect(client, names.receiveName.c_str(), names.sendName.c_str(), 0, 100),
+              FACELUME_TIMEOUT);
+}
+
 // Two clients on one channel would take each other's results without a word: while one holds
 // the channel, another is refused and the service logs the attempt; the first goes on undisturbed.
 TEST_F(ClientTest, ASecondClientIsRefusedWhileTheFirstHoldsTheChannel) {
     Client owner;
-    const facelume::ServiceOptions opts = options();
+    const facelume::ServiceOptions opts = serviceOptions();
     ASSERT_TRUE(owner.start(opts));
     ASSERT_TRUE(owner.setSkinSmooth(0.5f));
     ASSERT_TRUE(m_log.waitFor("modify_skin_smooth 0.5"));
@@ -177,7 +209,7 @@ TEST_F(ClientTest, ASecondClientIsRefusedWhileTheFirstHoldsTheChannel) {
 // one client after another, and each one starts with every effect off, not with the controls of
 // the one before, nor with the frame the one before left: the reset sends that frame back again.
 TEST_F(ClientTest, ClientsJoinARunningServiceOneAfterAnotherAndStartClean) {
-    facelume::ChannelOptions channel = options(4096).channel;
+    facelume::ChannelOptions channel = serviceOptions(4096).channel;
     channel.resourceFolder = facelume::resourceFolderOf(FACELUME_RECORDING_SERVICE);
     const std::string size = std::to_string(channel.size);
     const char* argv[] = {FACELUME_RECORDING_SERVICE, channel.receiveName.c_str(),
@@ -217,7 +249,7 @@ TEST_F(ClientTest, ClientsJoinARunningServiceOneAfterAnotherAndStartClean) {
 // (stopped, or stuck) must not hang the client: a control gives up after its time-out with a
 // message, and works again once the service reads.
 TEST_F(ClientTest, StaleSocketsBlockNoStartAndControlsNeitherHangNorMixUpResults) {
-    const facelume::ServiceOptions opts = options(4096);
+    const facelume::ServiceOptions opts = serviceOptions(4096);
     for (const std::string& name : {opts.channel.receiveName, opts.channel.sendName}) {
         const std::string full = protocol::socketPath(name + "_pipe").path;
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);

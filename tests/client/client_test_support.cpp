@@ -9,10 +9,15 @@ namespace fs = std::filesystem;
 
 namespace clienttest {
 
-Names uniqueNames() {
+facelume::ServiceOptions serviceOptions(int size) {
     static std::atomic<int> counter{0};
     const std::string base = testnames::letterName("sdk" + std::to_string(counter++) + "t");
-    return {base + "in", base + "out"};
+    facelume::ServiceOptions options;
+    options.executable = FACELUME_RECORDING_SERVICE;
+    options.channel.receiveName = base + "in";
+    options.channel.sendName = base + "out";
+    options.channel.size = size;
+    return options;
 }
 
 std::vector<std::uint8_t> makePixels(int width, int height, std::size_t stride, int first) {
@@ -32,6 +37,14 @@ bool isInverted(const std::vector<std::uint8_t>& in, const std::uint8_t* out, in
         }
     }
     return true;
+}
+
+bool roundTrip(facelume::Client& client, int width, int height, std::size_t stride, int first) {
+    const auto pixels = makePixels(width, height, stride, first);
+    facelume::Frame out;
+    return client.process(width, height, pixels.data(), stride, out, 5000) &&
+           out.pixels.size() == std::size_t(width) * height * 3 &&
+           isInverted(pixels, out.pixels.data(), width, height, stride);
 }
 
 std::string installService(const ScratchFolder& folder, bool withEngine, bool withResources) {

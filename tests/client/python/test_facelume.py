@@ -103,16 +103,12 @@ class ServiceTest(unittest.TestCase):
                 fx.process(np.zeros((4, 4, 3), np.uint8), timeout=0.3)
             self.assertIsInstance(timeout.exception, facelume.FacelumeError)
 
-
-class LookupTest(unittest.TestCase):
-    def test_names_the_folders_it_looked_in_or_takes_the_installed_ones(self):
-        # A copy of the package outside any build, with FACELUME_HOME pointing at an empty folder.
-        folder = tempfile.mkdtemp(prefix="facelume-lookup-")
-        self.addCleanup(shutil.rmtree, folder, True)
-        package = os.path.join(folder, "site", "pkg")
+    def test_lookup_names_the_folders_it_looked_in_or_takes_the_installed_ones(self):
+        # A copy of the package outside any build, with FACELUME_HOME pointing at a folder
+        # without the library.
+        home = self.folder
+        package = os.path.join(home, "site", "pkg")
         shutil.copytree(os.path.dirname(facelume.__file__), os.path.join(package, "facelume"))
-        home = os.path.join(folder, "empty")
-        os.mkdir(home)
         environment = dict(os.environ, FACELUME_HOME=home, PYTHONPATH=package)
         run = subprocess.run([sys.executable, "-c", "import facelume; facelume.Service()"],
                              env=environment, capture_output=True, text=True, timeout=60)

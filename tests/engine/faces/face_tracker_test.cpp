@@ -130,6 +130,12 @@ const PictureCase kPictureCases[] = {
      1, -30.0 - 0.3},
     {"cameraman 640x480 rolled -45", [] { return TestPictures::moved(cameraman640(), {}, 1, -45); },
      1, 45.0 - 0.3},
+    // A near profile, whose key points put the eyes at half his eye distance: their roll, 20 and
+    // 26 degrees, is no measure of his 45 and -60.
+    {"cameraman 640x480 rolled 45", [] { return TestPictures::moved(cameraman640(), {}, 1, 45); },
+     1, -45.0 - 0.3},
+    {"cameraman 640x480 rolled -60", [] { return TestPictures::moved(cameraman640(), {}, 1, -60); },
+     1, 60.0 - 0.3},
     // His dim face is found at his roll; the dark hair of the woman beside him, where a weak
     // detection and its fit agree on a face, is not.
     {"animated 640x480 rolled -45",
