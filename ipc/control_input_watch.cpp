@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QSocketNotifier>
 
 ControlInputWatch::ControlInputWatch(QObject* parent) : QObject(parent) {
     QCoreApplication* application = QCoreApplication::instance();
@@ -24,10 +25,16 @@ void ControlInputWatch::unwatch(qintptr descriptor) {
     m_descriptors.removeOne(descriptor);
 }
 
-// The descriptors first: a line read out of them was read during a socket event, which is then
-// either still marked or over.
+void ControlInputWatch::watchListener(qintptr descriptor) { m_listener = descriptor; }
+
+// In the order in which the main thread moves a line: a connection taken from the queue is taken
+// during a socket event, and watched before that event is over; a line read out of a watched
+// connection was read during a socket event, which is then either still marked or over.
 bool ControlInputWatch::pending() const {
     if (!m_usable) return true;
+    const qintptr listener = m_listener;
+    if (listener >= 0 && !hasNoWaitingConnection(listener)) return true;
+    if (m_deliveringSocketEvent) return true;
     {
         std::lock_guard<std::mutex> locker(m_mutex);
         for (const qintptr descriptor : m_descriptors) {
@@ -37,7 +44,11 @@ bool ControlInputWatch::pending() const {
     return m_deliveringSocketEvent;
 }
 
-bool ControlInputWatch::eventFilter(QObject*, QEvent* event) {
-    if (event->type() == QEvent::SockAct) m_deliveringSocketEvent = true;
-    return false;
+bool ControlInputWatch::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::SockAct) return false;
+    m_deliveringSocketEvent = true;
+    const auto* notifier = qobject_cast<QSocketNotifier*>(watched);
+    const qintptr listener = m_listener;
+    return notifier && listener >= 0 && notifier->socket() == listener &&
+           hasNoWaitingConnection(listener);
 }

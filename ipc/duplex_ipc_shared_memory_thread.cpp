@@ -142,16 +142,11 @@ bool DuplexIPCSharedMemoryThread::sendData(const Piece* pieces, int count, int s
     return true;
 }
 
+// A receiver is not woken through the notification semaphore: another receiver on the same
+// names would take that unit as often as not, and this one would then wait for ever.
 void DuplexIPCSharedMemoryThread::stop() {
     m_stop = true;
-    if (isRunning()) {
-        // Wake the one wait the loop of this mode blocks in.
-        if (m_isReceiver) {
-            (void)m_systemSemaphore.release(1);
-        } else {
-            m_sendSemaphore.release(1);
-        }
-    }
+    if (!m_isReceiver && isRunning()) m_sendSemaphore.release(1);
     wait();
     std::lock_guard<std::mutex> runEnded(m_runEndMutex);
 }
@@ -169,9 +164,12 @@ void DuplexIPCSharedMemoryThread::run() {
 
 void DuplexIPCSharedMemoryThread::receiveLoop() {
     while (!m_stop) {
-        // A failed acquire counts as a wake-up like any other, but a semaphore that keeps failing
+        // The time-out only lets the loop see a stop request; a notification ends the wait at once.
+        const NotificationSemaphore::Wait woken = m_systemSemaphore.tryAcquire(kStopCheckMs);
+        if (woken == NotificationSemaphore::Wait::TimedOut) continue;
+        // A failed wait counts as a wake-up like any other, but a semaphore that keeps failing
         // must not make the loop spin.
-        if (!m_systemSemaphore.acquire()) msleep(kLockTimeoutMs);
+        if (woken == NotificationSemaphore::Wait::Failed) msleep(kLockTimeoutMs);
         // Notifications that came meanwhile ask for the same read: the newest message.
         (void)m_systemSemaphore.takeAll();
         if (m_stop) break;

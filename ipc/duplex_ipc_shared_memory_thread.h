@@ -37,6 +37,8 @@ class DuplexIPCSharedMemoryThread : public QThread {
 public:
     static constexpr int kLockTimeoutMs = protocol::kLockTimeoutMs;
     static constexpr int kMaxSize = protocol::kMaxSize;
+    // The longest a receiver takes to see a stop request.
+    static constexpr int kStopCheckMs = 100;
 
     // size bytes at data: one piece of a message that sendData gathers.
     struct Piece {
@@ -63,7 +65,9 @@ public:
     int readableSize() const { return m_readable; }
     // Bytes of the segment that messages may use: 0 until init has attached one.
     [[nodiscard]] int capacity() const { return m_capacity; }
-    // Ends the thread: sets the stop request, wakes the waiting loop and waits for it to finish.
+    // Ends the thread: sets the stop request and waits for the loop to finish. A sender's loop is
+    // woken at once; a receiver's sees the request within kStopCheckMs, without a wake-up through
+    // the notification semaphore that another receiver on the same names could take.
     void stop();
 
 signals:

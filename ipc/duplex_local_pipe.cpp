@@ -86,6 +86,7 @@ bool DuplexLocalPipe::listenRemovingStaleSocket() {
     // Not Qt's UserAccessOption: it renames its socket over whatever has the name, a live
     // socket included. Until this takes effect the peer check keeps strangers out.
     QFile::setPermissions(m_server->fullServerName(), QFile::ReadOwner | QFile::WriteOwner);
+    m_inputWatch.watchListener(m_server->socketDescriptor());
     return true;
 }
 
@@ -189,10 +190,16 @@ void DuplexLocalPipe::deliver(QLocalSocket* connection) {
 
 bool DuplexLocalPipe::controlInputPending() const { return m_inputWatch.pending(); }
 
-// Connections are the server's children. A wait of 0 where bytes are known to be there returns
-// at once, having emitted readyRead, and never reports a time-out.
+// Connections that wait in the listener's queue are taken first, so that lines a client wrote
+// before its first frame are read too (the input watch keeps the listener's own event, which may
+// follow in this pass of the event loop, from finding the queue empty). Connections are the
+// server's children. A wait of 0 where bytes are known to be there returns at once, having
+// emitted readyRead, and never reports a time-out.
 void DuplexLocalPipe::readControlInput() {
     if (!m_server) return;
+    bool queueEmpty = false;
+    for (int taken = 0; taken < kMaxConnections && !queueEmpty && m_server->isListening(); ++taken)
+        (void)m_server->waitForNewConnection(0, &queueEmpty);
     const QList<QLocalSocket*> connections = m_server->findChildren<QLocalSocket*>();
     for (QLocalSocket* connection : connections) {
         if (connection->state() == QLocalSocket::ConnectedState &&

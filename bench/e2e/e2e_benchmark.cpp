@@ -7,11 +7,13 @@
 // altered frame ends the run with an error. Last, a flood: N notifications of the service's
 // receive semaphore without any frame (default a million), then a real frame at 640x480: how long
 // its result takes, how long the service stays busy (until it spends under 2 ms of CPU in 200 ms),
-// its CPU time until then and its resident memory before and after.
-//   e2e_benchmark [--seconds S] [--service PATH] [--flood N] [WIDTHxHEIGHT ...]
-// Defaults: 3 s per case; this build's facelume; 640x480, 1280x720 and 1920x1080. Another
-// build's service (to compare two builds) runs with this build's pass-through engine.
-// The peer of the floor is this program again: e2e_benchmark --floor-peer NAME SIZE.
+// its CPU time until then and its resident memory before and after. Last, the service left idle
+// after a frame: its wake-ups (context switches of all its threads) and CPU time per second, and
+// how long it takes to end after a client's SIGTERM.
+//   e2e_benchmark [--seconds S] [--service PATH] [--flood N] [--idle S] [WIDTHxHEIGHT ...]
+// Defaults: 3 s per case, 10 s idle; this build's facelume; 640x480, 1280x720 and 1920x1080.
+// Another build's service (to compare two builds) runs with this build's pass-through engine. The
+// peer of the floor is this program again: e2e_benchmark --floor-peer NAME SIZE.
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -21,6 +23,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -313,6 +316,68 @@ bool measureFlood(const std::string& executable, int notifications, Flood* flood
     return answered;
 }
 
+// Context switches of all the process's threads so far: each is a wake-up after a wait.
+long contextSwitches(pid_t pid) {
+    long total = 0;
+    const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator(tasks, error)) {
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.find("ctxt_switches:") != std::string::npos)
+                total += std::atol(line.c_str() + line.find(':') + 1);
+        }
+    }
+    return total;
+}
+
+// True once the process has ended (its parent, this program, reaps it later).
+bool hasEnded(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field, state;
+    if (!(stat >> field >> field >> state)) return true;
+    return state == "Z" || state == "X";
+}
+
+struct Idle {
+    double wakeUpsPerSecond = 0;
+    double cpuMsPerSecond = 0;
+    double stopMs = 0;
+};
+
+// The service after one frame, left alone for `seconds`; then how long it takes to end after
+// the SIGTERM that a client's close sends.
+bool measureIdle(const std::string& executable, double seconds, Idle* idle) {
+    const Size size{640, 480};
+    facelume::Client client;
+    facelume::ServiceOptions options;
+    options.executable = executable;
+    options.channel.receiveName = "e2eidle" + std::to_string(::getpid());
+    options.channel.sendName = options.channel.receiveName + "out";
+    options.channel.size = int(size.pixelBytes()) + 12;
+    const pid_t service = client.start(options) ? servicePid() : 0;
+    if (service == 0) return false;
+    Frames frames(size);
+    const std::vector<std::uint8_t>& first = frames.next();
+    if (!client.sendFrame(size.width, size.height, first.data(), size.width * 3) ||
+        !awaitResult(client, first)) {
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long switches = contextSwitches(service);
+    const double cpu = processCpuMs(service);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    idle->wakeUpsPerSecond = double(contextSwitches(service) - switches) / seconds;
+    idle->cpuMsPerSecond = (processCpuMs(service) - cpu) / seconds;
+    const auto start = Clock::now();
+    ::kill(service, SIGTERM);
+    while (!hasEnded(service) && Clock::now() - start < std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    idle->stopMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return hasEnded(service);
+}
+
 bool parseSize(const std::string& text, Size* size) {
     return std::sscanf(text.c_str(), "%dx%d", &size->width, &size->height) == 2 &&
            size->width > 0 && size->height > 0 && size->width <= 8192 && size->height <= 8192;
@@ -327,6 +392,7 @@ int main(int argc, char** argv) {
     double seconds = 3.0;
     std::string executable = FACELUME_SERVICE;
     int notifications = 1000000;
+    double idleSeconds = 10.0;
     std::vector<Size> sizes;
     for (int i = 1; i < argc; ++i) {
         Size size;
@@ -334,6 +400,8 @@ int main(int argc, char** argv) {
             seconds = std::atof(argv[++i]);
         } else if (std::string(argv[i]) == "--flood" && i + 1 < argc) {
             notifications = std::max(1, std::atoi(argv[++i]));
+        } else if (std::string(argv[i]) == "--idle" && i + 1 < argc) {
+            idleSeconds = std::max(1.0, std::atof(argv[++i]));
         } else if (std::string(argv[i]) == "--service" && i + 1 < argc) {
             executable = argv[++i];
         } else if (parseSize(argv[i], &size)) {
@@ -341,7 +409,7 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: e2e_benchmark [--seconds S] [--service PATH] [--flood N] "
-                         "[WIDTHxHEIGHT ...]\n"
+                         "[--idle S] [WIDTHxHEIGHT ...]\n"
                          "  sizes up to 8192x8192; default 640x480 1280x720 1920x1080\n");
             return 2;
         }
@@ -378,6 +446,12 @@ int main(int argc, char** argv) {
     std::printf(
         "result after %.0f ms; service busy for %.0f ms, CPU %.0f ms, RSS %.1f -> %.1f MB\n",
         flood.resultMs, flood.busyMs, flood.serviceCpuMs, flood.rssBeforeMb, flood.rssAfterMb);
+    Idle idle;
+    if (!measureIdle(service, idleSeconds, &idle)) ++failures;
+    std::printf(
+        "\nIdle for %.0f s after a frame: %.1f wake-ups/s, CPU %.3f ms/s; ended %.1f ms "
+        "after SIGTERM\n",
+        idleSeconds, idle.wakeUpsPerSecond, idle.cpuMsPerSecond, idle.stopMs);
     fs::remove_all(folder);
     return failures == 0 ? 0 : 1;
 }

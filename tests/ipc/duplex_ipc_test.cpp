@@ -10,14 +10,17 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSysInfo>
+#include <QThread>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -174,6 +177,33 @@ TEST_F(DuplexIPCTest, ControlLinesArePendingUntilTheirDeliveryIsOver) {
     EXPECT_EQ(probe.count("command:0 50"), 1);
     EXPECT_TRUE(probe.pendingWhileDelivered);
     EXPECT_FALSE(channel.ipc.controlInputPending());
+
+    // A connection still in the listener's queue counts too. Reading control input takes it and
+    // its lines; the listener's own event in the same pass then finds the queue empty, and the
+    // listener must go on listening.
+    QLocalSocket queued;
+    queued.connectToServer(peer.serverName(), QIODevice::WriteOnly);
+    ASSERT_TRUE(queued.waitForConnected(kWaitMs));
+    queued.write("[CMD]0 70\n");
+    ASSERT_TRUE(queued.waitForBytesWritten(kWaitMs));
+    EXPECT_TRUE(channel.ipc.controlInputPending()) << "not taken";
+    QMetaObject::invokeMethod(
+        &channel.ipc, [&channel] { channel.ipc.readControlInput(); }, Qt::QueuedConnection);
+    // Should that event block in accept, a late connection frees it and the test fails.
+    std::promise<void> passed;
+    std::atomic<bool> freed{false};
+    std::thread rescue([&freed, name = peer.serverName(), over = passed.get_future()] {
+        if (over.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready) return;
+        QLocalSocket late;
+        late.connectToServer(name);
+        freed = late.waitForConnected(kWaitMs);
+    });
+    QCoreApplication::processEvents();
+    passed.set_value();
+    rescue.join();
+    EXPECT_FALSE(freed) << "the listener's event blocked in accept";
+    EXPECT_EQ(probe.count("command:0 70"), 1);
+    EXPECT_TRUE(channel.ipc.findChild<QLocalServer*>()->isListening());
 }
 
 // A size the transports cannot use leaves the channel without segments; its pipe still works.
@@ -219,6 +249,48 @@ TEST_F(DuplexIPCTest, ReceiverServesABurstOfNotificationsWithOneRead) {
     ASSERT_EQ(read.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
     EXPECT_EQ(read.get(), std::make_pair(QByteArray("newest"), 0));
     receiver.stop();
+}
+
+// A second receiver on the same names (a second service, or a client that opened them twice)
+// waits on the same notification semaphore. Stopping one receiver neither waits for a wake-up
+// the other may take nor makes the other read; the other goes on serving, and stops too.
+TEST_F(DuplexIPCTest, StoppingOneOfTwoReceiversOnOneNameEndsAndLeavesTheOtherServing) {
+    const ChannelNames names = channelNames("flt_ipc_twice");
+    ChannelClient client(names.receive, names.send, 64);
+    ASSERT_TRUE(client.openSegments());
+    const QString key = segmentKey(names.receive);
+    NotificationSemaphore notifications(
+        protocol::notificationNativeName(protocol::notificationKey(key.toStdString())));
+    std::unique_ptr<DuplexIPCSharedMemoryThread> receivers[2];
+    for (auto& receiver : receivers) {
+        receiver = std::make_unique<DuplexIPCSharedMemoryThread>(key, 64, true);
+        ASSERT_TRUE(receiver->init());
+    }
+    std::atomic<int> otherReads{0};
+    QObject::connect(
+        receivers[1].get(), &DuplexIPCSharedMemoryThread::getDataFormMemory, receivers[1].get(),
+        [&otherReads] { ++otherReads; }, Qt::DirectConnection);
+    // The one that waits first is woken first: the other one's wake-up would go to it.
+    receivers[1]->start();
+    QThread::msleep(100);
+    receivers[0]->start();
+    QThread::msleep(100);
+
+    // A stop that hangs is freed by units the test gives, so that it fails instead of hanging.
+    const auto stopsInTime = [&notifications](DuplexIPCSharedMemoryThread& receiver) {
+        std::future<void> stopped = std::async(std::launch::async, [&] { receiver.stop(); });
+        const bool inTime =
+            stopped.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready;
+        while (stopped.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            (void)notifications.release(1);
+        return inTime;
+    };
+    EXPECT_TRUE(stopsInTime(*receivers[0]));
+    EXPECT_EQ(otherReads, 0) << "a stop woke the other receiver";
+    ASSERT_TRUE(client.writeMessage("after"));
+    EXPECT_TRUE(processEventsUntil([&] { return otherReads == 1; }, kWaitMs));
+    EXPECT_TRUE(stopsInTime(*receivers[1]));
+    EXPECT_EQ(notifications.takeAll(), 0) << "a stop left a wake-up for the next receiver";
 }
 
 // While the client holds the segment lock the sender keeps only the newest message, and writes
