@@ -29,16 +29,11 @@ constexpr float kDeeper = 0.04f;
 constexpr int kSamplesPerSegment = 8;
 constexpr std::array<int, 12> kUpperLip = {48, 49, 50, 51, 52, 53, 54, 64, 63, 62, 61, 60};
 constexpr std::array<int, 12> kLowerLip = {48, 60, 67, 66, 65, 64, 54, 55, 56, 57, 58, 59};
-// Grey on Lab's red-green axis.
-constexpr double kNeutral = 128;
-// Where the fit is right the fitted lower lip is often the redder, the thin fitted upper one
-// taking in skin: by 0.19 to 0.35 of the upper lip's redness on the clip's faces whose fit is
-// right and that the other signs take for lips laid too low. Laid too low, the fitted lower
-// lip lies on the chin and is no redder: -0.07 and +0.07 on the faces measured.
-constexpr float kRedder = 0.12f;
-// Lips with less colour than this (grey and sepia pictures) say nothing by their redness, and the
-// other signs alone move lips fitted right in grey video (the clip in grey: a frame or two).
-constexpr double kLeastRed = 6;
+// The line between the lips runs out to the mouth's corners; the nose's own shadow ends at its
+// sides. Beyond the nose's sides the line taken must be at least this deep: 0.15 to 0.40 on lips
+// laid too low, 0.02 and shallower where a smiling mouth's fit is right and the line found above
+// it is the nose's lower edge.
+constexpr float kDeepBeyondNose = 0.08f;
 // Below this eye distance in pixels lips and the line between them are a pixel or two thick, and
 // both signs read compression blocks and noise: such faces keep their fit.
 constexpr float kSmallestFace = 40.f;
@@ -60,12 +55,6 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     if ((searched & cv::Rect(0, 0, frame.cols, frame.rows)) != searched) return {};
     takeGrey(frame);
     if (meanInside(m_grey, face, kLowerLip) >= meanInside(m_grey, face, kUpperLip)) return {};
-    takeRed(frame);
-    const double upperRed = meanInside(m_red, face, kUpperLip) - kNeutral;
-    if (upperRed < kLeastRed || (meanInside(m_red, face, kLowerLip) - kNeutral - upperRed >
-                                 kRedder * std::max(1.0, upperRed))) {
-        return {};
-    }
     m_area = searched;
     takeGrey(frame);
     m_smooth = workArea(m_smoothBuffer, m_area.size(), CV_32FC1);
@@ -97,6 +86,13 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     for (int k = first; k <= last; ++k) {
         const float upper = lineDepth(-(k + 1) * step, reach);
         if (depth >= lower && depth >= upper && depth > nearDepth + kDeeper) {
+            // A line that ends at the nose's sides is the nose's lower edge: the fit stays.
+            const float side = (face.point(31) - corner).dot(face.across());
+            const float otherSide = (face.point(35) - corner).dot(face.across());
+            if (lineDepth(-k * step, reach, face.across(), std::min(side, otherSide),
+                          std::max(side, otherSide)) < kDeepBeyondNose) {
+                return {};
+            }
             return -static_cast<float>(k) * step;
         }
         lower = depth;
@@ -108,13 +104,6 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
 void LipFinder::takeGrey(const cv::Mat& frame) {
     m_grey = workArea(m_greyBuffer, m_area.size(), CV_8UC1);
     cv::cvtColor(frame(m_area), m_grey, cv::COLOR_BGR2GRAY);
-}
-
-void LipFinder::takeRed(const cv::Mat& frame) {
-    m_lab = workArea(m_labBuffer, m_area.size(), CV_8UC3);
-    cv::cvtColor(frame(m_area), m_lab, cv::COLOR_BGR2Lab);
-    m_red = workArea(m_redBuffer, m_area.size(), CV_8UC1);
-    cv::extractChannel(m_lab, m_red, 1);
 }
 
 double LipFinder::meanInside(const cv::Mat& image, const FaceGeometry& face,
@@ -129,9 +118,12 @@ double LipFinder::meanInside(const cv::Mat& image, const FaceGeometry& face,
     return cv::mean(image, m_mask)[0];
 }
 
-float LipFinder::lineDepth(cv::Point2f offset, cv::Point2f reach) const {
+float LipFinder::lineDepth(cv::Point2f offset, cv::Point2f reach, cv::Point2f across,
+                           float skipFrom, float skipTo) const {
     double depth = 0, level = 0;
     for (const cv::Point2f& point : m_points) {
+        const float along = point.dot(across);
+        if (along > skipFrom && along < skipTo) continue;
         const cv::Point2f p = point + offset;
         const float above = smoothAt(p - reach), below = smoothAt(p + reach);
         depth += std::min(above, below) - smoothAt(p);

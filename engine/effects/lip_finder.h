@@ -3,12 +3,14 @@
 // Finds lips that the landmarks put a step too low. On a head bowed toward the camera the landmark
 // fit can take the dark fold under the lower lip for the line between the lips, and lay the lips
 // over the real lower lip and the chin. Two signs in the picture must both show it: the fitted
-// lower lip is no lighter and hardly redder than the fitted upper one (lit from above, a lower lip
-// catches the light and the upper one is shaded: here the fitted upper lip is the real, lit lower
-// lip and the fitted lower one lies on skin), and higher up a dark line along the fitted mouth
-// line's curve is clearly deeper than the one the fit took; the nearest such line is taken.
-// Brightness is measured against its own surroundings, so the light does not matter. Small faces
-// and lips at the frame's edge keep their fit. One thread at a time; never throws.
+// lower lip is no lighter than the fitted upper one (lit from above, a lower lip catches the light
+// and the upper one is shaded: here the fitted upper lip is the real, lit lower lip and the fitted
+// lower one lies on skin), and higher up a dark line along the fitted mouth line's curve is
+// clearly deeper than the one the fit took; the nearest such line is taken if it also runs on
+// beyond the nose's sides, as the line between the lips does and the nose's shadow does not.
+// Only brightness is used, each against its own surroundings, so neither the light nor the
+// picture's colour matters. Small faces and lips at the frame's edge keep their fit. One thread
+// at a time; never throws.
 
 #include <array>
 #include <vector>
@@ -28,14 +30,14 @@ public:
 private:
     // The frame's brightness over m_area into m_grey.
     void takeGrey(const cv::Mat& frame);
-    // The frame's redness (Lab's red-green axis) over m_area into m_red.
-    void takeRed(const cv::Mat& frame);
     // Mean of image (over m_area) inside the polygon of the face's landmarks at indices.
     double meanInside(const cv::Mat& image, const FaceGeometry& face,
                       const std::array<int, 12>& indices);
     // How much darker the fitted mouth line moved by offset is than the dimmer of its two sides a
-    // reach away, over its whole length, as a fraction of their brightness.
-    float lineDepth(cv::Point2f offset, cv::Point2f reach) const;
+    // reach away, as a fraction of their brightness: over its whole length, or without the part
+    // whose position along `across` lies between skipFrom and skipTo.
+    float lineDepth(cv::Point2f offset, cv::Point2f reach, cv::Point2f across = {},
+                    float skipFrom = 0.f, float skipTo = 0.f) const;
     float smoothAt(cv::Point2f p) const;
 
     cv::Rect m_area;
@@ -43,8 +45,6 @@ private:
     cv::Mat m_grey, m_greyBuffer;
     cv::Mat m_smooth, m_smoothBuffer;
     cv::Mat m_mask, m_maskBuffer;
-    cv::Mat m_lab, m_labBuffer;
-    cv::Mat m_red, m_redBuffer;
     // The lips' outline, then the samples along the fitted mouth line.
     std::vector<cv::Point2f> m_points;
     std::vector<cv::Point> m_polygon;
