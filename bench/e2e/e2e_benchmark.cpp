@@ -274,26 +274,34 @@ bool awaitResult(facelume::Client& client, const std::vector<std::uint8_t>& fram
     return false;
 }
 
+// Starts the service on channel names of its own and has it return the first of frames; its pid,
+// or 0.
+pid_t startWithOneFrame(facelume::Client& client, const std::string& executable,
+                        const std::string& receiveName, const Size& size, Frames& frames) {
+    facelume::ServiceOptions options;
+    options.executable = executable;
+    options.channel.receiveName = receiveName;
+    options.channel.sendName = receiveName + "out";
+    options.channel.size = int(size.pixelBytes()) + 12;
+    const pid_t service = client.start(options) ? servicePid() : 0;
+    if (service == 0) return 0;
+    const std::vector<std::uint8_t>& first = frames.next();
+    const bool returned = client.sendFrame(size.width, size.height, first.data(), size.width * 3) &&
+                          awaitResult(client, first);
+    return returned ? service : 0;
+}
+
 bool measureFlood(const std::string& executable, int notifications, Flood* flood) {
     const Size size{640, 480};
     facelume::Client client;
-    facelume::ServiceOptions options;
-    options.executable = executable;
-    options.channel.receiveName = "e2eflood" + std::to_string(::getpid());
-    options.channel.sendName = options.channel.receiveName + "out";
-    options.channel.size = int(size.pixelBytes()) + 12;
-    const pid_t service = client.start(options) ? servicePid() : 0;
-    if (service == 0) return false;
+    const std::string receiveName = "e2eflood" + std::to_string(::getpid());
     Frames frames(size);
-    const std::vector<std::uint8_t>& first = frames.next();
-    if (!client.sendFrame(size.width, size.height, first.data(), size.width * 3) ||
-        !awaitResult(client, first)) {
-        return false;
-    }
+    const pid_t service = startWithOneFrame(client, executable, receiveName, size, frames);
+    if (service == 0) return false;
     flood->rssBeforeMb = rssMb(service);
     const nativeipc::Handle receive = nativeipc::createSemaphore(
         widen(protocol::notificationNativeName(
-            protocol::notificationKey(protocol::segmentKey(options.channel.receiveName)))),
+            protocol::notificationKey(protocol::segmentKey(receiveName)))),
         0);
     if (receive == nullptr) return false;
     const double cpu = processCpuMs(service);
@@ -351,19 +359,10 @@ struct Idle {
 bool measureIdle(const std::string& executable, double seconds, Idle* idle) {
     const Size size{640, 480};
     facelume::Client client;
-    facelume::ServiceOptions options;
-    options.executable = executable;
-    options.channel.receiveName = "e2eidle" + std::to_string(::getpid());
-    options.channel.sendName = options.channel.receiveName + "out";
-    options.channel.size = int(size.pixelBytes()) + 12;
-    const pid_t service = client.start(options) ? servicePid() : 0;
-    if (service == 0) return false;
+    const std::string receiveName = "e2eidle" + std::to_string(::getpid());
     Frames frames(size);
-    const std::vector<std::uint8_t>& first = frames.next();
-    if (!client.sendFrame(size.width, size.height, first.data(), size.width * 3) ||
-        !awaitResult(client, first)) {
-        return false;
-    }
+    const pid_t service = startWithOneFrame(client, executable, receiveName, size, frames);
+    if (service == 0) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const long switches = contextSwitches(service);
     const double cpu = processCpuMs(service);
