@@ -13,11 +13,13 @@
 //   pixels wide, larger in larger frames but at most 160 pixels, so that faces of 40 pixels are
 //   found in frames of 1280 and 1920 pixels too. It finds heads tilted up to about 40 degrees as
 //   they are and gives their roll; the whole frame and the squares of 256 pixels turned by 45
-//   degrees either way find heads tilted by 40 to 70 degrees. While not every face is followed,
-//   the first scan of a cycle looks at the whole frame and the squares of 256 pixels, the next
-//   ones at the small squares and then the turned regions a few at a time: a new picture's scans
-//   follow one another without pause, so each of those is kept within about a frame's time;
-//   later ones also look at the whole frame each time, for a large face walking in.
+//   degrees either way find heads tilted by 40 to 70 degrees of 80 pixels and more; a smaller
+//   tilted face that a small square nearly took is looked at again in a square turned by its
+//   roll. While not every face is followed, the first scan of a cycle looks at the whole frame
+//   and the squares of 256 pixels, the next ones at the small squares and then the turned
+//   regions a few at a time: a new picture's scans follow one another without pause, so each of
+//   those is kept within about a frame's time; later ones also look at the whole frame each
+//   time, for a large face walking in.
 //   While every face is followed, new faces are rare and a scan should cost little, but one that
 //   comes in should not wait long: the scans then look at the whole frame and at squares of 320
 //   pixels (faces of 80 pixels and more), all of them within a round of a few scans, and at a
@@ -120,6 +122,11 @@ private:
     // Looks at region, and notes the detail of each face found.
     void scanRegion(const ScanRegion& region, std::vector<Detection>& found,
                     std::vector<float>& detail, double threshold = NeuralFaceDetector::kThreshold);
+    // Looks at a small square of a grid, and notes the tilted faces it nearly took.
+    void scanSmallSquare(const ScanRegion& square, bool shifted, std::vector<Detection>& found,
+                         std::vector<float>& detail);
+    // Looks at the best near misses of the scan again, turned by their roll.
+    void lookAgain(std::vector<Detection>& found, std::vector<float>& detail);
     // Looks at regions first .. first + kSquaresPerScan of the searched regions of a grid.
     void scanSquares(size_t first, bool shifted, std::vector<Detection>& found,
                      std::vector<float>& detail);
@@ -137,6 +144,15 @@ private:
     // Indexed by whether the grid of small squares is shifted.
     std::vector<ScanRegion> m_searched[2], m_smallSquares[2];
     cv::Size m_squaresFrame;
+    // A small square's detections down to the near misses, and the scan's near misses: a square
+    // of the size they were seen in, around them, turned by their roll, and the score to reach.
+    std::vector<Detection> m_seen;
+    struct NearMiss {
+        double score;
+        double threshold;
+        ScanRegion region;
+    };
+    std::vector<NearMiss> m_nearMisses;
     std::vector<Detection> m_results;
     std::vector<float> m_details;
     bool m_busy = false;
