@@ -335,7 +335,7 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
     }
     // Lost its hold (a fast move, a turn): look for the face near where it was, turned as it was.
     const Landmarks own = fitted;
-    detectAround(box, roll, grey);
+    detectAround(box, roll, grey, Scan::Keep, m_detections);
     for (const Detection& d : m_detections) {
         if (!sameFace(d.box, box, kMaxScaleChange)) continue;
         // A fit from the detection's box can take part of the face for all of it (an eye
@@ -369,20 +369,23 @@ bool FaceTracker::ownFitHolds(const Landmarks& own, const Detection& detection,
            m_plausibility.isPlausible(own, grey, maxEyeContrast(detection));
 }
 
-void FaceTracker::detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey) {
+void FaceTracker::detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey, Scan scan,
+                               std::vector<Detection>& found) {
     const double scale = std::min(1.0, double(kRegionFaceSize / std::max(box.width, 1.f)));
     const ScanRegion region{cv::Point2f(box.x + 0.5f * box.width, box.y + 0.5f * box.height),
                             cv::Size2f(kRegionSide * box.width, kRegionSide * box.height), scale,
                             roll};
-    m_detections.clear();
-    // The face passed the plausibility test when it was found: a weaker detection suffices to
-    // keep it (a turned or tilted head scores lower).
+    found.clear();
+    // A followed face passed the plausibility test when it was found: a weaker detection
+    // suffices to keep it (a turned or tilted head scores lower).
+    const bool keep = scan == Scan::Keep;
     if (m_regionModel.loaded()) {
-        m_regionModel.detectIn(grey, region, m_detections, kKeepScore);
+        m_regionModel.detectIn(grey, region, found,
+                               keep ? kKeepScore : NeuralFaceDetector::kThreshold);
         return;
     }
     if (!m_regionHog) m_regionHog = std::make_unique<FaceDetector>();
-    m_regionHog->detectIn(grey, region, m_detections, kKeepThreshold);
+    m_regionHog->detectIn(grey, region, found, keep ? kKeepThreshold : 0.0);
 }
 
 void FaceTracker::follow(Track& track, const Landmarks& fitted, const cv::Mat& grey) {
@@ -561,7 +564,7 @@ void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
         // Scanned before a cut: its faces are gone.
         m_staleScan = false;
     } else {
-        addFaces(grey);
+        addFaces(grey, m_scanAge > 0);
     }
     // A background worker is free again: during a first cycle the next scan starts now.
     submitIfDue(grey);
@@ -602,11 +605,14 @@ void FaceTracker::waitForLateScan() {
     }
 }
 
-void FaceTracker::addFaces(const cv::Mat& grey) {
+void FaceTracker::addFaces(const cv::Mat& grey, bool scannedEarlier) {
     m_candidates.clear();
-    for (const Detection& d : m_detections) {
+    for (const Detection& scanned : m_detections) {
         // A strong detection is fitted even where a weaker one of the face was rejected.
-        if (covered(d.box) || (!d.strong && rejectedBefore(d.box, grey))) continue;
+        if (covered(scanned.box) || (!scanned.strong && rejectedBefore(scanned.box, grey))) {
+            continue;
+        }
+        const Detection& d = scannedEarlier ? whereNow(scanned, grey) : scanned;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&
@@ -636,6 +642,27 @@ void FaceTracker::addFaces(const cv::Mat& grey) {
         updateTurn(m_detections[i], m_details[i]);
         refitAtDetectedRoll(m_detections[i], grey);
     }
+}
+
+const Detection& FaceTracker::whereNow(const Detection& scanned, const cv::Mat& grey) {
+    // A fit from a box the face has partly left takes a smaller face than there is, and each fit
+    // from the box of that one's landmarks shrinks further, until the face is lost: the box is
+    // looked for again in this frame, as a lost face is, and the detection of about its size
+    // nearest to it is fitted. A face that moved out of reach is fitted where it was scanned.
+    detectAround(scanned.box, scanned.roll, grey, Scan::NewFace, m_found);
+    const Detection* nearest = &scanned;
+    float nearestDistance = HUGE_VALF;
+    for (const Detection& d : m_found) {
+        const cv::Point2f apart =
+            (d.box.tl() + d.box.br() - scanned.box.tl() - scanned.box.br()) * 0.5f;
+        const float distance = std::hypot(apart.x, apart.y);
+        if (std::abs(std::log(d.box.width / scanned.box.width)) <= kMaxScaleChange &&
+            distance < nearestDistance) {
+            nearest = &d;
+            nearestDistance = distance;
+        }
+    }
+    return *nearest;
 }
 
 void FaceTracker::refitAtDetectedRoll(const Detection& detection, const cv::Mat& grey) {

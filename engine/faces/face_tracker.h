@@ -121,7 +121,11 @@ private:
     // Whether a followed face's own fit, failed only by its change of size, still holds where a
     // fit from the detection of it failed.
     bool ownFitHolds(const Landmarks& own, const Detection& detection, const cv::Mat& grey);
-    void detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey);
+    // Scans the region around box, turned by roll, for faces as sure as a followed face's
+    // (Keep) or a new face's.
+    enum class Scan { Keep, NewFace };
+    void detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey, Scan scan,
+                      std::vector<Detection>& found);
     // Takes a new fit of a followed face.
     void follow(Track& track, const Landmarks& fitted, const cv::Mat& grey);
     // Fits a face to a detector's box, new or searched for again, at the detector's roll unless
@@ -154,7 +158,10 @@ private:
     // Boxes of about one size and place.
     static bool sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxScaleChange);
     void scanForNewFaces(const cv::Mat& grey);
-    void addFaces(const cv::Mat& grey);
+    // scannedEarlier: the scan looked at an earlier frame, which the faces may have moved from.
+    void addFaces(const cv::Mat& grey, bool scannedEarlier);
+    // The detection of a face scanned in an earlier frame where the face is in this one.
+    const Detection& whereNow(const Detection& scanned, const cv::Mat& grey);
     bool covered(const cv::Rect2f& box) const;
     // A face followed under detection's box takes the detection's turn, unless it was seen in
     // more detail (a larger share of the detector's input) before. The key points of a face small
@@ -185,6 +192,8 @@ private:
     std::vector<Track> m_tracks;
     std::vector<Detection> m_detections;
     std::vector<float> m_details;
+    // Detections of a region scanned around a new face's box.
+    std::vector<Detection> m_found;
     // Plausible new faces of the last scan.
     std::vector<Landmarks> m_candidates;
     // Boxes whose fit was not a plausible face, with the frames left until they are tried again:
