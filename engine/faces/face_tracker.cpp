@@ -648,8 +648,8 @@ Detection FaceTracker::whereNow(const Detection& scanned, const cv::Mat& grey) {
     // from the box of that one's landmarks shrinks further, until the face is lost: the box is
     // looked for again in this frame, as a lost face is, and the detection of about its size
     // nearest to it is fitted. A face that moved out of reach is fitted where it was scanned.
-    // How sure a face it is stays the scan's to say: a region scan scores the same face
-    // differently, and the tests a face must pass depend on it.
+    // A region scan scores the same face otherwise than the scan's square: a score only faces
+    // get counts from either, and a weak detection's tests stay.
     detectAround(scanned.box, scanned.roll, grey, m_found);
     const Detection* nearest = &scanned;
     float nearestDistance = HUGE_VALF;
@@ -664,9 +664,9 @@ Detection FaceTracker::whereNow(const Detection& scanned, const cv::Mat& grey) {
         }
     }
     Detection now = *nearest;
-    now.score = scanned.score;
-    now.weak = scanned.weak;
-    now.strong = scanned.strong;
+    now.score = std::max(scanned.score, nearest->score);
+    now.strong = scanned.strong || nearest->strong;
+    now.weak = scanned.weak && !now.strong;
     return now;
 }
 
