@@ -309,6 +309,7 @@ TEST(MakeupOnTurnedHeadsTest, BlushStaysOnTheNearCheeksAppleAndBrowsFadeWhereThe
         face.turn = turnKnown ? face.turn : NAN;
         effect.apply(after, {face});
         cv::absdiff(picture, after, difference);
+        difference.convertTo(difference, CV_32F);
         cv::transform(difference, difference, cv::Matx13f(1.f, 1.f, 1.f));
         return difference;
     };
