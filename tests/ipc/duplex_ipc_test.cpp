@@ -97,30 +97,24 @@ struct Channel {
     ChannelClient client;
 };
 
-TEST_F(DuplexIPCTest, SendPrefixesTheLengthAndRefusesWhatDoesNotFit) {
-    Channel channel("send");
+// Messages of up to the segment's size go both ways, a bad length is reported once per run of
+// them, and pipe lines reach onCommand.
+TEST_F(DuplexIPCTest, MessagesFitTheSegmentBadLengthsAreReportedOncePerRunAndLinesAreCommands) {
+    Channel channel("messages");
+    RecordingCallback& callback = channel.callback;
     EXPECT_FALSE(channel.ipc.send("x", 1)) << "before start";
-
     (void)channel.ipc.start();
     EXPECT_FALSE(channel.ipc.start());
-    EXPECT_EQ(channel.callback.count("event:1001 createListener success"), 1);
+    EXPECT_EQ(callback.count("event:1001 createListener success"), 1);
     ASSERT_TRUE(channel.client.openSegments());
 
     const QByteArray atLimit(60, 'q');
     EXPECT_TRUE(channel.ipc.send(atLimit.constData(), atLimit.size()));
     EXPECT_EQ(channel.client.readMessage(kWaitMs), atLimit);
-
     const QByteArray over(61, 'o');
     EXPECT_FALSE(channel.ipc.send(over.constData(), over.size()));
     EXPECT_FALSE(channel.ipc.send(over.constData(), -1));
     EXPECT_EQ(channel.client.readMessage(200), std::nullopt);
-}
-
-TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreReportedOncePerRun) {
-    Channel channel("receive");
-    RecordingCallback& callback = channel.callback;
-    (void)channel.ipc.start();
-    ASSERT_TRUE(channel.client.openSegments());
 
     ASSERT_TRUE(channel.client.writeRaw(-1, QByteArray()));
     ASSERT_TRUE(callback.waitFor("message:invalid message length:-1"));
@@ -146,6 +140,10 @@ TEST_F(DuplexIPCTest, MessagesReachOnDataPipeLinesOnCommandAndBadLengthsAreRepor
     EXPECT_EQ(all.mid(all.indexOf("command:0 50")),
               (QList<QByteArray>{"command:0 50", "message:[CMD]0 50", "message:[CMD]", "message:ab",
                                  "message:"}));
+
+    // A socket file that a live process serves is never taken over (the client tests show that
+    // one left by a dead process is replaced).
+    EXPECT_FALSE(DuplexIPC(channel.names.receive, channel.names.send, 64, 64).start());
 }
 
 // Control lines count as pending from their write until the main thread has delivered them and
@@ -227,10 +225,9 @@ TEST_F(DuplexIPCTest, ReceiverServesABurstOfNotificationsWithOneRead) {
     const ChannelNames names = channelNames("flt_ipc_burst");
     ChannelClient client(names.receive, names.send, 64);
     ASSERT_TRUE(client.openSegments());
-    DuplexIPCSharedMemoryThread receiver(names.receive + "_sharedMemory", 64, true);
+    DuplexIPCSharedMemoryThread receiver(segmentKey(names.receive), 64, true);
     ASSERT_TRUE(receiver.init());
-    NotificationSemaphore notifications(
-        protocol::notificationNativeName((names.receive + "_sharedMemory_sys").toStdString()));
+    NotificationSemaphore notifications(notificationOf(segmentKey(names.receive)));
     ASSERT_TRUE(client.writeMessage("newest"));
     ASSERT_TRUE(notifications.release(999));
 
@@ -259,8 +256,7 @@ TEST_F(DuplexIPCTest, StoppingOneOfTwoReceiversOnOneNameEndsAndLeavesTheOtherSer
     ChannelClient client(names.receive, names.send, 64);
     ASSERT_TRUE(client.openSegments());
     const QString key = segmentKey(names.receive);
-    NotificationSemaphore notifications(
-        protocol::notificationNativeName(protocol::notificationKey(key.toStdString())));
+    NotificationSemaphore notifications(notificationOf(key));
     std::unique_ptr<DuplexIPCSharedMemoryThread> receivers[2];
     for (auto& receiver : receivers) {
         receiver = std::make_unique<DuplexIPCSharedMemoryThread>(key, 64, true);
@@ -307,7 +303,7 @@ TEST_F(DuplexIPCTest, SenderKeepsTheNewestMessageWithinASmallerExistingSegment) 
     EXPECT_LT(mapped, 100000);
 
     SharedMemory clientLock;
-    clientLock.setKey(names.send + "_sharedMemory");
+    clientLock.setKey(segmentKey(names.send));
     ASSERT_TRUE(clientLock.attach(SharedMemory::ReadWrite));
     ASSERT_TRUE(clientLock.tryLock(1000));
     for (const QByteArray& payload : {QByteArray("first"), QByteArray("second")})
@@ -342,19 +338,6 @@ TEST_F(DuplexIPCTest, PipeWaitingForThePeerConnectsOnItsAnnouncement) {
     ASSERT_TRUE(peerListener.hasPendingConnections() || peerListener.waitForNewConnection(kWaitMs));
     // Only the service side's own start writes the announcement.
     EXPECT_FALSE(peerListener.nextPendingConnection()->waitForReadyRead(300));
-}
-
-// A socket file that a live process serves is never taken over (the client tests show that one
-// left by a dead process is replaced).
-TEST_F(DuplexIPCTest, PipeNeverListensOverALiveSocket) {
-    Channel channel("live");
-    QLocalServer owner;
-    ASSERT_TRUE(owner.listen(socketName(pipeName(channel.names.receive))));
-    EXPECT_FALSE(channel.ipc.start());
-    QLocalSocket client;
-    client.connectToServer(owner.serverName());
-    ASSERT_TRUE(client.waitForConnected(kWaitMs));
-    EXPECT_TRUE(owner.waitForNewConnection(kWaitMs));
 }
 
 // Finished connections are deleted, at most kMaxConnections are kept, and a listener that stops
