@@ -219,40 +219,13 @@ TEST_F(DuplexIPCTest, UnusableSizesLeaveOnlyThePipe) {
     EXPECT_TRUE(channel.callback.waitFor("command:0 30"));
 }
 
-// Notifications that came before the receiver woke ask for one read, and that read sees the
-// newest message in the segment, under the segment lock.
-TEST_F(DuplexIPCTest, ReceiverServesABurstOfNotificationsWithOneRead) {
-    const ChannelNames names = channelNames("flt_ipc_burst");
-    ChannelClient client(names.receive, names.send, 64);
-    ASSERT_TRUE(client.openSegments());
-    DuplexIPCSharedMemoryThread receiver(segmentKey(names.receive), 64, true);
-    ASSERT_TRUE(receiver.init());
-    NotificationSemaphore notifications(notificationOf(segmentKey(names.receive)));
-    ASSERT_TRUE(client.writeMessage("newest"));
-    ASSERT_TRUE(notifications.release(999));
-
-    std::promise<std::pair<QByteArray, int>> firstRead;
-    int reads = 0;
-    QObject::connect(
-        &receiver, &DuplexIPCSharedMemoryThread::getDataFormMemory, &receiver,
-        [&] {
-            // Units still waiting now would each make the receiver read the segment again.
-            if (++reads == 1)
-                firstRead.set_value({receiver.receivedData().mid(4, 6), notifications.takeAll()});
-        },
-        Qt::DirectConnection);
-    receiver.start();
-    std::future<std::pair<QByteArray, int>> read = firstRead.get_future();
-    ASSERT_EQ(read.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
-    EXPECT_EQ(read.get(), std::make_pair(QByteArray("newest"), 0));
-    receiver.stop();
-}
-
-// A second receiver on the same names (a second service, or a client that opened them twice)
-// waits on the same notification semaphore. Stopping one receiver neither waits for a wake-up
-// the other may take nor makes the other read; the other goes on serving, and stops too.
-TEST_F(DuplexIPCTest, StoppingOneOfTwoReceiversOnOneNameEndsAndLeavesTheOtherServing) {
-    const ChannelNames names = channelNames("flt_ipc_twice");
+// Notifications that came before a receiver woke ask for one read, and that read sees the newest
+// message in the segment, under the segment lock. A second receiver on the same names (a second
+// service, or a client that opened them twice) waits on the same notification semaphore. Stopping
+// one receiver neither waits for a wake-up the other may take nor makes the other read; the other
+// goes on serving, and stops too.
+TEST_F(DuplexIPCTest, ReceiversReadABurstOnceAndOneOfTwoOnOneNameStopsAlone) {
+    const ChannelNames names = channelNames("flt_ipc_receivers");
     ChannelClient client(names.receive, names.send, 64);
     ASSERT_TRUE(client.openSegments());
     const QString key = segmentKey(names.receive);
@@ -262,16 +235,28 @@ TEST_F(DuplexIPCTest, StoppingOneOfTwoReceiversOnOneNameEndsAndLeavesTheOtherSer
         receiver = std::make_unique<DuplexIPCSharedMemoryThread>(key, 64, true);
         ASSERT_TRUE(receiver->init());
     }
-    std::atomic<int> otherReads{0};
+    DuplexIPCSharedMemoryThread& other = *receivers[1];
+    ASSERT_TRUE(client.writeMessage("newest"));
+    ASSERT_TRUE(notifications.release(999));
+    std::promise<std::pair<QByteArray, int>> firstRead;
+    std::atomic<int> reads{0};
     QObject::connect(
-        receivers[1].get(), &DuplexIPCSharedMemoryThread::getDataFormMemory, receivers[1].get(),
-        [&otherReads] { ++otherReads; }, Qt::DirectConnection);
+        &other, &DuplexIPCSharedMemoryThread::getDataFormMemory, &other,
+        [&] {
+            // Units still waiting now would each make the receiver read the segment again.
+            if (++reads == 1)
+                firstRead.set_value({other.receivedData().mid(4, 6), notifications.takeAll()});
+        },
+        Qt::DirectConnection);
+    other.start();
+    std::future<std::pair<QByteArray, int>> read = firstRead.get_future();
+    ASSERT_EQ(read.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+    EXPECT_EQ(read.get(), std::make_pair(QByteArray("newest"), 0));
+
     // The one that waits first is woken first: the other one's wake-up would go to it.
-    receivers[1]->start();
     QThread::msleep(100);
     receivers[0]->start();
     QThread::msleep(100);
-
     // A stop that hangs is freed by units the test gives, so that it fails instead of hanging.
     const auto stopsInTime = [&notifications](DuplexIPCSharedMemoryThread& receiver) {
         std::future<void> stopped = std::async(std::launch::async, [&] { receiver.stop(); });
@@ -282,10 +267,10 @@ TEST_F(DuplexIPCTest, StoppingOneOfTwoReceiversOnOneNameEndsAndLeavesTheOtherSer
         return inTime;
     };
     EXPECT_TRUE(stopsInTime(*receivers[0]));
-    EXPECT_EQ(otherReads, 0) << "a stop woke the other receiver";
+    EXPECT_EQ(reads, 1) << "a stop woke the other receiver";
     ASSERT_TRUE(client.writeMessage("after"));
-    EXPECT_TRUE(processEventsUntil([&] { return otherReads == 1; }, kWaitMs));
-    EXPECT_TRUE(stopsInTime(*receivers[1]));
+    EXPECT_TRUE(processEventsUntil([&] { return reads == 2; }, kWaitMs));
+    EXPECT_TRUE(stopsInTime(other));
     EXPECT_EQ(notifications.takeAll(), 0) << "a stop left a wake-up for the next receiver";
 }
 
