@@ -152,7 +152,6 @@ TEST(ProcessThreadCommandTest, EachCommandReachesTheEngineAsExpected) {
         {"7 00|50", {"modify_makeup_cheeks null 0"}},
         {"8 4142|-300|9", {"modify_makeup_eyebrow \"AB\" -3"}},
         {"5 ", {"modify_sticker null"}},
-        {"4 61006263|10", {"modify_filter \"a\" 0.1"}},
         {"5 e282ac", {"modify_sticker \"\xE2\x82\xAC\""}},
         {"5 ff41", {"modify_sticker \"\357\277\275A\""}},  // U+FFFD, then A
         {"5 0a22", {"modify_sticker \"\\x0A\\x22\""}},
