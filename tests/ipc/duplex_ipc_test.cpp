@@ -208,10 +208,9 @@ TEST_F(DuplexIPCTest, ControlLinesArePendingUntilTheirDeliveryIsOver) {
 TEST_F(DuplexIPCTest, UnusableSizesLeaveOnlyThePipe) {
     Channel channel("size", 0);
     const QString key = segmentKey(channel.names.send);
-    for (const int size : {0, -5, DuplexIPCSharedMemoryThread::kMaxSize + 1, INT_MAX}) {
-        for (const bool receiver : {true, false})
-            EXPECT_FALSE(DuplexIPCSharedMemoryThread(key, size, receiver).init()) << size;
-    }
+    // A sender, which would allocate a buffer of that size too.
+    for (const int size : {0, -5, DuplexIPCSharedMemoryThread::kMaxSize + 1, INT_MAX})
+        EXPECT_FALSE(DuplexIPCSharedMemoryThread(key, size, false).init()) << size;
     (void)channel.ipc.start();
     EXPECT_FALSE(channel.ipc.send("x", 1));
     ASSERT_TRUE(channel.client.connectCommands(kWaitMs));
