@@ -6,6 +6,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "engine.h"
+#include "face_tracker.h"
 #include "test_pictures.h"
 
 namespace facelume {
@@ -128,6 +130,46 @@ TEST_F(StickerOverlayTest, ShippedStickersSitWhereTheyBelongGlassesAlsoOnATurned
         EXPECT_GT(p[36].x - painted.front(), 0.03 * corners) << degrees;
         EXPECT_GT(painted.back() - p[45].x, 0.03 * corners) << degrees;
     }
+}
+
+TEST(StickersOnANearProfileTest, GlassesSitOnTheVisibleEyeOffTheEarThreeQuarterFacesAsBefore) {
+    // Faces as the tracker hands them on. The cameraman's landmarks lay a frontal face over his
+    // near profile, one eye on his ear. Measured by hand in the picture: his ear ends at x = 198,
+    // his visible eye's middle is at (238, 146), the front of his nose bridge at x = 252.
+    FaceTracker tracker(TestPictures::fitter(), DetectionWorker::Mode::Synchronous,
+                        TestPictures::resourceFolder() + "/" + Engine::kDetectorModelFile);
+    StickerOverlay glasses(TestPictures::resourceFolder());
+    glasses.configure("glasses");
+    const auto paint = [&](const cv::Mat& picture, bool turnKnown) {
+        cv::Mat grey, after = picture.clone(), changed;
+        cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+        tracker.reset();
+        for (int i = tracker.findFrames(grey.size()); i > 0; --i) tracker.update(grey);
+        std::vector<Face> faces = tracker.faces();
+        EXPECT_EQ(faces.size(), 1u);
+        for (Face& face : faces) face.turn = turnKnown ? face.turn : NAN;
+        glasses.apply(after, faces);
+        cv::absdiff(picture, after, changed);
+        cv::cvtColor(changed, changed, cv::COLOR_BGR2GRAY);
+        return cv::Mat(changed > 20);
+    };
+    const cv::Mat cameraman = TestPictures::load("camera.png");
+    for (const bool mirrored : {false, true}) {
+        cv::Mat picture = cameraman.clone();
+        if (mirrored) cv::flip(cameraman, picture, 1);
+        cv::Mat painted = paint(picture, true);
+        if (mirrored) cv::flip(painted, painted, 1);
+        const cv::Moments m = cv::moments(painted, true);
+        ASSERT_GT(m.m00, 0) << mirrored;
+        EXPECT_LT(cv::norm(cv::Point2d(m.m10 / m.m00, m.m01 / m.m00) - cv::Point2d(238, 146)), 8)
+            << mirrored;
+        const cv::Rect box = cv::boundingRect(painted);
+        EXPECT_GT(box.x, 205) << "on the ear, mirrored: " << mirrored;
+        EXPECT_LT(box.br().x, 252 + 19) << "the far lens beyond the bridge, mirrored: " << mirrored;
+    }
+    for (const cv::Mat& turned :
+         {TestPictures::load("messi5.jpg"), TestPictures::videoFrame("Megamind.avi", 80)})
+        EXPECT_EQ(cv::countNonZero(paint(turned, true) != paint(turned, false)), 0);
 }
 
 }  // namespace
