@@ -133,15 +133,16 @@ TEST_F(StickerOverlayTest, ShippedStickersSitWhereTheyBelongGlassesAlsoOnATurned
 }
 
 TEST(StickersOnANearProfileTest, GlassesSitOnTheVisibleEyeOffTheEarThreeQuarterFacesAsBefore) {
-    // Faces as the tracker hands them on. The cameraman's landmarks lay a frontal face over his
-    // near profile, one eye on his ear. Measured by hand in the picture: his ear ends at x = 198,
-    // his visible eye's middle is at (238, 146), the front of his nose bridge at x = 252.
+    // Faces as the tracker hands them on. The cameraman's landmarks, and those of his mirror
+    // image, lay a frontal face over his near profile, one eye on his ear. Measured by hand in the
+    // picture: his ear ends at x = 198, his visible eye's middle is at (238, 146), the front of
+    // his nose bridge at x = 252.
     FaceTracker tracker(TestPictures::fitter(), DetectionWorker::Mode::Synchronous,
                         TestPictures::resourceFolder() + "/" + Engine::kDetectorModelFile);
     StickerOverlay glasses(TestPictures::resourceFolder());
     glasses.configure("glasses");
     const auto paint = [&](const cv::Mat& picture, bool turnKnown) {
-        cv::Mat grey, after = picture.clone(), changed;
+        cv::Mat grey, after = picture.clone();
         cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
         tracker.reset();
         for (int i = tracker.findFrames(grey.size()); i > 0; --i) tracker.update(grey);
@@ -149,23 +150,22 @@ TEST(StickersOnANearProfileTest, GlassesSitOnTheVisibleEyeOffTheEarThreeQuarterF
         EXPECT_EQ(faces.size(), 1u);
         for (Face& face : faces) face.turn = turnKnown ? face.turn : NAN;
         glasses.apply(after, faces);
-        cv::absdiff(picture, after, changed);
-        cv::cvtColor(changed, changed, cv::COLOR_BGR2GRAY);
-        return cv::Mat(changed > 20);
+        cv::absdiff(picture, after, grey);
+        cv::cvtColor(grey, grey, cv::COLOR_BGR2GRAY);
+        return cv::Mat(grey > 20);
     };
-    const cv::Mat cameraman = TestPictures::load("camera.png");
+    cv::Mat picture = TestPictures::load("camera.png"), painted;
     for (const bool mirrored : {false, true}) {
-        cv::Mat picture = cameraman.clone();
-        if (mirrored) cv::flip(cameraman, picture, 1);
-        cv::Mat painted = paint(picture, true);
+        if (mirrored) cv::flip(picture, picture, 1);
+        painted = paint(picture, true);
         if (mirrored) cv::flip(painted, painted, 1);
         const cv::Moments m = cv::moments(painted, true);
         ASSERT_GT(m.m00, 0) << mirrored;
-        EXPECT_LT(cv::norm(cv::Point2d(m.m10 / m.m00, m.m01 / m.m00) - cv::Point2d(238, 146)), 8)
+        EXPECT_LT(cv::norm(cv::Point2d(m.m10, m.m01) / m.m00 - cv::Point2d(238, 146)), 8)
             << mirrored;
         const cv::Rect box = cv::boundingRect(painted);
-        EXPECT_GT(box.x, 205) << "on the ear, mirrored: " << mirrored;
-        EXPECT_LT(box.br().x, 252 + 19) << "the far lens beyond the bridge, mirrored: " << mirrored;
+        EXPECT_GT(box.x, 205) << "on the ear; mirrored " << mirrored;
+        EXPECT_LT(box.br().x, 252 + 19) << "far beyond the bridge; mirrored " << mirrored;
     }
     for (const cv::Mat& turned :
          {TestPictures::load("messi5.jpg"), TestPictures::videoFrame("Megamind.avi", 80)})
