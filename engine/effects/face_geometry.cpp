@@ -1,6 +1,5 @@
 #include "face_geometry.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace facelume {
@@ -11,8 +10,8 @@ constexpr float kSmallestFace = 4.f;  // eye distance in pixels
 constexpr float kFarthest = 1e6f;     // landmarks beyond this are garbage, not a face
 // A near profile: turned by at least this much (eye distances) as the detector saw it (a
 // three-quarter face about 0.3 to 0.5, the cameraman's near profile 0.53 and more), with the
-// landmarks turning less by at least the lag below (three-quarter faces 0.1 at most, the
-// cameraman's frontal fits 0.36 and more).
+// landmarks' nose tip turned less from the middle of the jaw line by at least the lag below
+// (three-quarter faces so turned 0.1 at most, the cameraman's frontal fits 0.36 and more).
 constexpr float kProfileTurn = 0.45f;
 constexpr float kProfileLag = 0.25f;
 
@@ -43,11 +42,8 @@ float FaceGeometry::turnLag() const {
 int FaceGeometry::profileSide() const {
     if (!std::isfinite(m_face.turn) || std::abs(m_face.turn) < kProfileTurn) return 0;
     const int side = m_face.turn > 0.f ? 1 : -1;
-    const cv::Point2f nose = point(30);
-    const float byEyes = (nose - mean(36, 47)).dot(m_across) / scale();
-    const float byJaw = (nose - mean({0, 16})).dot(m_across) / scale();
-    const float fitted = std::max(side * byEyes, side * byJaw);
-    return side * m_face.turn - fitted >= kProfileLag ? side : 0;
+    const float fitted = (point(30) - mean({0, 16})).dot(m_across) / scale();
+    return side * (m_face.turn - fitted) >= kProfileLag ? side : 0;
 }
 
 cv::Point2f FaceGeometry::mean(int first, int last) const {

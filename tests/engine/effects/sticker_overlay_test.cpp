@@ -176,8 +176,8 @@ TEST(StickersOnANearProfileTest, GlassesSitOnTheVisibleEyeOffTheEarThreeQuarterF
     }
 
     // Three-quarter faces of the clip's woman: followed to frame 80, turned by 0.49 as the
-    // detector sees her, her landmarks by the eyes by 0.1 only; frame 110 alone, her landmarks
-    // turned against the detector's -0.25.
+    // detector sees her and nearly as far by her landmarks' nose tip against the jaw line (by
+    // their eyes only 0.1); frame 110 alone, her landmarks turned against the detector's -0.25.
     cv::VideoCapture clip(FACELUME_TEST_PICTURES "/Megamind.avi");
     cv::Mat frame;
     tracker.reset();
