@@ -171,7 +171,10 @@ TEST(StickersOnANearProfileTest, GlassesSitOnTheVisibleEyeOffTheEarThreeQuarterF
         EXPECT_LT(cv::norm(cv::Point2d(m.m10, m.m01) / m.m00 - cv::Point2d(238, 146)), 8)
             << mirrored;
         const cv::Rect box = cv::boundingRect(painted);
+        // From before the visible eye, off the ear, to just beyond the bridge.
         EXPECT_GT(box.x, 205) << "on the ear; mirrored " << mirrored;
+        EXPECT_LT(box.x, 226) << mirrored;
+        EXPECT_GT(box.br().x, 252) << mirrored;
         EXPECT_LT(box.br().x, 252 + 19) << "far beyond the bridge; mirrored " << mirrored;
     }
 
