@@ -1,5 +1,6 @@
 #include "face_geometry.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace facelume {
@@ -8,6 +9,9 @@ namespace {
 
 constexpr float kSmallestFace = 4.f;  // eye distance in pixels
 constexpr float kFarthest = 1e6f;     // landmarks beyond this are garbage, not a face
+// Good fits, three-quarter faces' too, lag by up to about 0.27; bad ones by 0.4 and more.
+constexpr float kLagStart = 0.3f;
+constexpr float kLagFull = 0.4f;
 // A near profile: turned by at least this much (eye distances) as the detector saw it (a
 // three-quarter face about 0.3 to 0.5, the cameraman's near profile 0.53 and more), with the
 // landmarks' nose tip turned less from the middle of the jaw line by at least the lag below
@@ -39,8 +43,14 @@ float FaceGeometry::turnLag() const {
     return m_face.turn >= 0.f ? m_face.turn - fitted : fitted - m_face.turn;
 }
 
+float FaceGeometry::fitTrust() const {
+    return std::clamp((kLagFull - turnLag()) / (kLagFull - kLagStart), 0.f, 1.f);
+}
+
+bool FaceGeometry::turnKnown() const { return std::isfinite(m_face.turn); }
+
 int FaceGeometry::profileSide() const {
-    if (!std::isfinite(m_face.turn) || std::abs(m_face.turn) < kProfileTurn) return 0;
+    if (!turnKnown() || std::abs(m_face.turn) < kProfileTurn) return 0;
     const int side = m_face.turn > 0.f ? 1 : -1;
     const float fitted = (point(30) - mean({0, 16})).dot(m_across) / scale();
     return side * (m_face.turn - fitted) >= kProfileLag ? side : 0;

@@ -30,6 +30,10 @@ public:
     // face over a head in profile or over features that are not there. 0 when the turn is
     // unknown.
     float turnLag() const;
+    // How far landmark-placed make-up can be trusted by the lag: 1 up to a lag of 0.3 (and when
+    // the turn is unknown), 0 from 0.4, where they lay a frontal face over a head in profile.
+    float fitTrust() const;
+    bool turnKnown() const;
     // Which way a near profile faces along across(): 1 toward the person's left, -1 toward the
     // right; 0 for any other face or an unknown turn. A near profile is a head the detector saw
     // turned well aside while the landmarks, by the nose tip against the middle of the jaw line,
