@@ -14,19 +14,13 @@ function(facelume_add_test source)
         # (Wine) while building.
         add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
-        # Windows finds a program's DLLs beside it: the project's DLLs that the test links (the
-        # SDK, an engine) are copied there.
-        foreach(lib IN LISTS ARG_LIBS)
-            if(TARGET ${lib})
-                get_target_property(type ${lib} TYPE)
-                if(type STREQUAL "SHARED_LIBRARY")
-                    add_custom_command(TARGET ${name} POST_BUILD
-                        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${lib}>
-                                $<TARGET_FILE_DIR:${name}>
-                        VERBATIM)
-                endif()
-            endif()
-        endforeach()
+        # Windows finds a program's DLLs beside it: every project DLL the test needs, also those
+        # it gets through another library, is copied there. The program itself is named too, so
+        # the command has a source when it needs no DLL (copying a file onto itself is a no-op).
+        add_custom_command(TARGET ${name} POST_BUILD
+            COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_RUNTIME_DLLS:${name}>
+                    $<TARGET_FILE:${name}> $<TARGET_FILE_DIR:${name}>
+            COMMAND_EXPAND_LISTS VERBATIM)
     else()
         gtest_discover_tests(${name}
             WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests

@@ -85,16 +85,20 @@ void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     for (int side = 0; side < 2; ++side) {
         const Cheek& cheek = kCheeks[side];
         const bool far = turn * cheek.side < 0.f;
-        // The far cheek of a turned head hides behind the nose.
-        const float fade = far ? 1.f - turned : 1.f;
+        // The far cheek of a turned head hides behind the nose; landmarks that lag behind the
+        // turn put it on the nose.
+        const float fade = far ? (1.f - turned) * face.fitTrust() : 1.f;
         if (!(fade > 0.f)) continue;
         const cv::Point2f jaw = face.mean({cheek.jawUpper, cheek.jawLower});
         const cv::Point2f nose = face.point(cheek.noseWing);
         const cv::Point2f eye = eyes[side];
         // The apple of the cheek: between jaw line and nose wing, below the eye. Its width
-        // follows the jaw-to-nose distance, so the far cheek of a turned head narrows. On the
-        // near cheek of a turned head the jaw line runs by the ear: the apple is nearer the nose.
-        const float toNose = far ? 0.f : 0.35f * turned;
+        // follows the jaw-to-nose distance, so the far cheek of a turned head narrows. Where the
+        // landmarks lag behind the turn (or it is unknown), the near cheek's jaw line runs by the
+        // ear: the apple is nearer the nose. A fit that follows the turn puts the jaw line at the
+        // cheek's edge; moved, the patch would sit on the nose wing.
+        const float lagging = face.turnKnown() ? 1.f - face.fitTrust() : 1.f;
+        const float toNose = far ? 0.f : 0.35f * turned * lagging;
         cv::Point2f centre = (0.45f - toNose) * jaw + (0.35f + toNose) * nose + 0.2f * eye;
         const float width = static_cast<float>(cv::norm(jaw - nose)) * (1.f - 0.3f * turned);
         const cv::Size2f halfAxes(0.3f * width, 0.22f * face.scale());

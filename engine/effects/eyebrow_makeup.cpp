@@ -22,6 +22,9 @@ EyebrowMakeup::EyebrowMakeup(std::string resourceFolder)
     : FaceMakeup(std::move(resourceFolder), "eyebrow", "eyebrow make-up") {}
 
 void EyebrowMakeup::paintFace(cv::Mat& frame, const FaceGeometry& face) {
+    // Landmarks that lag far behind the head's turn lay the near brow over the ear and the hair.
+    const float trusted = face.fitTrust();
+    if (!(trusted > 0.f)) return;
     // Person's right brow runs 17 (outer) to 21 (inner), the left one 26 (outer) to 22 (inner).
     for (const auto& [outer, step] : {std::pair{17, 1}, std::pair{26, -1}}) {
         m_polygon.clear();
@@ -44,8 +47,8 @@ void EyebrowMakeup::paintFace(cv::Mat& frame, const FaceGeometry& face) {
         if (!m_brush.begin(frame.size(), area)) continue;
         m_brush.fillPolygon(m_polygon, 255);
         m_brush.feather(sigma);
-        m_brush.paint(frame, m_settings.color(), kOpacity * m_settings.strength() * face.presence(),
-                      kLumaPull);
+        m_brush.paint(frame, m_settings.color(),
+                      kOpacity * m_settings.strength() * face.presence() * trusted, kLumaPull);
     }
 }
 

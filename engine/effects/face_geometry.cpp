@@ -1,5 +1,6 @@
 #include "face_geometry.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace facelume {
@@ -8,6 +9,9 @@ namespace {
 
 constexpr float kSmallestFace = 4.f;  // eye distance in pixels
 constexpr float kFarthest = 1e6f;     // landmarks beyond this are garbage, not a face
+// Good fits, three-quarter faces' too, lag by up to about 0.27; bad ones by 0.4 and more.
+constexpr float kLagStart = 0.3f;
+constexpr float kLagFull = 0.4f;
 
 }  // namespace
 
@@ -32,6 +36,12 @@ float FaceGeometry::turnLag() const {
     const float fitted = (point(30) - mean(36, 47)).dot(m_across) / scale();
     return m_face.turn >= 0.f ? m_face.turn - fitted : fitted - m_face.turn;
 }
+
+float FaceGeometry::fitTrust() const {
+    return std::clamp((kLagFull - turnLag()) / (kLagFull - kLagStart), 0.f, 1.f);
+}
+
+bool FaceGeometry::turnKnown() const { return std::isfinite(m_face.turn); }
 
 cv::Point2f FaceGeometry::mean(int first, int last) const {
     cv::Point2f sum(0.f, 0.f);

@@ -30,6 +30,10 @@ public:
     // face over a head in profile or over features that are not there. 0 when the turn is
     // unknown.
     float turnLag() const;
+    // How far landmark-placed make-up can be trusted by the lag: 1 up to a lag of 0.3 (and when
+    // the turn is unknown), 0 from 0.4, where they lay a frontal face over a head in profile.
+    float fitTrust() const;
+    bool turnKnown() const;
 
 private:
     const Face& m_face;

@@ -14,11 +14,6 @@ constexpr float kOpacity = 0.85f;      // at full strength; a little of the lips
 constexpr float kLumaPull = 0.45f;     // toward the colour's brightness; keeps the highlights
 constexpr float kFeather = 0.018f;     // edge softness in eye distances
 constexpr float kLeastFeather = 0.7f;  // pixels
-// Landmarks that lag far behind the head's turn (FaceGeometry::turnLag) put the mouth where it
-// is not: on the cheek behind the mouth of a head in profile, on the chin. Lipstick fades out
-// between these lags; good fits lag by up to about 0.27, such bad ones by 0.4 and more.
-constexpr float kLagStart = 0.3f;
-constexpr float kLagFull = 0.4f;
 
 }  // namespace
 
@@ -26,8 +21,9 @@ Lipstick::Lipstick(std::string resourceFolder)
     : FaceMakeup(std::move(resourceFolder), "lipstick", "lipstick") {}
 
 void Lipstick::paintFace(cv::Mat& frame, const FaceGeometry& face) {
-    const float trusted =
-        std::clamp((kLagFull - face.turnLag()) / (kLagFull - kLagStart), 0.f, 1.f);
+    // Landmarks that lag far behind the head's turn put the mouth where it is not: on the cheek
+    // behind the mouth of a head in profile, on the chin.
+    const float trusted = face.fitTrust();
     if (!(trusted > 0.f)) return;
     const cv::Point2f lift = m_lipFinder.shift(frame, face);
     m_outer.clear();
