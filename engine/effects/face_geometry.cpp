@@ -12,6 +12,12 @@ constexpr float kFarthest = 1e6f;     // landmarks beyond this are garbage, not 
 // Good fits, three-quarter faces' too, lag by up to about 0.27; bad ones by 0.4 and more.
 constexpr float kLagStart = 0.3f;
 constexpr float kLagFull = 0.4f;
+// A near profile: turned by at least this much (eye distances) as the detector saw it (a
+// three-quarter face about 0.3 to 0.5, the cameraman's near profile 0.53 and more), with the
+// landmarks' nose tip turned less from the middle of the jaw line by at least the lag below
+// (three-quarter faces so turned 0.1 at most, the cameraman's frontal fits 0.36 and more).
+constexpr float kProfileTurn = 0.45f;
+constexpr float kProfileLag = 0.25f;
 
 }  // namespace
 
@@ -42,6 +48,13 @@ float FaceGeometry::fitTrust() const {
 }
 
 bool FaceGeometry::turnKnown() const { return std::isfinite(m_face.turn); }
+
+int FaceGeometry::profileSide() const {
+    if (!turnKnown() || std::abs(m_face.turn) < kProfileTurn) return 0;
+    const int side = m_face.turn > 0.f ? 1 : -1;
+    const float fitted = (point(30) - mean({0, 16})).dot(m_across) / scale();
+    return side * (m_face.turn - fitted) >= kProfileLag ? side : 0;
+}
 
 cv::Point2f FaceGeometry::mean(int first, int last) const {
     cv::Point2f sum(0.f, 0.f);

@@ -34,6 +34,12 @@ public:
     // the turn is unknown), 0 from 0.4, where they lay a frontal face over a head in profile.
     float fitTrust() const;
     bool turnKnown() const;
+    // Which way a near profile faces along across(): 1 toward the person's left, -1 toward the
+    // right; 0 for any other face or an unknown turn. A near profile is a head the detector saw
+    // turned well aside while the landmarks, by the nose tip against the middle of the jaw line,
+    // barely turn: they lay a frontal face over it, one eye on the visible eye, the other on the
+    // cheek or the ear. A three-quarter face's landmarks turn about as far as the detector saw.
+    int profileSide() const;
 
 private:
     const Face& m_face;

@@ -14,29 +14,56 @@ namespace facelume {
 namespace {
 
 // Moves measured in eye distances. The fit keeps its mouth line within kNear of a dark line it
-// found; the real line lies between kNearestAbove and kFarthestAbove higher (0.16 to 0.3 on the
-// bowed heads measured, with the nostrils' shadow 0.34 above the fitted line).
-constexpr float kStep = 0.02f;
+// found; the real line lies between kNearestAbove and kFarthestAbove higher (0.12 to 0.3 on the
+// bowed heads measured, with the nostrils' shadow 0.34 above the fitted line). Lines a few pixels
+// thick need the fine step: on whole steps of 0.02 a line's depth varies with where the steps
+// fall on it by about as much as the two lines differ on a flash-lit picture.
+constexpr float kStep = 0.01f;
 constexpr float kNear = 0.06f;
 constexpr float kNearestAbove = 0.12f;
 constexpr float kFarthestAbove = 0.34f;
 // A dark line is measured against the skin this far above and below it.
 constexpr float kReach = 0.07f;
-// How much deeper, as a fraction of the brightness around it, the line higher up must be: 0.08
-// and 0.12 on lips laid too low; 0.07 and more shallower where lips are in place and the lower
-// one is not the lighter.
-constexpr float kDeeper = 0.04f;
+// How much deeper, as a fraction of the brightness around it, the line higher up must be: 0.02 to
+// 0.12 on lips laid too low; 0.07 and more shallower where lips are in place and the lower one is
+// not the lighter.
+constexpr float kDeeper = 0.02f;
 constexpr int kSamplesPerSegment = 8;
 constexpr std::array<int, 12> kUpperLip = {48, 49, 50, 51, 52, 53, 54, 64, 63, 62, 61, 60};
 constexpr std::array<int, 12> kLowerLip = {48, 60, 67, 66, 65, 64, 54, 55, 56, 57, 58, 59};
 // The line between the lips runs out to the mouth's corners; the nose's own shadow ends at its
-// sides. Beyond the nose's sides the line taken must be at least this deep: 0.15 to 0.40 on lips
+// sides. Beyond the nose's sides the line taken, or one up to kSideRise higher (a smile lifts the
+// corners more than the fit's mouth line does), must be at least this deep: 0.15 to 0.46 on lips
 // laid too low, 0.02 and shallower where a smiling mouth's fit is right and the line found above
 // it is the nose's lower edge.
 constexpr float kDeepBeyondNose = 0.08f;
+constexpr float kSideRise = 0.04f;
+// A lower lip lit from above has the lightest highlights of the two lips, even where the fit's
+// upper lip takes in the dark fold below it and its mean is the lower: the lightest tenth decides
+// then. Tone curves (sepia, a flash, darker skin) keep which highlight is the lighter.
+constexpr double kHighlight = 0.9;
 // Below this eye distance in pixels lips and the line between them are a pixel or two thick, and
 // both signs read compression blocks and noise: such faces keep their fit.
 constexpr float kSmallestFace = 40.f;
+
+// The grey value that the given fraction of the pixels inside mask lie below.
+int valueAt(const cv::Mat& grey, const cv::Mat& mask, double fraction) {
+    std::array<int, 256> histogram{};
+    int pixels = 0;
+    for (int y = 0; y < grey.rows; ++y) {
+        const uchar* value = grey.ptr<uchar>(y);
+        const uchar* inside = mask.ptr<uchar>(y);
+        for (int x = 0; x < grey.cols; ++x) {
+            if (inside[x]) ++histogram[value[x]], ++pixels;
+        }
+    }
+    const int below = static_cast<int>(fraction * pixels);
+    for (int value = 0, counted = 0; value < 256; ++value) {
+        counted += histogram[value];
+        if (counted > below) return value;
+    }
+    return 255;
+}
 
 }  // namespace
 
@@ -54,7 +81,9 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     // Lips at the frame's edge are left as fitted: half their surroundings are not there.
     if ((searched & cv::Rect(0, 0, frame.cols, frame.rows)) != searched) return {};
     takeGrey(frame);
-    if (meanInside(m_grey, face, kLowerLip) >= meanInside(m_grey, face, kUpperLip)) return {};
+    const Brightness lower = brightnessInside(face, kLowerLip);
+    const Brightness upper = brightnessInside(face, kUpperLip);
+    if (lower.mean >= upper.mean && lower.highlight >= upper.highlight) return {};
     m_area = searched;
     takeGrey(frame);
     m_smooth = workArea(m_smoothBuffer, m_area.size(), CV_32FC1);
@@ -81,22 +110,26 @@ cv::Point2f LipFinder::shift(const cv::Mat& frame, const FaceGeometry& face) {
     float nearDepth = -1e9f;
     for (int k = -near; k <= near; ++k) nearDepth = std::max(nearDepth, lineDepth(k * step, reach));
     // The nearest line above that is deeper: the nostrils' shadow, higher up, can be deeper still.
-    float lower = lineDepth(-(first - 1) * step, reach);
+    const int rise = cvRound(kSideRise / kStep);
+    float below = lineDepth(-(first - 1) * step, reach);
     float depth = lineDepth(-first * step, reach);
     for (int k = first; k <= last; ++k) {
-        const float upper = lineDepth(-(k + 1) * step, reach);
-        if (depth >= lower && depth >= upper && depth > nearDepth + kDeeper) {
+        const float above = lineDepth(-(k + 1) * step, reach);
+        if (depth >= below && depth >= above && depth > nearDepth + kDeeper) {
             // A line that ends at the nose's sides is the nose's lower edge: the fit stays.
             const float side = (face.point(31) - corner).dot(face.across());
             const float otherSide = (face.point(35) - corner).dot(face.across());
-            if (lineDepth(-k * step, reach, face.across(), std::min(side, otherSide),
-                          std::max(side, otherSide)) < kDeepBeyondNose) {
-                return {};
+            float sideDepth = -1e9f;
+            for (int j = k; j <= std::min(k + rise, last); ++j) {
+                sideDepth = std::max(
+                    sideDepth, lineDepth(-j * step, reach, face.across(), std::min(side, otherSide),
+                                         std::max(side, otherSide)));
             }
+            if (sideDepth < kDeepBeyondNose) return {};
             return -static_cast<float>(k) * step;
         }
-        lower = depth;
-        depth = upper;
+        below = depth;
+        depth = above;
     }
     return {};
 }
@@ -106,8 +139,8 @@ void LipFinder::takeGrey(const cv::Mat& frame) {
     cv::cvtColor(frame(m_area), m_grey, cv::COLOR_BGR2GRAY);
 }
 
-double LipFinder::meanInside(const cv::Mat& image, const FaceGeometry& face,
-                             const std::array<int, 12>& indices) {
+LipFinder::Brightness LipFinder::brightnessInside(const FaceGeometry& face,
+                                                  const std::array<int, 12>& indices) {
     m_polygon.clear();
     for (int i : indices) m_polygon.push_back(cv::Point(face.point(i)) - m_area.tl());
     m_mask = workArea(m_maskBuffer, m_area.size(), CV_8UC1);
@@ -115,7 +148,7 @@ double LipFinder::meanInside(const cv::Mat& image, const FaceGeometry& face,
     const cv::Point* corners = m_polygon.data();
     const int count = static_cast<int>(m_polygon.size());
     cv::fillPoly(m_mask, &corners, &count, 1, cv::Scalar(255));
-    return cv::mean(image, m_mask)[0];
+    return {cv::mean(m_grey, m_mask)[0], valueAt(m_grey, m_mask, kHighlight)};
 }
 
 float LipFinder::lineDepth(cv::Point2f offset, cv::Point2f reach, cv::Point2f across,

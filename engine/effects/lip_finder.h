@@ -2,13 +2,13 @@
 
 // Finds lips that the landmarks put a step too low. On a head bowed toward the camera the landmark
 // fit can take the dark fold under the lower lip for the line between the lips, and lay the lips
-// over the real lower lip and the chin. Two signs in the picture must both show it: the fitted
-// lower lip is no lighter than the fitted upper one (lit from above, a lower lip catches the light
-// and the upper one is shaded: here the fitted upper lip is the real, lit lower lip and the fitted
-// lower one lies on skin), and higher up a dark line along the fitted mouth line's curve is
-// clearly deeper than the one the fit took; the nearest such line is taken if it also runs on
-// beyond the nose's sides, as the line between the lips does and the nose's shadow does not.
-// Only brightness is used, each against its own surroundings, so neither the light nor the
+// over the real lower lip and the chin. Three signs in the picture must all show it: the fitted
+// lower lip is no lighter than the fitted upper one, on the whole or in its highlights (lit from
+// above, a lower lip catches the light and the upper one is shaded: here the fitted upper lip is
+// the real, lit lower lip and the fitted lower one lies on skin); higher up a dark line along the
+// fitted mouth line's curve is deeper than the one the fit took; and the nearest such line also
+// runs on beyond the nose's sides, as the line between the lips does and the nose's shadow does
+// not. Only brightness is used, each against its own surroundings, so neither the light nor the
 // picture's colour matters. Small faces and lips at the frame's edge keep their fit. One thread
 // at a time; never throws.
 
@@ -30,9 +30,12 @@ public:
 private:
     // The frame's brightness over m_area into m_grey.
     void takeGrey(const cv::Mat& frame);
-    // Mean of image (over m_area) inside the polygon of the face's landmarks at indices.
-    double meanInside(const cv::Mat& image, const FaceGeometry& face,
-                      const std::array<int, 12>& indices);
+    struct Brightness {
+        double mean = 0;
+        int highlight = 0;  // the value the lightest tenth of the pixels reach
+    };
+    // Of m_grey inside the polygon of the face's landmarks at indices.
+    Brightness brightnessInside(const FaceGeometry& face, const std::array<int, 12>& indices);
     // How much darker the fitted mouth line moved by offset is than the dimmer of its two sides a
     // reach away, as a fraction of their brightness: over its whole length, or without the part
     // whose position along `across` lies between skipFrom and skipTo.

@@ -10,6 +10,19 @@
 
 namespace facelume {
 
+namespace {
+
+// On a near profile: the nose bridge beyond the visible eye's inner corner, in eye distances,
+// and how much narrower than the nearer eye the far eye shows beyond it.
+constexpr float kBridgeGap = 0.25f;
+constexpr float kFarEyeWidth = 0.25f;
+constexpr int kRightEye = 36, kLeftEye = 42, kBridge = 27;
+
+// The landmark in the other eye at the mirrored place: outer corner for outer corner.
+int mirrored(int eyePoint) { return (eyePoint % 6 < 4 ? 81 : 87) - eyePoint; }
+
+}  // namespace
+
 StickerOverlay::StickerOverlay(std::string resourceFolder) : m_folder(std::move(resourceFolder)) {}
 
 void StickerOverlay::configure(const char* name) {
@@ -53,11 +66,33 @@ void StickerOverlay::apply(cv::Mat& frame, const std::vector<Face>& faces) {
     }
 }
 
-StickerOverlay::Placement StickerOverlay::place(const FaceGeometry& face,
+StickerOverlay::Points StickerOverlay::pointsOf(const FaceGeometry& face) {
+    Points points;
+    for (int i = 0; i < 68; ++i) points[size_t(i)] = face.point(i);
+    const int side = face.profileSide();
+    if (side == 0) return points;
+    // The fitted eye on the nose's side lies on the visible eye, which is the nearer one.
+    const int visible = side > 0 ? kLeftEye : kRightEye;
+    const int nearer = side > 0 ? kRightEye : kLeftEye;
+    for (int k = 0; k < 6; ++k) points[size_t(nearer + k)] = face.point(visible + k);
+    const int innerCorner = side > 0 ? visible + 3 : visible;
+    const cv::Point2f bridge =
+        face.point(innerCorner) + face.across() * (side * kBridgeGap * face.scale());
+    points[kBridge] = bridge;
+    for (int k = 0; k < 6; ++k) {
+        const cv::Point2f d = points[size_t(nearer + k)] - bridge;
+        points[size_t(mirrored(nearer + k))] =
+            bridge - face.across() * (d.dot(face.across()) * kFarEyeWidth) +
+            face.down() * d.dot(face.down());
+    }
+    return points;
+}
+
+StickerOverlay::Placement StickerOverlay::place(const FaceGeometry& face, const Points& points,
                                                 const cv::Mat& level) const {
     Placement where;
     cv::Point2f anchor(0.f, 0.f);
-    for (int index : m_sticker.anchor()) anchor += face.point(index);
+    for (int index : m_sticker.anchor()) anchor += points[size_t(index)];
     anchor /= static_cast<float>(m_sticker.anchor().size());
     where.across = face.across();
     where.down = face.down();
@@ -72,7 +107,7 @@ StickerOverlay::Placement StickerOverlay::place(const FaceGeometry& face,
     // span landmark to the first and to the last, so a turned face's nearer half is drawn wider;
     // down the face, the nearer half's scale.
     const auto along = [&](int i) {
-        return (face.point(m_sticker.span()[size_t(i)]) - where.origin).dot(where.across);
+        return (points[size_t(m_sticker.span()[size_t(i)])] - where.origin).dot(where.across);
     };
     const float half = level.cols / (2.f * m_sticker.width());
     where.bridge = along(1);
@@ -96,10 +131,11 @@ cv::Point2f StickerOverlay::Placement::toPicture(cv::Point2f frame) const {
 
 void StickerOverlay::drawOn(cv::Mat& frame, const FaceGeometry& face) {
     // The level is chosen by the largest scale the full-size picture would be drawn at.
-    const Placement full = place(face, m_sticker.levelFor(1.f));
+    const Points points = pointsOf(face);
+    const Placement full = place(face, points, m_sticker.levelFor(1.f));
     const cv::Mat& level =
         m_sticker.levelFor(std::max({full.leftScale, full.rightScale, full.downScale}));
-    const Placement where = place(face, level);
+    const Placement where = place(face, points, level);
     if (!(where.leftScale > 0.f && where.rightScale > 0.f)) return;
 
     float left = 1e9f, top = 1e9f, right = -1e9f, bottom = -1e9f;

@@ -2,10 +2,14 @@
 
 // The sticker control: the picture "<resources>/stickers/<name>.png" drawn on every face,
 // pinned and scaled by its metadata "<name>.yml" (see Sticker), turned with the face's roll,
-// alpha-blended with its opacity times the face's presence. configure() loads both files
+// alpha-blended with its opacity times the face's presence. On a near profile
+// (FaceGeometry::profileSide) the eyes and the nose bridge are placed as the head shows them,
+// not where the landmarks lay them: the nearer eye on the visible one, the bridge just beyond
+// its inner corner, the far eye foreshortened beyond the bridge. configure() loads both files
 // (null or empty name: off; unknown name or broken files: off, with one line on standard
 // error). apply() reuses one frame-sized work image. One thread at a time; never throws.
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -35,8 +39,11 @@ private:
         cv::Point2f toPicture(cv::Point2f frame) const;
     };
 
+    using Points = std::array<cv::Point2f, 68>;
+
     void drawOn(cv::Mat& frame, const FaceGeometry& face);
-    Placement place(const FaceGeometry& face, const cv::Mat& level) const;
+    static Points pointsOf(const FaceGeometry& face);
+    Placement place(const FaceGeometry& face, const Points& points, const cv::Mat& level) const;
 
     std::string m_folder;
     std::string m_name;  // of the loaded sticker; empty when off

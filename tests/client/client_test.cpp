@@ -52,9 +52,10 @@ protected:
     EngineLog m_log;
 };
 
-// Bad arguments are refused before anything is sent. The engine ignores a name it does not know:
-// the SDK refuses it with the names the service's resource folder offers.
-TEST_F(ClientTest, BadArgumentsAndNamesTheServiceDoesNotOfferAreRefused) {
+// Bad arguments are refused before anything is sent, and a service that cannot start is named with
+// what it misses. The engine ignores a name it does not know: the SDK refuses it with the names
+// the service's resource folder offers.
+TEST_F(ClientTest, BadArgumentsFailedStartsAndNamesTheServiceDoesNotOfferAreRefused) {
     Client client;
     EXPECT_EQ(client.setSkinWhite(0.1f).status(), Status::NotConnected);
     facelume::ServiceOptions sameNames = serviceOptions(), slash = serviceOptions();
@@ -65,6 +66,31 @@ TEST_F(ClientTest, BadArgumentsAndNamesTheServiceDoesNotOfferAreRefused) {
     }
     EXPECT_NE(client.start(serviceOptions((1 << 27) + 1)).message().find("limit of 134217728"),
               std::string::npos);
+
+    const ScratchFolder noEngine("sdknoengine");
+    const ScratchFolder noResources("sdknoresources");
+    const struct {
+        std::string executable;
+        const char* failInit;
+        std::vector<const char*> said;
+    } failures[] = {
+        {FACELUME_RECORDING_SERVICE, "1", {"could not start with the resources"}},
+        {clienttest::installService(noEngine, false, true), nullptr, {kEngineMissing, kLoaderSays}},
+        {clienttest::installService(noResources, true, false),
+         nullptr,
+         {"beauty_res is missing", "initError", kInitErrorExit}},
+    };
+    for (const auto& failure : failures) {
+        setEnvironment("FACELUME_RECORDING_FAIL_INIT", failure.failInit);
+        facelume::ServiceOptions opts = serviceOptions();
+        opts.executable = failure.executable;
+        const facelume::Result result = client.start(opts);
+        EXPECT_EQ(result.status(), Status::ServiceFailed);
+        for (const char* text : failure.said) {
+            EXPECT_NE(result.message().find(text), std::string::npos) << result.message();
+        }
+        EXPECT_FALSE(client.isConnected());
+    }
 
     ASSERT_TRUE(client.start(serviceOptions(12 + 4 * 4 * 3)));
     EXPECT_TRUE(client.fits(4, 4));
@@ -99,34 +125,6 @@ TEST_F(ClientTest, BadArgumentsAndNamesTheServiceDoesNotOfferAreRefused) {
     }
 }
 
-TEST_F(ClientTest, StartFailuresSayWhatIsMissing) {
-    const ScratchFolder noEngine("sdknoengine");
-    const ScratchFolder noResources("sdknoresources");
-    const struct {
-        std::string executable;
-        const char* failInit;
-        std::vector<const char*> said;
-    } failures[] = {
-        {clienttest::installService(noEngine, false, true), nullptr, {kEngineMissing, kLoaderSays}},
-        {clienttest::installService(noResources, true, false),
-         nullptr,
-         {"beauty_res is missing", "initError", kInitErrorExit}},
-        {FACELUME_RECORDING_SERVICE, "1", {"could not start with the resources"}},
-    };
-    Client client;
-    for (const auto& failure : failures) {
-        setEnvironment("FACELUME_RECORDING_FAIL_INIT", failure.failInit);
-        facelume::ServiceOptions opts = serviceOptions();
-        opts.executable = failure.executable;
-        const facelume::Result result = client.start(opts);
-        EXPECT_EQ(result.status(), Status::ServiceFailed);
-        for (const char* text : failure.said) {
-            EXPECT_NE(result.message().find(text), std::string::npos) << result.message();
-        }
-        EXPECT_FALSE(client.isConnected());
-    }
-}
-
 // The C API. Which entry point reaches which control, a missing service and a frame too large: the
 // Python binding's test, through these entry points.
 TEST_F(ClientTest, TheCApiRoundTripsFramesAndGivesFailuresAsStatusAndText) {
@@ -144,7 +142,6 @@ TEST_F(ClientTest, TheCApiRoundTripsFramesAndGivesFailuresAsStatusAndText) {
                              names.sendName.c_str(), 0, 0),
               FACELUME_OK)
         << facelume_last_error(client);
-    EXPECT_EQ(facelume_capacity(client), 921700u);
     int width = -1;
     const unsigned char* out = pixel;
     EXPECT_EQ(facelume_receive_frame(client, 100, &width, nullptr, &out), FACELUME_TIMEOUT);
@@ -159,17 +156,6 @@ TEST_F(ClientTest, TheCApiRoundTripsFramesAndGivesFailuresAsStatusAndText) {
     out = processFromC(client, pixels.data(), 16, 9, 16 * 3 + 1);
     ASSERT_NE(out, nullptr) << facelume_last_error(client);
     EXPECT_TRUE(clienttest::isInverted(pixels, out, 16, 9, 16 * 3 + 1));
-    // After a control, or a reset of all nine, the service sends its newest frame again: the next
-    // call must not take that one for its result. Whether it comes before that call or during it
-    // is up to timing: rounds.
-    for (int round = 1; round <= 30; ++round) {
-        const auto next = clienttest::makePixels(16, 9, 16 * 3, round);
-        EXPECT_EQ(
-            round % 2 ? facelume_set_skin_smooth(client, round / 100.f) : facelume_reset(client),
-            FACELUME_OK);
-        out = processFromC(client, next.data(), 16, 9, 16 * 3);
-        EXPECT_TRUE(out != nullptr && clienttest::isInverted(next, out, 16, 9, 16 * 3)) << round;
-    }
     // Closing, not only freeing, stops the service: nothing answers on the channel's names.
     facelume_close(client);
     EXPECT_EQ(facelume_connect(client, names.receiveName.c_str(), names.sendName.c_str(), 0, 100),

@@ -14,11 +14,6 @@ namespace {
 
 constexpr int kLockTimeoutMs = 1000;
 
-// The native name of the semaphore that announces messages in a segment.
-std::string notificationOf(const QString& segmentKey) {
-    return protocol::notificationNativeName(protocol::notificationKey(segmentKey.toStdString()));
-}
-
 bool openSegment(SharedMemory& memory, const QString& key, int size) {
     memory.setKey(key);
     if (!memory.create(size, SharedMemory::ReadWrite) &&
@@ -29,6 +24,10 @@ bool openSegment(SharedMemory& memory, const QString& key, int size) {
 }
 
 }  // namespace
+
+std::string notificationOf(const QString& segmentKey) {
+    return protocol::notificationNativeName(protocol::notificationKey(segmentKey.toStdString()));
+}
 
 QByteArray commandLine(const QByteArray& command) {
     return QByteArray::fromStdString(protocol::commandLine(command.toStdString()));

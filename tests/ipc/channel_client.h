@@ -11,6 +11,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "notification_semaphore.h"
 #include "shared_memory.h"
@@ -23,6 +24,8 @@ QString segmentKey(const QString& channelName);
 QString pipeName(const QString& channelName);
 // The local-socket name under which a pipe name is found: its path in the private socket folder.
 QString socketName(const QString& pipeName);
+// The native name of the semaphore that announces messages in a segment.
+std::string notificationOf(const QString& segmentKey);
 
 // Removes the socket file of a local-socket name, unless a live process answers on it.
 void removeStaleSocket(const QString& name);

@@ -215,7 +215,10 @@ cv::Mat composed(const cv::Mat& input, const cv::Mat& output, bool sideBySide) {
 class StillPicture {
 public:
     static constexpr int kSettledPasses = 8;
-    static constexpr int kMaxPasses = 300;
+    // The engine's first look over a new picture scans it square by square for about a second
+    // (longer on a busy machine): the faces of a group come in by turns, with pauses between.
+    static constexpr auto kSettledTime = std::chrono::seconds(2);
+    static constexpr int kMaxPasses = 600;
     // Without any change this long (and kMinPasses passes), there is no face to find.
     static constexpr int kMinPasses = 20;
     static constexpr auto kFaceWait = std::chrono::seconds(5);
@@ -232,13 +235,20 @@ public:
             result.copyTo(m_last);
             return true;
         }
+        const auto now = std::chrono::steady_clock::now();
         const bool same = cv::norm(result, m_last, cv::NORM_INF) == 0;
         m_settled = same ? m_settled + 1 : 0;
-        if (!same) result.copyTo(m_last);
-        if (!m_changed && !same) m_changed = true;
+        if (!same) {
+            result.copyTo(m_last);
+            m_changed = true;
+            m_lastChange = now;
+        }
         if (!m_faceEffects) return !same && m_passes < kMaxPasses;
-        if (m_changed) return m_settled < kSettledPasses && m_passes < kMaxPasses;
-        return m_passes < kMinPasses || std::chrono::steady_clock::now() - m_begin < kFaceWait;
+        if (m_changed) {
+            const bool settled = m_settled >= kSettledPasses && now - m_lastChange >= kSettledTime;
+            return !settled && m_passes < kMaxPasses;
+        }
+        return m_passes < kMinPasses || now - m_begin < kFaceWait;
     }
     bool effectsArrived() const { return m_changed; }
 
@@ -250,6 +260,7 @@ private:
     int m_settled = 0;
     bool m_changed = false;
     std::chrono::steady_clock::time_point m_begin = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_lastChange;
 };
 
 int runImage(const CliOptions& options, const char* argv0) {

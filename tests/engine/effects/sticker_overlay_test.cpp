@@ -5,7 +5,10 @@
 #include <cmath>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
 
+#include "engine.h"
+#include "face_tracker.h"
 #include "test_pictures.h"
 
 namespace facelume {
@@ -128,6 +131,64 @@ TEST_F(StickerOverlayTest, ShippedStickersSitWhereTheyBelongGlassesAlsoOnATurned
         EXPECT_GT(p[36].x - painted.front(), 0.03 * corners) << degrees;
         EXPECT_GT(painted.back() - p[45].x, 0.03 * corners) << degrees;
     }
+}
+
+TEST(StickersOnANearProfileTest, GlassesSitOnTheVisibleEyeOffTheEarThreeQuarterFacesAsBefore) {
+    // Faces as the tracker hands them on. The cameraman's landmarks, and those of his mirror
+    // image, lay a frontal face over his near profile, one eye on his ear. Measured by hand in the
+    // picture: his ear ends at x = 198, his visible eye's middle is at (238, 146), the front of
+    // his nose bridge at x = 252.
+    FaceTracker tracker(TestPictures::fitter(), DetectionWorker::Mode::Synchronous,
+                        TestPictures::resourceFolder() + "/" + Engine::kDetectorModelFile);
+    const auto track = [&](const cv::Mat& frame, int times) {
+        cv::Mat grey;
+        cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+        for (int i = 0; i < times; ++i) tracker.update(grey);
+        return tracker.faces();
+    };
+    const auto still = [&](const cv::Mat& picture) {
+        tracker.reset();
+        return track(picture, tracker.findFrames(picture.size()));
+    };
+    StickerOverlay glasses(TestPictures::resourceFolder());
+    glasses.configure("glasses");
+    const auto paint = [&](const cv::Mat& picture, std::vector<Face> faces, bool turnKnown) {
+        EXPECT_EQ(faces.size(), 1u);
+        for (Face& face : faces) face.turn = turnKnown ? face.turn : NAN;
+        cv::Mat after = picture.clone(), changed;
+        glasses.apply(after, faces);
+        cv::absdiff(picture, after, changed);
+        cv::cvtColor(changed, changed, cv::COLOR_BGR2GRAY);
+        return cv::Mat(changed > 20);
+    };
+    cv::Mat picture = TestPictures::load("camera.png"), painted;
+    for (const bool mirrored : {false, true}) {
+        if (mirrored) cv::flip(picture, picture, 1);
+        painted = paint(picture, still(picture), true);
+        if (mirrored) cv::flip(painted, painted, 1);
+        const cv::Moments m = cv::moments(painted, true);
+        ASSERT_GT(m.m00, 0) << mirrored;
+        EXPECT_LT(cv::norm(cv::Point2d(m.m10, m.m01) / m.m00 - cv::Point2d(238, 146)), 8)
+            << mirrored;
+        const cv::Rect box = cv::boundingRect(painted);
+        // From before the visible eye, off the ear, to just beyond the bridge.
+        EXPECT_GT(box.x, 205) << "on the ear; mirrored " << mirrored;
+        EXPECT_LT(box.x, 226) << mirrored;
+        EXPECT_GT(box.br().x, 252) << mirrored;
+        EXPECT_LT(box.br().x, 252 + 19) << "far beyond the bridge; mirrored " << mirrored;
+    }
+
+    // Three-quarter faces of the clip's woman: followed to frame 80, turned by 0.49 as the
+    // detector sees her and nearly as far by her landmarks' nose tip against the jaw line (by
+    // their eyes only 0.1); frame 110 alone, her landmarks turned against the detector's -0.25.
+    cv::VideoCapture clip(FACELUME_TEST_PICTURES "/Megamind.avi");
+    cv::Mat frame;
+    tracker.reset();
+    for (int i = 0; i <= 80 && clip.read(frame); ++i) track(frame, 1);
+    const std::vector<Face> followed = tracker.faces();
+    const cv::Mat alone = TestPictures::videoFrame("Megamind.avi", 110);
+    for (const auto& [turned, faces] : {std::pair{frame, followed}, {alone, still(alone)}})
+        EXPECT_EQ(cv::countNonZero(paint(turned, faces, true) != paint(turned, faces, false)), 0);
 }
 
 }  // namespace

@@ -23,8 +23,6 @@ TEST(ProtocolTest, NamesOfAChannel) {
         {pipeName(kDefaultSendName), "n1_pipe"},
         {makePlatformSafeKey(in, kSharedMemoryKeyPrefix),
          "sm_sharedmemory_nsharedMemory541e926008c126835e08ea09a42a88511cdf18a7"},
-        {makePlatformSafeKey(out, kSharedMemoryKeyPrefix),
-         "sm_sharedmemory_nsharedMemory8d32297215d2152763dc0fa1e794b403f4e448c7"},
         {makePlatformSafeKey(out, kSystemSemaphoreKeyPrefix),
          "ipc_systemsem_nsharedMemory8d32297215d2152763dc0fa1e794b403f4e448c7"},
         {notificationNativeName(notificationKey(in)),

@@ -10,35 +10,24 @@
 #include <string>
 
 #include "engine_log.h"
+#include "scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class SocketPathTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string pattern = (fs::current_path() / "socket_path_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(&pattern[0]), nullptr);
-        m_root = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_root); }
-
-    fs::path folder(const std::string& name, mode_t mode) {
-        const fs::path path = m_root / name;
+TEST(SocketPathTest, TakesOnlyAFolderOfThisUserThatNobodyElseMayEnter) {
+    const ScratchFolder root("socketpath");
+    const auto folder = [&root](const std::string& name, mode_t mode) {
+        const std::string path = root.file(name);
         fs::create_directory(path);
         ::chmod(path.c_str(), mode);
         return path;
-    }
-
-    fs::path m_root;
-};
-
-TEST_F(SocketPathTest, TakesOnlyAFolderOfThisUserThatNobodyElseMayEnter) {
+    };
     const std::string uid = std::to_string(::geteuid());
-    const std::string privateRuntime = folder("runtime", 0700).string() + "/";
-    const std::string openRuntime = folder("open_runtime", 0755).string();
-    const std::string tmp = m_root.string();
+    const std::string privateRuntime = folder("runtime", 0700) + "/";
+    const std::string openRuntime = folder("open_runtime", 0755);
+    const std::string tmp = root.path();
     const std::string fallback = tmp + "/facelume-" + uid;
 
     setEnvironment("TMPDIR", tmp.c_str());

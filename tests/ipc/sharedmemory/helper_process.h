@@ -1,8 +1,8 @@
 #pragma once
 
 // Support of the cross-process tests: the sharedmemory_helper program (built next to the tests) as
-// a real second process, started with the client SDK's own child-process class, and signals
-// between the two. Names come from testnames::letterName.
+// a real second process, started with the client SDK's own child-process class. Names come from
+// testnames::letterName.
 
 #include <chrono>
 #include <string>
@@ -34,19 +34,4 @@ public:
 
 private:
     facelume::ServiceProcess m_process;
-};
-
-// A named semaphore of count 0 through which a test and its helper tell each other that a step is
-// done. Create it before starting the helper, so that it outlives the helper's handles.
-struct TestSignal {
-    explicit TestSignal(std::string signalName)
-        : name(std::move(signalName)), handle(nativeipc::createSemaphore(ansiToWide(name), 0)) {}
-    ~TestSignal() { nativeipc::closeHandle(handle); }
-    TestSignal(const TestSignal&) = delete;
-    TestSignal& operator=(const TestSignal&) = delete;
-    bool wait() { return nativeipc::waitForSingleObject(handle, 10000) == 0; }
-    bool release() { return nativeipc::releaseSemaphore(handle, 1); }
-
-    const std::string name;
-    const nativeipc::Handle handle;
 };

@@ -3,26 +3,28 @@
 #include <cstring>
 
 #include "helper_process.h"
+#include "notification_semaphore.h"
 #include "shared_memory_p.h"
 
 namespace {
 
 constexpr auto kReadWrite = SharedMemoryPrivate::ReadWrite;
 
-// A helper process that uses segment `key` in `mode` and has signalled that it is ready.
+// A helper process that uses segment `key` in `mode` and has signalled that it is ready. The
+// signals are made before the helper starts, so that they outlive its handles.
 struct SegmentHelper {
     SegmentHelper(const std::string& key, int size, const std::string& mode)
         : ready(key + "_ready"), go(key + "_go") {
-        started =
-            process.start({"segment", key, std::to_string(size), ready.name, go.name, mode}) &&
-            ready.wait();
+        started = process.start(
+                      {"segment", key, std::to_string(size), key + "_ready", key + "_go", mode}) &&
+                  ready.tryAcquire(10000) == NotificationSemaphore::Wait::Acquired;
     }
     int finish() {
         go.release();
         return process.waitForExit(10000);
     }
-    TestSignal ready;
-    TestSignal go;
+    NotificationSemaphore ready;
+    NotificationSemaphore go;
     HelperProcess process;
     bool started = false;
 };

@@ -25,10 +25,6 @@ namespace {
 
 constexpr std::uint32_t kSignalTimeoutMs = 10000;
 
-nativeipc::Handle semaphore(const std::string& name, std::int32_t count) {
-    return nativeipc::createSemaphore(ansiToWide(name), count);
-}
-
 int useSegment(const std::string& key, int size, const std::string& ready, const std::string& go,
                const std::string& mode) {
     SharedMemoryPrivate segment;
@@ -40,16 +36,13 @@ int useSegment(const std::string& key, int size, const std::string& ready, const
     if (locking && !segment.tryLock(kSignalTimeoutMs)) return 4;
     const std::string marker = "helper:" + key;
     std::memcpy(segment.memory, marker.c_str(), marker.size() + 1);
-    nativeipc::Handle readySignal = semaphore(ready, 0);
-    nativeipc::releaseSemaphore(readySignal, 1);
-    nativeipc::closeHandle(readySignal);
+    NotificationSemaphore(ready).release(1);
     if (mode.rfind("crash", 0) == 0) {
         std::this_thread::sleep_for(std::chrono::seconds(60));
         return 5;
     }
-    nativeipc::Handle goSignal = semaphore(go, 0);
-    const bool released = nativeipc::waitForSingleObject(goSignal, kSignalTimeoutMs) == 0;
-    nativeipc::closeHandle(goSignal);
+    const bool released = NotificationSemaphore(go).tryAcquire(kSignalTimeoutMs) ==
+                          NotificationSemaphore::Wait::Acquired;
     if (locking) segment.unlock();
     segment.detach();
     return released ? 0 : 6;
@@ -63,7 +56,7 @@ int churn(const std::string& name, const std::string& key, int rounds) {
     if (!segment.attach(SharedMemoryPrivate::ReadWrite)) return 3;
     auto* inside = static_cast<volatile char*>(segment.memory);
     for (int round = 0; round < rounds; ++round) {
-        nativeipc::Handle lock = semaphore(name, 1);
+        nativeipc::Handle lock = nativeipc::createSemaphore(ansiToWide(name), 1);
         if (lock == nullptr || nativeipc::waitForSingleObject(lock, kSignalTimeoutMs) != 0)
             return 4;
         if (*inside != 0) return 8;
