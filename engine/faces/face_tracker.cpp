@@ -335,7 +335,7 @@ bool FaceTracker::refit(Track& track, const cv::Mat& grey) {
     }
     // Lost its hold (a fast move, a turn): look for the face near where it was, turned as it was.
     const Landmarks own = fitted;
-    detectAround(box, roll, grey);
+    detectAround(box, roll, grey, m_detections);
     for (const Detection& d : m_detections) {
         if (!sameFace(d.box, box, kMaxScaleChange)) continue;
         // A fit from the detection's box can take part of the face for all of it (an eye
@@ -369,20 +369,22 @@ bool FaceTracker::ownFitHolds(const Landmarks& own, const Detection& detection,
            m_plausibility.isPlausible(own, grey, maxEyeContrast(detection));
 }
 
-void FaceTracker::detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey) {
+void FaceTracker::detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey,
+                               std::vector<Detection>& found) {
     const double scale = std::min(1.0, double(kRegionFaceSize / std::max(box.width, 1.f)));
     const ScanRegion region{cv::Point2f(box.x + 0.5f * box.width, box.y + 0.5f * box.height),
                             cv::Size2f(kRegionSide * box.width, kRegionSide * box.height), scale,
                             roll};
-    m_detections.clear();
-    // The face passed the plausibility test when it was found: a weaker detection suffices to
-    // keep it (a turned or tilted head scores lower).
+    found.clear();
+    // The face passed the plausibility test when it was found, or its detection passed the
+    // scan's threshold: a weaker detection suffices to tell where it is (a turned or tilted head
+    // scores lower).
     if (m_regionModel.loaded()) {
-        m_regionModel.detectIn(grey, region, m_detections, kKeepScore);
+        m_regionModel.detectIn(grey, region, found, kKeepScore);
         return;
     }
     if (!m_regionHog) m_regionHog = std::make_unique<FaceDetector>();
-    m_regionHog->detectIn(grey, region, m_detections, kKeepThreshold);
+    m_regionHog->detectIn(grey, region, found, kKeepThreshold);
 }
 
 void FaceTracker::follow(Track& track, const Landmarks& fitted, const cv::Mat& grey) {
@@ -561,7 +563,7 @@ void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
         // Scanned before a cut: its faces are gone.
         m_staleScan = false;
     } else {
-        addFaces(grey);
+        addFaces(grey, m_scanAge > 0);
     }
     // A background worker is free again: during a first cycle the next scan starts now.
     submitIfDue(grey);
@@ -602,11 +604,14 @@ void FaceTracker::waitForLateScan() {
     }
 }
 
-void FaceTracker::addFaces(const cv::Mat& grey) {
+void FaceTracker::addFaces(const cv::Mat& grey, bool scannedEarlier) {
     m_candidates.clear();
-    for (const Detection& d : m_detections) {
+    for (const Detection& scanned : m_detections) {
         // A strong detection is fitted even where a weaker one of the face was rejected.
-        if (covered(d.box) || (!d.strong && rejectedBefore(d.box, grey))) continue;
+        if (covered(scanned.box) || (!scanned.strong && rejectedBefore(scanned.box, grey))) {
+            continue;
+        }
+        const Detection d = scannedEarlier ? whereNow(scanned, grey) : scanned;
         Landmarks fitted;
         // A face cut by the frame's edge gets a squeezed fit: it is taken once it is all in.
         if (fitNewFace(d, grey, fitted) &&
@@ -634,19 +639,49 @@ void FaceTracker::addFaces(const cv::Mat& grey) {
     }
     for (size_t i = 0; i < m_detections.size(); ++i) {
         updateTurn(m_detections[i], m_details[i]);
-        refitAtDetectedRoll(m_detections[i], grey);
+        refitAtDetectedRoll(m_detections[i], grey, scannedEarlier);
     }
 }
 
-void FaceTracker::refitAtDetectedRoll(const Detection& detection, const cv::Mat& grey) {
+Detection FaceTracker::whereNow(const Detection& scanned, const cv::Mat& grey) {
+    // A fit from a box the face has partly left takes a smaller face than there is, and each fit
+    // from the box of that one's landmarks shrinks further, until the face is lost: the box is
+    // looked for again in this frame, as a lost face is, and the detection of about its size
+    // nearest to it is fitted. A face that moved out of reach is fitted where it was scanned.
+    // A region scan scores the same face otherwise than the scan's square: a score only faces
+    // get counts from either, and a weak detection's tests stay.
+    detectAround(scanned.box, scanned.roll, grey, m_found);
+    const Detection* nearest = &scanned;
+    float nearestDistance = HUGE_VALF;
+    for (const Detection& d : m_found) {
+        const cv::Point2f apart =
+            (d.box.tl() + d.box.br() - scanned.box.tl() - scanned.box.br()) * 0.5f;
+        const float distance = std::hypot(apart.x, apart.y);
+        if (std::abs(std::log(d.box.width / scanned.box.width)) <= kMaxScaleChange &&
+            distance < nearestDistance) {
+            nearest = &d;
+            nearestDistance = distance;
+        }
+    }
+    Detection now = *nearest;
+    now.score = std::max(scanned.score, nearest->score);
+    now.strong = scanned.strong || nearest->strong;
+    now.weak = scanned.weak && !now.strong;
+    return now;
+}
+
+void FaceTracker::refitAtDetectedRoll(const Detection& scanned, const cv::Mat& grey,
+                                      bool scannedEarlier) {
     // A weak detection's key points tilt with whatever pattern it took for a face.
-    if (detection.weak) return;
+    if (scanned.weak) return;
     for (Track& track : m_tracks) {
-        if (!sameFace(detection.box, LandmarkFitter::boxFromLandmarks(track.raw),
-                      kMaxScaleChange) ||
-            sameRoll(detection.roll, LandmarkFitter::rollOf(track.raw))) {
+        if (!sameFace(scanned.box, LandmarkFitter::boxFromLandmarks(track.raw), kMaxScaleChange) ||
+            sameRoll(scanned.roll, LandmarkFitter::rollOf(track.raw))) {
             continue;
         }
+        // A fit from a box the face has moved from takes a smaller face, whose eyes may well be
+        // darker against its cheeks.
+        const Detection detection = scannedEarlier ? whereNow(scanned, grey) : scanned;
         // The new fit counts when the judge took the detector's roll and its eyes are darker
         // against its cheeks than the followed fit's: a fit at a wrong roll puts its eyes on the
         // brows or the nose. Each fit taken has darker eyes than the last, so two fits cannot

@@ -6,7 +6,9 @@
 // background, so no frame waits for it), three times less often while every face followed is
 // confirmed by its landmarks, but a new picture (a new stream, a cut) without pause until every
 // kind of scan has looked at it, so that its faces come at once; a face found there counts only
-// when its landmark fit is plausible.
+// when its landmark fit is plausible. A scan that ended frames after the frame it looked at gives
+// boxes a face may have moved from: a new face is looked for again around its box in the frame it
+// is fitted in.
 // Up to kMaxFaces faces are followed, the largest first, and a face once followed keeps its place
 // while it lasts, so effects do not hop between people. A followed face is fitted again in every
 // frame from the box of its last landmarks, turned by its roll, unless a thumbnail of its box
@@ -121,7 +123,9 @@ private:
     // Whether a followed face's own fit, failed only by its change of size, still holds where a
     // fit from the detection of it failed.
     bool ownFitHolds(const Landmarks& own, const Detection& detection, const cv::Mat& grey);
-    void detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey);
+    // Scans the region around box, turned by roll, for a face known to be there.
+    void detectAround(const cv::Rect2f& box, float roll, const cv::Mat& grey,
+                      std::vector<Detection>& found);
     // Takes a new fit of a followed face.
     void follow(Track& track, const Landmarks& fitted, const cv::Mat& grey);
     // Fits a face to a detector's box, new or searched for again, at the detector's roll unless
@@ -154,7 +158,10 @@ private:
     // Boxes of about one size and place.
     static bool sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxScaleChange);
     void scanForNewFaces(const cv::Mat& grey);
-    void addFaces(const cv::Mat& grey);
+    // scannedEarlier: the scan looked at an earlier frame, which the faces may have moved from.
+    void addFaces(const cv::Mat& grey, bool scannedEarlier);
+    // The detection of a face scanned in an earlier frame where the face is in this one.
+    Detection whereNow(const Detection& scanned, const cv::Mat& grey);
     bool covered(const cv::Rect2f& box) const;
     // A face followed under detection's box takes the detection's turn, unless it was seen in
     // more detail (a larger share of the detector's input) before. The key points of a face small
@@ -163,8 +170,9 @@ private:
     // A face followed at a roll that a clear detection under it does not share is fitted again
     // at the detection's roll as fitDetection judges it, and takes that fit when it is the
     // better one. A face taken from a weak detection can keep a roll 30 degrees off while it
-    // is followed: a still face is not fitted again, a moving one at the roll it has.
-    void refitAtDetectedRoll(const Detection& detection, const cv::Mat& grey);
+    // is followed: a still face is not fitted again, a moving one at the roll it has. A
+    // detection of an earlier frame is looked for where the face is now first.
+    void refitAtDetectedRoll(const Detection& scanned, const cv::Mat& grey, bool scannedEarlier);
     // Hands the frame to the worker when a scan is due and the worker is free.
     void submitIfDue(const cv::Mat& grey);
     void waitForLateScan();
@@ -185,6 +193,8 @@ private:
     std::vector<Track> m_tracks;
     std::vector<Detection> m_detections;
     std::vector<float> m_details;
+    // Detections of a region scanned around a new face's box.
+    std::vector<Detection> m_found;
     // Plausible new faces of the last scan.
     std::vector<Landmarks> m_candidates;
     // Boxes whose fit was not a plausible face, with the frames left until they are tried again:
