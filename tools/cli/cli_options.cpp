@@ -131,7 +131,8 @@ std::string CliOptions::usage(const std::string& resourceFolder) {
         "                   join a running service with these channel names instead\n"
         "  --version        print the version\n"
         "exit codes: 0 done, 1 processing failed, 2 bad command line, 3 unreadable input,\n"
-        "            4 unwritable output, 5 the service did not start, 130 interrupted (Ctrl-C)\n";
+        "            4 unwritable output, 5 the service did not start, 130 interrupted (Ctrl-C),\n"
+        "            143 / 129 stopped by SIGTERM / SIGHUP\n";
     return text;
 }
 

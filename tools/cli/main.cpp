@@ -40,7 +40,6 @@ enum ExitCode {
     kUnreadableInput = 3,
     kUnwritableOutput = 4,
     kServiceFailed = 5,
-    kInterrupted = 130,
 };
 
 // The largest frame facelume-cli takes: 8K UHD. Larger ones are refused before anything starts.
@@ -50,12 +49,17 @@ constexpr long long kMessageOverhead = 12;
 // The engine loads its face model at start-up: seconds, and far more on a busy machine.
 constexpr int kStartTimeoutMs = 60000;
 
-std::atomic<bool> g_interrupted{false};
+// The signal that asked the run to stop (Ctrl-C, a process manager's SIGTERM, a closed
+// terminal's SIGHUP), 0 while none did. The run then cleans up and exits with 128 + its number,
+// as the shell reports a process that the signal ended.
+std::atomic<int> g_stopSignal{0};
 // The user's terminal. Standard error itself goes to /dev/null, so that the warnings OpenCV,
 // libpng and FFmpeg print there never reach the user.
 std::FILE* g_user = stderr;
 
-void onInterrupt(int) { g_interrupted = true; }
+void onStopSignal(int signal) { g_stopSignal = signal; }
+bool stopRequested() { return g_stopSignal != 0; }
+int stoppedCode() { return 128 + g_stopSignal; }
 
 int fail(int code, const std::string& message) {
     std::fprintf(g_user, "facelume-cli: %s\n", message.c_str());
@@ -291,7 +295,7 @@ int runImage(const CliOptions& options, const char* argv0) {
     const bool untilSettled = options.passes == 0;
     StillPicture still(options.hasFaceEffects());
     for (int pass = 0; untilSettled || pass < options.passes; ++pass) {
-        if (g_interrupted) return fail(kInterrupted, "interrupted");
+        if (stopRequested()) return fail(stoppedCode(), "interrupted");
         const int dropped = statistics.dropped();
         if (!processFrame(client, input, attempt, frame, statistics, options.timeoutMs, error)) {
             return fail(kProcessingFailed, error);
@@ -471,9 +475,9 @@ int runVideo(const CliOptions& options, const char* argv0) {
         if (!error.empty()) return fail(kUnwritableOutput, error);
         progress.update(statistics.frames());
         if (options.maxFrames > 0 && statistics.frames() >= options.maxFrames) break;
-    } while (!g_interrupted && source.read(input, error));
+    } while (!stopRequested() && source.read(input, error));
     progress.finish();
-    if (g_interrupted && !source.camera()) return fail(kInterrupted, "interrupted");
+    if (stopRequested() && !source.camera()) return fail(stoppedCode(), "interrupted");
     if (!error.empty()) return fail(kUnreadableInput, error);
     error = sink.finish(options);
     if (!error.empty()) return fail(kUnwritableOutput, error);
@@ -519,16 +523,16 @@ int main(int argc, char** argv) {
                      CliOptions::shortUsage().c_str());
         return kBadCommandLine;
     }
-    // Without SA_RESTART: a read of standard input that waits for frames ends at Ctrl-C.
-    struct sigaction interrupt {};
-    interrupt.sa_handler = onInterrupt;
-    ::sigaction(SIGINT, &interrupt, nullptr);
+    // Without SA_RESTART: a read of standard input that waits for frames ends at the signal.
+    struct sigaction stop {};
+    stop.sa_handler = onStopSignal;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &stop, nullptr);
     try {
         const int checked = checkFiles(options);
         if (checked != kDone) return checked;
         const bool picture = options.input != "-" && isImage(options.input);
         const int code = picture ? runImage(options, argv[0]) : runVideo(options, argv[0]);
-        return g_interrupted && code != kDone ? kInterrupted : code;
+        return stopRequested() && code != kDone ? stoppedCode() : code;
     } catch (const std::exception& exception) {
         return fail(kProcessingFailed, exception.what());
     }

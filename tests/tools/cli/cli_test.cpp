@@ -284,35 +284,38 @@ TEST_F(CliTest, StillPictureComesOutWithEveryFacesEffects) {
     EXPECT_NE(noFace.err.find("no face found in"), std::string::npos) << noFace.err;
 }
 
-// Ctrl-C while a video is written: no partial output, exit 130.
-TEST_F(CliTest, InterruptedRunLeavesNoOutputAndExits130) {
-    int frames[2];
-    ASSERT_EQ(::pipe(frames), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::dup2(frames[0], STDIN_FILENO);
+// Ctrl-C or a process manager's SIGTERM while a video is written: the run cleans up (no partial
+// output) and exits with 128 + the signal's number, as the shell reports a run it ended.
+TEST_F(CliTest, StoppedRunLeavesNoOutputAndSaysWhichSignalStoppedIt) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        int frames[2];
+        ASSERT_EQ(::pipe(frames), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::dup2(frames[0], STDIN_FILENO);
+            ::close(frames[1]);
+            ::execl(FACELUME_CLI, FACELUME_CLI, "-", "out.avi", "--size", "16x8", "--service",
+                    FACELUME_RECORDING_SERVICE, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(frames[0]);
+        const cv::Mat frame = picture(16, 8, 6);
+        ASSERT_EQ(::write(frames[1], frame.data, frame.total() * 3),
+                  static_cast<ssize_t>(frame.total() * 3));
+        // The run has begun once its temporary output exists; it then waits for the next frame.
+        int status = 0;
+        while (leftovers({}).empty()) {
+            ASSERT_EQ(::waitpid(child, &status, WNOHANG), 0) << "ended before writing anything";
+            ::usleep(10000);
+        }
+        ::kill(child, signal);
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
         ::close(frames[1]);
-        ::execl(FACELUME_CLI, FACELUME_CLI, "-", "out.avi", "--size", "16x8", "--service",
-                FACELUME_RECORDING_SERVICE, static_cast<char*>(nullptr));
-        ::_exit(127);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << signal << " without cleaning up";
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        EXPECT_EQ(leftovers({}), std::vector<std::string>{});
     }
-    ::close(frames[0]);
-    const cv::Mat frame = picture(16, 8, 6);
-    ASSERT_EQ(::write(frames[1], frame.data, frame.total() * 3),
-              static_cast<ssize_t>(frame.total() * 3));
-    // The run has begun once its temporary output exists; it then waits for the next frame.
-    int status = 0;
-    while (leftovers({}).empty()) {
-        ASSERT_EQ(::waitpid(child, &status, WNOHANG), 0) << "ended before writing anything";
-        ::usleep(10000);
-    }
-    ::kill(child, SIGINT);
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::close(frames[1]);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_EQ(leftovers({}), std::vector<std::string>{});
 }
 
 }  // namespace
