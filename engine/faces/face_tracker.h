@@ -211,6 +211,8 @@ private:
     cv::Size m_frameSize;
     // A tiny copy of the last frame, to notice cuts.
     cv::Mat m_thumbnail, m_previousThumbnail;
+    // The same with its light and contrast taken out, to notice cuts in dim clips.
+    cv::Mat m_shape, m_previousShape;
     cv::Mat m_look;
     // A tiny copy of the frame whose lightest cell is its light.
     cv::Mat m_light;

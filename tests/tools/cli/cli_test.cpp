@@ -284,6 +284,56 @@ TEST_F(CliTest, StillPictureComesOutWithEveryFacesEffects) {
     EXPECT_NE(noFace.err.find("no face found in"), std::string::npos) << noFace.err;
 }
 
+// With the real service: a dim clip's frames differ by a third as many grey levels as a lit one's,
+// its cut too. Where the woman was, the shot after the cut shows no effect of hers.
+TEST_F(CliTest, DimClipsCutLeavesNoEffectWhereTheFaceWas) {
+    constexpr int kFirst = 80, kCut = 98, kLast = 104;
+    const cv::Size size(720, 528);
+    cv::VideoCapture clip(FACELUME_TEST_PICTURES "/Megamind.avi");
+    std::vector<cv::Mat> frames;
+    cv::RNG noise(7);
+    {
+        std::ofstream raw("dim.raw", std::ios::binary);
+        cv::Mat frame;
+        for (int i = 0; i <= kLast && clip.read(frame); ++i) {
+            if (i < kFirst) continue;
+            ASSERT_EQ(frame.size(), size);
+            cv::Mat grain(size, CV_16SC3), dim;
+            noise.fill(grain, cv::RNG::NORMAL, 0, 4);
+            frame.convertTo(dim, CV_16SC3, 0.3);
+            dim += grain;
+            dim.convertTo(dim, CV_8UC3);
+            raw.write(reinterpret_cast<const char*>(dim.data), dim.total() * 3);
+            frames.push_back(dim);
+        }
+    }
+    ASSERT_EQ(frames.size(), size_t(kLast - kFirst + 1)) << "no Megamind.avi";
+    const CliRun run = cli(
+        "- - --size 720x528 --lipstick #c2185b:100 --sticker glasses --service " FACELUME_SERVICE,
+        "dim.raw");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.out.size(), frames.size() * frames[0].total() * 3);
+    const cv::Rect herSide(0, 0, 360, 528);  // the man sits right of it after the cut
+    for (int i = kCut; i <= kLast; ++i) {
+        const cv::Mat& in = frames[i - kFirst];
+        const cv::Mat out(size, CV_8UC3,
+                          const_cast<char*>(run.out.data()) + (i - kFirst) * in.total() * 3);
+        cv::Mat changed;
+        cv::absdiff(in(herSide), out(herSide), changed);
+        cv::cvtColor(changed, changed, cv::COLOR_BGR2GRAY);
+        EXPECT_LT(cv::countNonZero(changed > 8), 20) << "frame " << i;
+    }
+    // Before the cut her effects were there.
+    cv::Mat before;
+    cv::absdiff(
+        frames[kCut - 1 - kFirst],
+        cv::Mat(size, CV_8UC3,
+                const_cast<char*>(run.out.data()) + (kCut - 1 - kFirst) * frames[0].total() * 3),
+        before);
+    cv::cvtColor(before, before, cv::COLOR_BGR2GRAY);
+    EXPECT_GT(cv::countNonZero(before(herSide) > 8), 500);
+}
+
 // Ctrl-C or a process manager's SIGTERM while a video is written: the run cleans up (no partial
 // output) and exits with 128 + the signal's number, as the shell reports a run it ended.
 TEST_F(CliTest, StoppedRunLeavesNoOutputAndSaysWhichSignalStoppedIt) {
