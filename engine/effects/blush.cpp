@@ -76,7 +76,10 @@ void Blush::clipAbove(cv::Point2f line, const FaceGeometry& face) {
 
 void Blush::paintFace(cv::Mat& frame, const FaceGeometry& face) {
     const float rollDegrees = std::atan2(face.across().y, face.across().x) * 180.f / kPi;
-    const float turn = turnOf(face);
+    // A near profile's landmarks can turn the wrong way (one eye on the visible one, the other on
+    // the ear): which cheek shows, the detector's turn tells.
+    const int profile = face.profileSide();
+    const float turn = profile != 0 ? profile * std::abs(turnOf(face)) : turnOf(face);
     const float turned = smoothstep(kTurnStart, kTurnFull, std::abs(turn));
     const std::array<cv::Point2f, 2> eyes = {
         face.mean({kCheeks[0].eyeLower1, kCheeks[0].eyeLower2}),

@@ -284,6 +284,26 @@ TEST_F(CliTest, StillPictureComesOutWithEveryFacesEffects) {
     EXPECT_NE(noFace.err.find("no face found in"), std::string::npos) << noFace.err;
 }
 
+// With the real service: the cameraman's landmarks lay a frontal face over his near profile, one
+// side turned the wrong way, its jaw line on his nose (its tip at (250, 162)). The blush belongs
+// on the cheek that shows, in front of his ear (the apple about (215, 162)).
+TEST_F(CliTest, NearProfileGetsItsBlushOnTheCheekThatShows) {
+    const CliRun run = cli(FACELUME_TEST_PICTURES
+                           "/camera.png out.png --cheeks #ff0000 --service " FACELUME_SERVICE);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const cv::Mat input = cv::imread(FACELUME_TEST_PICTURES "/camera.png", cv::IMREAD_COLOR);
+    const cv::Mat output = cv::imread("out.png", cv::IMREAD_COLOR);
+    ASSERT_EQ(output.size(), input.size());
+    cv::Mat changed;
+    cv::absdiff(input, output, changed);
+    cv::cvtColor(changed, changed, cv::COLOR_BGR2GRAY);
+    const auto meanAround = [&](cv::Point centre) {
+        return cv::mean(changed(cv::Rect(centre - cv::Point(6, 6), cv::Size(13, 13))))[0];
+    };
+    EXPECT_GT(meanAround({215, 162}), 5.0);
+    EXPECT_LT(meanAround({250, 162}), 1.0);
+}
+
 // With the real service: a dim clip's frames differ by a third as many grey levels as a lit one's,
 // its cut too. Where the woman was, the shot after the cut shows no effect of hers.
 TEST_F(CliTest, DimClipsCutLeavesNoEffectWhereTheFaceWas) {
