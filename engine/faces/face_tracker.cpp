@@ -111,6 +111,16 @@ float eyeDistanceOf(const Landmarks& l) {
     return float(std::hypot(across.x, across.y));
 }
 
+// How far apart two boxes' centres are, in pixels.
+float centresApart(const cv::Rect2f& a, const cv::Rect2f& b) {
+    const cv::Point2f apart = (a.tl() + a.br() - b.tl() - b.br()) * 0.5f;
+    return std::hypot(apart.x, apart.y);
+}
+
+bool sameSize(const cv::Rect2f& a, const cv::Rect2f& b, float maxScaleChange) {
+    return std::abs(std::log(a.width / b.width)) <= maxScaleChange;
+}
+
 }  // namespace
 
 FaceTracker::FaceTracker(const LandmarkFitter& fitter, DetectionWorker::Mode mode,
@@ -559,9 +569,7 @@ bool FaceTracker::wellInside(const cv::Rect2f& box, const cv::Mat& grey) {
 }
 
 bool FaceTracker::sameFace(const cv::Rect2f& a, const cv::Rect2f& b, float maxScaleChange) {
-    const cv::Point2f slide = (a.tl() + a.br() - b.tl() - b.br()) * 0.5f;
-    return std::abs(std::log(a.width / b.width)) <= maxScaleChange &&
-           std::hypot(slide.x, slide.y) <= kMaxSlide * b.width;
+    return sameSize(a, b, maxScaleChange) && centresApart(a, b) <= kMaxSlide * b.width;
 }
 
 void FaceTracker::scanForNewFaces(const cv::Mat& grey) {
@@ -667,11 +675,8 @@ Detection FaceTracker::whereNow(const Detection& scanned, const cv::Mat& grey) {
     const Detection* nearest = &scanned;
     float nearestDistance = HUGE_VALF;
     for (const Detection& d : m_found) {
-        const cv::Point2f apart =
-            (d.box.tl() + d.box.br() - scanned.box.tl() - scanned.box.br()) * 0.5f;
-        const float distance = std::hypot(apart.x, apart.y);
-        if (std::abs(std::log(d.box.width / scanned.box.width)) <= kMaxScaleChange &&
-            distance < nearestDistance) {
+        const float distance = centresApart(d.box, scanned.box);
+        if (sameSize(d.box, scanned.box, kMaxScaleChange) && distance < nearestDistance) {
             nearest = &d;
             nearestDistance = distance;
         }
